@@ -1,0 +1,75 @@
+// LogFileUnit: one entry per call, the file opened and closed each time.
+//
+// The entry is assembled in memory and handed to the file in one write. When the
+// disk takes only part of it, the file is cut back to its earlier length, so a
+// reader never sees a broken line; the entry is lost, as the contract allows.
+#include "app/LogFileUnit.h"
+
+#include <atomic>
+
+#include "platform/DateTimeUnit.h"
+#include "platform/PathUnit.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+TLogFile* OperationLog = nullptr;
+
+TLogFile::TLogFile(std::string fileName) : fileName_(std::move(fileName)) {}
+
+void TLogFile::WriteLog(const AnsiString& text) {
+  std::lock_guard<std::mutex> guard(lock_);
+  // Step 1: open for appending, creating the file when it is missing.
+#ifdef _WIN32
+  HANDLE h = CreateFileA(fileName_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  LARGE_INTEGER before;
+  GetFileSizeEx(h, &before);
+#else
+  int fd = ::open(fileName_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return;
+  struct stat st;
+  off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+#endif
+  // Steps 2 and 3: the stamp, the text, CR LF.
+  AnsiString entry = FormatDateTime("yyyy-mm-dd hh:nn:ss ", Now());
+  entry.reserve(entry.size() + text.size() + 2);
+  entry += text;
+  entry += "\r\n";
+#ifdef _WIN32
+  DWORD written = 0;
+  BOOL ok = WriteFile(h, entry.data(), static_cast<DWORD>(entry.size()), &written, nullptr);
+  if ((!ok || written != entry.size()) && written > 0) {
+    SetFilePointerEx(h, before, nullptr, FILE_BEGIN);
+    SetEndOfFile(h);
+  }
+  CloseHandle(h);
+#else
+  const char* p = entry.data();
+  size_t left = entry.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n <= 0) break;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  if (left > 0 && left < entry.size() && before >= 0) {
+    if (::ftruncate(fd, before) != 0) {
+      // Nothing more can be done for this entry.
+    }
+  }
+  ::close(fd);
+#endif
+}
+
+void WriteLog(const AnsiString& text) {
+  if (TLogFile* log = OperationLog) log->WriteLog(text);
+}
+
+std::string DailyLogFileName() { return HomeDir() + FormatDateTime("yyyymmdd", Now()) + ".LOG"; }

@@ -1,0 +1,2 @@
+// ErrorsUnit: the error classes are header-only; this file anchors the unit.
+#include "platform/ErrorsUnit.h"

@@ -1,0 +1,45 @@
+// ProfileUnit: the platform's profile ("INI") functions.
+//
+// A profile file is code page 936 text: "[Section]" lines open sections, and
+// "Key=Value" lines hold values. Section and key names match without letter
+// case (code-page aware). Reading trims the value of blanks, drops one pair of
+// enclosing single or double quotes and cuts it to 2047 characters; a missing
+// file, section or key gives the default.
+//
+// Writing replaces the key's line in its section, or adds the line (after the
+// section's last non-blank line), the section (at the end, after a blank line)
+// or the file; every other byte stays as it was. Each write replaces the file
+// atomically: a temporary file in the same directory is written, flushed and
+// renamed over the old one, so a failed write leaves the old file whole.
+//
+// Thread-safe: writes to one process are serialised; reads see either the old
+// or the new file, never a half-written one.
+#ifndef VELIO_PLATFORM_PROFILEUNIT_H_
+#define VELIO_PLATFORM_PROFILEUNIT_H_
+
+#include <string>
+
+#include "platform/CodePageUnit.h"
+
+// Longest value a read returns, in bytes.
+inline constexpr size_t kMaxProfileValue = 2047;
+
+// The value of key in section of the file, or def.
+AnsiString ReadProfileString(const std::string& fileName, const AnsiString& section,
+                             const AnsiString& key, const AnsiString& def);
+
+// The same lookup on file contents already in memory (used by the fuzz target).
+AnsiString ReadProfileStringFromText(const std::string& contents, const AnsiString& section,
+                                     const AnsiString& key, const AnsiString& def);
+
+// Sets key in section to value. Raises EInOutError "Unable to write to %s"
+// (the file's full path) when the file cannot be written; the old file is then
+// left intact.
+void WriteProfileString(const std::string& fileName, const AnsiString& section,
+                        const AnsiString& key, const AnsiString& value);
+
+// Pure form of the write: the new contents of a file that held contents.
+std::string UpdateProfileText(const std::string& contents, const AnsiString& section,
+                              const AnsiString& key, const AnsiString& value);
+
+#endif  // VELIO_PLATFORM_PROFILEUNIT_H_

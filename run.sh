@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the product on its embedded
+# defaults: the desktop program when a display is available, the headless
+# server otherwise. Extra arguments go to the program (for example --mode police).
+set -euo pipefail
+cd "$(dirname "$0")"
+./scripts/deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/bin/velio-interface ]; then
+  exec build/bin/velio-interface "$@"
+fi
+exec build/bin/velio-interfaced "$@"

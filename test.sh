@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the whole suite in the
+# default and the asan builds, the tests labelled concurrency in the tsan build.
+# Exits non-zero on any failure.
+set -uo pipefail
+cd "$(dirname "$0")"
+./scripts/deps.sh || exit 1
+
+status=0
+run_preset() {
+  local preset=$1 target=$2
+  echo "=== ${preset}: configure and build ==="
+  cmake --preset "$preset" >/dev/null || return 1
+  cmake --build --preset "$preset" --target "$target" || return 1
+  echo "=== ${preset}: tests ==="
+  ctest --preset "$preset"
+}
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+
+run_preset default all || status=1
+run_preset asan all || status=1
+run_preset tsan velio_concurrency || status=1
+
+if [ $status -ne 0 ]; then
+  echo "test.sh: FAILED"
+else
+  echo "test.sh: all presets passed"
+fi
+exit $status
