@@ -1,0 +1,25 @@
+// MainUnit: what the main window and the headless entry share.
+//
+// The title, port and start line of each interface mode, the stop line, and
+// RunServerStart/RunServerStop, which carry out StartServer and StopServer of
+// the main window for any front end: the front end shows the lines (the memo or
+// stdout) and reports errors (the error box or stderr).
+#ifndef VELIO_APP_MAINUNIT_H_
+#define VELIO_APP_MAINUNIT_H_
+
+#include <cstdint>
+
+#include "platform/CodePageUnit.h"
+
+class TRequestServer;
+
+// "TarvikVelio门锁接口", "TarvikVelio公安接口" or "TarvikVelio会员卡接口".
+const AnsiString& TitleForMode(int32_t mode);
+// "门锁接口监听服务器已经启动..." and so on.
+const AnsiString& StartLineForMode(int32_t mode);
+// "接口监听服务器已经停止。"
+const AnsiString& StopLine();
+// DoorlockPortNo, PolicePortNo or MemberPortNo of SystemOptions.
+int32_t PortForMode(int32_t mode);
+
+#endif  // VELIO_APP_MAINUNIT_H_

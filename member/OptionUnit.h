@@ -1,0 +1,68 @@
+// OptionUnit: the member card options (section MemberOption of Option.ini).
+//
+// TOption holds the reader port, the card sector and block of the member data,
+// the sector key (12 hexadecimal digits) and which key it is. The process-wide
+// MemberOptions is loaded at start-up; the options dialog changes it on the GUI
+// thread while card operations on connection threads read it.
+//
+// TOption has internal synchronization and may be safely accessed
+// concurrently: every getter returns a copy, Settings() a consistent snapshot.
+#ifndef VELIO_MEMBER_OPTIONUNIT_H_
+#define VELIO_MEMBER_OPTIONUNIT_H_
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/CodePageUnit.h"
+
+struct TMemberSettings {
+  AnsiString PortName;
+  int32_t Sector = 0;
+  int32_t Block = 0;
+  AnsiString Key;
+  AnsiString KeyFlag;
+};
+
+class TOption {
+ public:
+  // Stores FileName; reads nothing.
+  explicit TOption(std::string fileName);
+  TOption(const TOption&) = delete;
+  TOption& operator=(const TOption&) = delete;
+
+  // Reads the five keys, each with its default ("COM1", 4, 0, "7D2A9C41E6B3", "KEY_A").
+  void Load();
+  // Writes PortName, Sector, Block, Key, KeyFlag (in that order) to the section;
+  // other sections stay as they are. Raises EInOutError "Unable to write to %s".
+  void Save();
+
+  // The reader port number of PortName: "USB" -1, "COM0".."COM9" 0..9 (exact,
+  // case-sensitive); no value for any other name.
+  std::optional<int32_t> PortNumber() const;
+  static std::optional<int32_t> PortNumberOf(const AnsiString& portName);
+
+  TMemberSettings Settings() const;
+  AnsiString PortName() const;
+  int32_t Sector() const;
+  int32_t Block() const;
+  AnsiString Key() const;
+  AnsiString KeyFlag() const;
+  void SetPortName(const AnsiString& v);
+  void SetSector(int32_t v);
+  void SetBlock(int32_t v);
+  void SetKey(const AnsiString& v);
+  void SetKeyFlag(const AnsiString& v);
+
+  const std::string FileName;
+
+ private:
+  mutable std::mutex lock_;
+  TMemberSettings s_;
+};
+
+// The process-wide member options; null before start-up.
+extern TOption* MemberOptions;
+
+#endif  // VELIO_MEMBER_OPTIONUNIT_H_

@@ -1,0 +1,65 @@
+// TCPServerUnit: the request server.
+//
+// One listening socket on all local IPv4 addresses (backlog 15). Each accepted
+// connection is read up to its first NUL byte (at most 16384 bytes before it,
+// no time limit); the request bytes are decoded with DecodeUtf8 and handed to a
+// fresh handler of the current interface mode (CreateMessageHandler with
+// InterfaceMode), which runs on a thread of its own and writes at most one
+// reply. Then the handler is freed and the connection closed.
+//
+// Idle connections cost a socket and a buffer, not a thread: reading runs on
+// the server's I/O thread (standalone Asio); only a complete request gets a
+// thread. A request never waits for another request's handler.
+//
+// Activate and Deactivate are called from one controlling thread (the GUI
+// thread or the headless entry). Everything else is internal and synchronized.
+#ifndef VELIO_SERVER_TCPSERVERUNIT_H_
+#define VELIO_SERVER_TCPSERVERUNIT_H_
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+class TMemo;
+
+class TRequestServer {
+ public:
+  // Inactive, port 0.
+  TRequestServer();
+  // Deactivates when still active, swallowing a stop failure.
+  ~TRequestServer();
+  TRequestServer(const TRequestServer&) = delete;
+  TRequestServer& operator=(const TRequestServer&) = delete;
+
+  // The port to bind at the next Activate. REQUIRES: inactive.
+  void SetPort(int32_t port);
+  int32_t Port() const;
+
+  // The memo handed to every handler (kept by handlers, never written).
+  void SetMemo(TMemo* memo);
+
+  // Binds and starts listening. Raises ESocketError with "Could not bind socket.
+  // Address and port are already in use." when the port is taken, or the socket
+  // error's text otherwise; the server then stays inactive.
+  void Activate();
+
+  // Stops accepting, closes every live connection, then waits for handler
+  // threads (checking every 250 ms, at most 5000 ms). Raises EVelioError
+  // "Terminate Thread Timeout" when threads are left; they finish on their own
+  // later without touching freed objects. The server is inactive afterwards.
+  void Deactivate();
+
+  bool Active() const;
+
+  // The port actually bound (useful with port 0); 0 when inactive.
+  uint16_t BoundPort() const;
+
+  // Test hook: the stop wait's total and step (default 5000 ms and 250 ms).
+  void SetStopWait(std::chrono::milliseconds total, std::chrono::milliseconds step);
+
+ private:
+  class TImpl;
+  std::shared_ptr<TImpl> impl_;
+};
+
+#endif  // VELIO_SERVER_TCPSERVERUNIT_H_
