@@ -1,0 +1,2 @@
+#include "server/Utf8Unit.h"
+#include <gtest/gtest.h>
