@@ -275,10 +275,12 @@ class TXmlReader {
     std::string_view rest = s_.substr(pos_);
     TXmlNodeKind kind = TXmlNodeKind::Element;
     size_t openLen = 0;
-    for (const TOpener& o : kOpeners) {
-      if (o.text.size() > openLen && rest.substr(0, o.text.size()) == o.text) {
-        kind = o.kind;
-        openLen = o.text.size();
+    if (!rest.empty() && (rest[0] == '!' || rest[0] == '?')) {
+      for (const TOpener& o : kOpeners) {
+        if (o.text.size() > openLen && rest.substr(0, o.text.size()) == o.text) {
+          kind = o.kind;
+          openLen = o.text.size();
+        }
       }
     }
     pos_ += openLen;
