@@ -49,13 +49,13 @@
 #define READER_SIM_ERR_ARGUMENT 0x04
 /* ReadCard, WriteCard: no card on the reader (no card.bin). */
 #define READER_SIM_ERR_NO_CARD 0x10
-/* ReadCard, WriteCard: the sector (0..39) or block (0..3, 0..15 from sector 32) is not on the card.
- */
+/* ReadCard, WriteCard: sector or block not on the card (sectors 0..39; blocks 0..3,
+ * 0..15 from sector 32). */
 #define READER_SIM_ERR_ADDRESS 0x11
 /* ReadCard, WriteCard: a key mode other than 4 (key A) or 5 (key B). */
 #define READER_SIM_ERR_KEY_MODE 0x12
-/* ReadCard, WriteCard: the key does not match the sector trailer's key A (mode 4) or key B (mode
- * 5). */
+/* ReadCard, WriteCard: the key does not match the sector trailer's key A (mode 4) or
+ * key B (mode 5). */
 #define READER_SIM_ERR_AUTH 0x13
 /* WriteCard: the block is a sector trailer, which the reader never writes. */
 #define READER_SIM_ERR_TRAILER 0x14
