@@ -32,8 +32,6 @@
 // joined; (4) raise "Terminate Thread Timeout" if handler threads are left.
 #include "server/TCPServerUnit.h"
 
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -128,7 +126,10 @@ class TServerConnection final : public TConnection {
     std::lock_guard<std::mutex> lock(lock_);
     if (state_ != TState::kHandling || shut_) return;
     shut_ = true;
-    ::shutdown(socket_.native_handle(), SHUT_RDWR);
+    // Only reads the descriptor: safe beside the handler thread's blocking
+    // send, which it ends.
+    asio::error_code ec;
+    socket_.shutdown(asio::socket_base::shutdown_both, ec);
   }
 
   // Handler thread, after the handler is freed: discards what the peer sent
