@@ -1,0 +1,545 @@
+// TCPServerUnit: how the request server works.
+//
+// One I/O thread runs an asio::io_context. It owns the listening socket and
+// every connection still waiting for its request. A waiting connection holds
+// its socket and the bytes received so far, nothing more: the I/O thread waits
+// for the socket to become readable (async_wait), then reads without blocking
+// into one scratch block of 32768 bytes shared by all connections, and keeps
+// only the bytes up to the first NUL (at most 16385). Because the reactor is
+// edge-triggered, each wake-up reads until the socket would block before it
+// waits again.
+//
+// When the NUL has arrived the connection passes to a new detached thread of
+// its own: that thread creates the mode's handler, decodes the request, calls
+// HandleMessage, frees the handler and closes the socket. From then on the
+// socket belongs to that thread; the only thing another thread may do to it is
+// shut it down (Deactivate), under the connection's lock, which makes a
+// blocked or later write fail. The socket is switched back to blocking mode on
+// hand-over, so replies are written with plain blocking sends (asio passes
+// MSG_NOSIGNAL on Linux: a vanished peer raises an error, never SIGPIPE).
+//
+// Ownership: TRequestServer holds the TImpl through a shared_ptr and every
+// handler thread holds another, together with its connection. The set of live
+// connections is in the TImpl; a handler thread removes its connection when it
+// ends. A thread that outlives Deactivate's wait therefore keeps the io_context
+// and its socket alive until it is done, after the server object is gone.
+//
+// Deactivate, from the controlling thread: (1) on the I/O thread, close the
+// listener, close every connection still reading, shut down every connection
+// in its handler; (2) wait for handler threads, checking every step (250 ms)
+// for at most the stop wait (5000 ms); (3) release the I/O thread's work guard:
+// with no socket operation left, io_context::run returns and the thread is
+// joined; (4) raise "Terminate Thread Timeout" if handler threads are left.
+#include "server/TCPServerUnit.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "app/InterfaceModeUnit.h"
+#include "asio.hpp"
+#include "platform/ErrorsUnit.h"
+#include "server/MessageHandlerUnit.h"
+#include "server/Utf8Unit.h"
+
+namespace {
+
+constexpr std::size_t kBlockSize = 32768;      // receive and send block
+constexpr std::size_t kMaxLineLength = 16384;  // request bytes before the NUL
+constexpr int kListenBacklog = 15;
+constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(10);
+
+const char kAddressInUse[] = "Could not bind socket. Address and port are already in use.";
+const char kTerminateThreadTimeout[] = "Terminate Thread Timeout";
+const char kConnectionClosed[] = "Connection closed.";
+// The reason a connection is dropped when its request is too long. Like every
+// reading failure it ends the connection silently: nobody shows or logs it.
+[[maybe_unused]] const char kMaxLineLengthExceeded[] = "Max line length exceeded.";
+
+// One accepted connection.
+//
+// Reading phase: socket_ and input_ belong to the I/O thread. Handling phase:
+// socket_ belongs to the connection's handler thread; Deactivate may shut it
+// down under lock_. state_ and shut_ are guarded by lock_.
+class TServerConnection final : public TConnection {
+ public:
+  enum class TState { kReading, kHandling, kClosed };
+
+  explicit TServerConnection(asio::ip::tcp::socket socket) : socket_(std::move(socket)) {}
+  TServerConnection(const TServerConnection&) = delete;
+  TServerConnection& operator=(const TServerConnection&) = delete;
+
+  // Handler thread. Sends all bytes in blocks of up to kBlockSize, blocking.
+  void WriteBytes(std::string_view bytes) override {
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      if (state_ != TState::kHandling || shut_) throw ESocketError(kConnectionClosed);
+    }
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {  // each pass sends one block or throws
+      const std::size_t n = std::min(kBlockSize, bytes.size() - sent);
+      asio::error_code ec;
+      asio::write(socket_, asio::buffer(bytes.data() + sent, n), ec);
+      if (ec) throw ESocketError(ec.message());
+      sent += n;
+    }
+  }
+
+  asio::ip::tcp::socket& Socket() { return socket_; }
+  std::string& Input() { return input_; }
+
+  TState State() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return state_;
+  }
+
+  // I/O thread: the request is complete; the socket goes to the handler thread.
+  void BeginHandling() {
+    asio::error_code ec;
+    socket_.non_blocking(false, ec);  // a failure only makes writes fail later
+    std::lock_guard<std::mutex> lock(lock_);
+    state_ = TState::kHandling;
+  }
+
+  // I/O thread, reading phase: closes at once (a pending wait ends aborted).
+  void CloseReading() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (state_ != TState::kReading) return;
+    state_ = TState::kClosed;
+    asio::error_code ec;
+    socket_.close(ec);
+  }
+
+  // Any thread, handling phase: makes every later or blocked send fail and
+  // tells the peer at once. The descriptor stays open (and so cannot be reused
+  // under the handler thread) until Finish closes it.
+  void ShutDown() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (state_ != TState::kHandling || shut_) return;
+    shut_ = true;
+    // Only reads the descriptor: safe beside the handler thread's blocking
+    // send, which it ends.
+    asio::error_code ec;
+    socket_.shutdown(asio::socket_base::shutdown_both, ec);
+  }
+
+  // Handler thread, after the handler is freed: discards what the peer sent
+  // after the request (closing with unread input would reset the connection
+  // and could destroy the reply on its way), then closes.
+  void Finish() {
+    std::lock_guard<std::mutex> lock(lock_);
+    if (state_ == TState::kClosed) return;
+    state_ = TState::kClosed;
+    asio::error_code ec;
+    if (!shut_) {
+      std::array<char, 4096> discard;
+      for (int pass = 0; pass < 16; ++pass) {
+        const std::size_t pending = socket_.available(ec);
+        if (ec || pending == 0) break;
+        socket_.read_some(asio::buffer(discard.data(), std::min(pending, discard.size())), ec);
+        if (ec) break;
+      }
+      socket_.shutdown(asio::socket_base::shutdown_send, ec);
+    }
+    socket_.close(ec);
+  }
+
+ private:
+  asio::ip::tcp::socket socket_;
+  std::string input_;  // bytes before the NUL so far; I/O thread only
+  std::mutex lock_;
+  TState state_ = TState::kReading;
+  bool shut_ = false;
+};
+
+using TConnectionPtr = std::shared_ptr<TServerConnection>;
+
+// Handler threads alive in the process; a thread's very last act is to count
+// itself out.
+std::atomic<int> gLiveHandlerThreads{0};
+
+}  // namespace
+
+class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer::TImpl> {
+ public:
+  TImpl() : scratch_(kBlockSize), acceptor_(io_), retry_timer_(io_) {}
+  ~TImpl() {
+    // Deactivate always joins the I/O thread; this is only a safety net.
+    if (io_thread_.joinable()) {
+      io_.stop();
+      io_thread_.join();
+    }
+  }
+  TImpl(const TImpl&) = delete;
+  TImpl& operator=(const TImpl&) = delete;
+
+  void SetPort(int32_t port) {
+    std::lock_guard<std::mutex> lock(lock_);
+    port_ = port;
+  }
+  int32_t Port() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return port_;
+  }
+  void SetMemo(TMemo* memo) {
+    std::lock_guard<std::mutex> lock(lock_);
+    memo_ = memo;
+  }
+  bool Active() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return active_;
+  }
+  uint16_t BoundPort() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return bound_port_;
+  }
+  void SetStopWait(std::chrono::milliseconds total, std::chrono::milliseconds step) {
+    std::lock_guard<std::mutex> lock(lock_);
+    stop_wait_ = total;
+    stop_step_ = step;
+  }
+
+  void Activate();
+  void Deactivate();
+
+ private:
+  // I/O thread.
+  void StartAccept();
+  void OnAccepted(const asio::error_code& ec, asio::ip::tcp::socket socket);
+  void WaitReadable(const TConnectionPtr& connection);
+  void ReadAvailable(const TConnectionPtr& connection);
+  void StartHandler(const TConnectionPtr& connection);
+  void Drop(const TConnectionPtr& connection);
+  void CloseEverything();
+
+  // Handler thread.
+  static void RunHandler(std::shared_ptr<TImpl> self, TConnectionPtr connection,
+                         std::string request);
+  void HandlerDone(const TConnectionPtr& connection);
+
+  // Controlling thread: true when no handler thread is left in time.
+  bool WaitForHandlers();
+
+  std::mutex lock_;  // guards the fields down to running_handlers_
+  std::condition_variable handlers_done_;
+  int32_t port_ = 0;
+  TMemo* memo_ = nullptr;
+  bool active_ = false;
+  uint16_t bound_port_ = 0;
+  std::chrono::milliseconds stop_wait_{5000};
+  std::chrono::milliseconds stop_step_{250};
+  std::unordered_set<TConnectionPtr> live_;  // every connection not yet closed for good
+  int running_handlers_ = 0;
+
+  // Declared first among the asio objects so that it is destroyed last.
+  asio::io_context io_;
+  // I/O thread only while active (set up by Activate before the thread starts).
+  std::vector<char> scratch_;
+  asio::ip::tcp::acceptor acceptor_;
+  asio::steady_timer retry_timer_;
+  bool accepting_ = false;
+  std::optional<asio::executor_work_guard<asio::io_context::executor_type>> work_;
+  // Controlling thread only.
+  std::thread io_thread_;
+};
+
+void TRequestServer::TImpl::Activate() {
+  if (Active()) return;
+  const int32_t port = Port();
+  if (port < 0 || port > 65535) throw ESocketError("Invalid port " + std::to_string(port) + ".");
+
+  asio::ip::tcp::acceptor acceptor(io_);
+  asio::error_code ec;
+  auto fail = [&acceptor](const asio::error_code& error) {
+    asio::error_code ignored;
+    acceptor.close(ignored);
+    if (error == asio::error::address_in_use) throw ESocketError(kAddressInUse);
+    throw ESocketError(error.message());
+  };
+  acceptor.open(asio::ip::tcp::v4(), ec);
+  if (ec) fail(ec);
+#ifndef _WIN32
+  // Lets a restarted server bind while old connections linger in TIME_WAIT. On
+  // POSIX this never allows binding a port another socket is listening on.
+  acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+  if (ec) fail(ec);
+#endif
+  acceptor.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::any(), static_cast<uint16_t>(port)),
+                ec);
+  if (ec) fail(ec);
+  acceptor.listen(kListenBacklog, ec);
+  if (ec) fail(ec);
+  const asio::ip::tcp::endpoint local = acceptor.local_endpoint(ec);
+  if (ec) fail(ec);
+
+  // The I/O thread is not running: these are safe to set up here.
+  acceptor_ = std::move(acceptor);
+  accepting_ = true;
+  io_.restart();
+  work_.emplace(asio::make_work_guard(io_));
+  StartAccept();
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    active_ = true;
+    bound_port_ = local.port();
+  }
+  io_thread_ = std::thread([this] {
+    try {
+      io_.run();
+    } catch (...) {
+      // Completion handlers do not throw; nothing is left to do here.
+    }
+  });
+}
+
+void TRequestServer::TImpl::Deactivate() {
+  if (!Active()) return;
+
+  // Steps 1 and 2 on the I/O thread, which owns the listener and the reading
+  // connections; wait until they are done.
+  auto closed = std::make_shared<std::promise<void>>();
+  std::future<void> closed_future = closed->get_future();
+  asio::post(io_, [this, closed] {
+    CloseEverything();
+    closed->set_value();
+  });
+  closed_future.wait();
+
+  const bool left_over = !WaitForHandlers();
+
+  // No socket operation is pending any more: run() returns once the guard goes.
+  work_.reset();
+  io_thread_.join();
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    active_ = false;
+    bound_port_ = 0;
+  }
+  if (left_over) throw EVelioError(kTerminateThreadTimeout);
+}
+
+bool TRequestServer::TImpl::WaitForHandlers() {
+  std::unique_lock<std::mutex> lock(lock_);
+  const auto deadline = std::chrono::steady_clock::now() + stop_wait_;
+  const auto step = std::max(stop_step_, std::chrono::milliseconds(1));
+  // Bounded by stop_wait_ / step checks; wakes early when the last one ends.
+  while (running_handlers_ > 0) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= deadline) return false;
+    handlers_done_.wait_for(lock,
+                            std::min<std::chrono::steady_clock::duration>(step, deadline - now));
+  }
+  return true;
+}
+
+void TRequestServer::TImpl::CloseEverything() {
+  accepting_ = false;
+  asio::error_code ec;
+  acceptor_.close(ec);
+  retry_timer_.cancel();
+
+  std::vector<TConnectionPtr> connections;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    connections.assign(live_.begin(), live_.end());
+  }
+  for (const TConnectionPtr& connection : connections) {
+    // Only the I/O thread moves a connection out of the reading phase, so
+    // each one is either still reading (close it) or in its handler.
+    if (connection->State() == TServerConnection::TState::kReading) {
+      Drop(connection);
+    } else {
+      connection->ShutDown();
+    }
+  }
+}
+
+void TRequestServer::TImpl::StartAccept() {
+  acceptor_.async_accept([this](const asio::error_code& ec, asio::ip::tcp::socket socket) {
+    OnAccepted(ec, std::move(socket));
+  });
+}
+
+void TRequestServer::TImpl::OnAccepted(const asio::error_code& ec, asio::ip::tcp::socket socket) {
+  if (!accepting_) return;  // stopped meanwhile: the socket closes as it goes
+  if (ec) {
+    if (ec == asio::error::operation_aborted) return;
+    // A failed accept ends that attempt only. Pause briefly so that a lasting
+    // condition (out of descriptors) does not spin the I/O thread.
+    retry_timer_.expires_after(kAcceptRetryDelay);
+    retry_timer_.async_wait([this](const asio::error_code& timer_ec) {
+      if (!timer_ec && accepting_) StartAccept();
+    });
+    return;
+  }
+  try {
+    auto connection = std::make_shared<TServerConnection>(std::move(socket));
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      live_.insert(connection);
+    }
+    asio::error_code nb_ec;
+    connection->Socket().non_blocking(true, nb_ec);
+    if (nb_ec) {
+      Drop(connection);
+    } else {
+      // Read at once: bytes that came with the connection raise no new edge.
+      ReadAvailable(connection);
+    }
+  } catch (const std::exception&) {
+    // Out of memory for this connection: it is closed as it goes.
+  }
+  StartAccept();
+}
+
+void TRequestServer::TImpl::WaitReadable(const TConnectionPtr& connection) {
+  connection->Socket().async_wait(
+      asio::socket_base::wait_read, [this, connection](const asio::error_code& ec) {
+        if (connection->State() != TServerConnection::TState::kReading) {
+          return;  // closed by Deactivate
+        }
+        if (ec) {
+          Drop(connection);
+        } else {
+          ReadAvailable(connection);
+        }
+      });
+}
+
+void TRequestServer::TImpl::ReadAvailable(const TConnectionPtr& connection) {
+  std::string& input = connection->Input();
+  // Each pass takes at least one byte into input (capped at kMaxLineLength + 1)
+  // or ends reading, so this ends within kMaxLineLength + 2 passes.
+  for (std::size_t pass = 0; pass <= kMaxLineLength + 1; ++pass) {
+    asio::error_code ec;
+    const std::size_t n = connection->Socket().read_some(asio::buffer(scratch_), ec);
+    if (ec == asio::error::would_block || ec == asio::error::try_again) {
+      WaitReadable(connection);
+      return;
+    }
+    if (ec) {  // end of stream before the NUL, or a socket error: dropped silently
+      Drop(connection);
+      return;
+    }
+    const std::size_t room = kMaxLineLength + 1 - input.size();
+    const std::size_t take = std::min(n, room);
+    const char* nul = static_cast<const char*>(std::memchr(scratch_.data(), '\0', take));
+    if (nul != nullptr) {
+      input.append(scratch_.data(), nul - scratch_.data());  // bytes after the NUL are ignored
+      StartHandler(connection);
+      return;
+    }
+    input.append(scratch_.data(), take);
+    if (input.size() > kMaxLineLength) {
+      // kMaxLineLengthExceeded: no reply, no handler, nothing logged.
+      Drop(connection);
+      return;
+    }
+  }
+  Drop(connection);  // not reached
+}
+
+void TRequestServer::TImpl::StartHandler(const TConnectionPtr& connection) {
+  std::string request = std::move(connection->Input());
+  connection->Input() = std::string();
+  connection->BeginHandling();
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    ++running_handlers_;
+  }
+  gLiveHandlerThreads.fetch_add(1);
+  try {
+    std::thread(&TImpl::RunHandler, shared_from_this(), connection, std::move(request)).detach();
+  } catch (const std::exception&) {
+    // No thread to be had: the request is dropped like any failed request.
+    connection->Finish();
+    HandlerDone(connection);
+    gLiveHandlerThreads.fetch_sub(1);
+  }
+}
+
+void TRequestServer::TImpl::Drop(const TConnectionPtr& connection) {
+  connection->CloseReading();
+  std::lock_guard<std::mutex> lock(lock_);
+  live_.erase(connection);
+}
+
+void TRequestServer::TImpl::RunHandler(std::shared_ptr<TImpl> self, TConnectionPtr connection,
+                                       std::string request) {
+  TMemo* memo;
+  {
+    std::lock_guard<std::mutex> lock(self->lock_);
+    memo = self->memo_;
+  }
+  try {
+    std::unique_ptr<TMessageHandler> handler = CreateMessageHandler(InterfaceMode.load(), memo);
+    if (handler) {
+      const std::u16string text = DecodeUtf8(request);
+      handler->HandleMessage(*connection, text);
+    }
+  } catch (...) {
+    // A failed request ends its connection: no reply, nothing logged.
+  }
+  connection->Finish();
+  self->HandlerDone(connection);
+  // The connection (and its socket) must go before the last hold on the
+  // io_context it belongs to.
+  connection.reset();
+  self.reset();
+  gLiveHandlerThreads.fetch_sub(1);
+}
+
+void TRequestServer::TImpl::HandlerDone(const TConnectionPtr& connection) {
+  std::lock_guard<std::mutex> lock(lock_);
+  live_.erase(connection);
+  --running_handlers_;
+  handlers_done_.notify_all();
+}
+
+TRequestServer::TRequestServer() : impl_(std::make_shared<TImpl>()) {}
+
+TRequestServer::~TRequestServer() {
+  try {
+    impl_->Deactivate();
+  } catch (...) {
+    // Threads left over finish on their own; they hold what they use.
+  }
+}
+
+int TRequestServer::LiveHandlerThreads() {
+  return gLiveHandlerThreads.load();
+}
+
+void TRequestServer::SetPort(int32_t port) {
+  impl_->SetPort(port);
+}
+int32_t TRequestServer::Port() const {
+  return impl_->Port();
+}
+void TRequestServer::SetMemo(TMemo* memo) {
+  impl_->SetMemo(memo);
+}
+void TRequestServer::Activate() {
+  impl_->Activate();
+}
+void TRequestServer::Deactivate() {
+  impl_->Deactivate();
+}
+bool TRequestServer::Active() const {
+  return impl_->Active();
+}
+uint16_t TRequestServer::BoundPort() const {
+  return impl_->BoundPort();
+}
+void TRequestServer::SetStopWait(std::chrono::milliseconds total, std::chrono::milliseconds step) {
+  impl_->SetStopWait(total, step);
+}

@@ -1,0 +1,321 @@
+// The request server's framing, failure handling, activation and stopping.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/ErrorsUnit.h"
+#include "server/TCPServerUnit.h"
+#include "tests/server/ServerTestSupport.h"
+
+namespace {
+
+using servertest::Exchange;
+using servertest::Reply;
+using servertest::TClient;
+using TEnd = servertest::TClient::TEnd;
+
+class TCPServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    servertest::UseTestHandler();
+    server_.SetPort(0);
+    server_.Activate();
+    ASSERT_TRUE(server_.Active());
+    port_ = server_.BoundPort();
+    ASSERT_NE(port_, 0);
+  }
+  void TearDown() override {
+    server_.Deactivate();
+    EXPECT_TRUE(servertest::WaitForNoHandlerThreads());
+  }
+
+  TRequestServer server_;
+  uint16_t port_ = 0;
+};
+
+struct TFramingCase {
+  const char* name;
+  std::string wire;         // what the client sends
+  std::u16string expected;  // what the handler must get
+};
+
+std::vector<TFramingCase> FramingCases() {
+  return {
+      {"LoneNulGivesEmptyText", std::string(1, '\0'), u""},
+      {"PlainText", std::string("<A type=\"X\"/>\0", 14), u"<A type=\"X\"/>"},
+      {"BytesAfterNulIgnored", std::string("abc\0def\0ghi", 11), u"abc"},
+      {"CarriageReturnsAndLineFeedsKept", std::string("a\r\nb\nc\r\0", 8), u"a\r\nb\nc\r"},
+      {"ExactlyMaxLength", std::string(16384, 'x') + '\0', std::u16string(16384, u'x')},
+      {"Utf8Decoded", std::string("\xE5\x86\x99\0", 4), u"\u5199"},
+      {"InvalidUtf8GivesEmptyText", std::string("\xC3\x41\0", 3), u""},
+      {"CutUtf8GivesEmptyText", std::string("A\xE5\x86\0", 4), u""},
+  };
+}
+
+TEST_F(TCPServerTest, FramingTable) {
+  for (const TFramingCase& c : FramingCases()) {
+    SCOPED_TRACE(c.name);
+    servertest::UseTestHandler();
+    const TClient::TReceived received = Exchange(port_, c.wire);
+    EXPECT_EQ(received.end, TEnd::kClosed);
+    EXPECT_EQ(received.bytes, Reply(u"echo:" + c.expected));
+    EXPECT_EQ(servertest::LastRequest(), c.expected);
+    EXPECT_EQ(servertest::HandlerState().called.load(), 1);
+  }
+}
+
+TEST_F(TCPServerTest, OverlongRequestIsDroppedWithoutHandler) {
+  const std::vector<std::string> wires = {
+      std::string(16385, 'x') + '\0',        // one byte too many
+      std::string(20000, 'x') + '\0',        // NUL beyond the limit
+      std::string(16385, 'x'),               // limit passed, still no NUL, peer keeps waiting
+      std::string(100000, 'y') + "tail\0z",  // far too long, in many blocks
+  };
+  for (const std::string& wire : wires) {
+    SCOPED_TRACE(wire.size());
+    servertest::UseTestHandler();
+    TClient client(port_);
+    ASSERT_TRUE(client.Connected());
+    client.Send(wire);  // may fail part-way once the server has closed
+    const TClient::TReceived received = client.ReadUntilClosed();
+    EXPECT_NE(received.end, TEnd::kTimeout);  // closed by the server, not by us
+    EXPECT_EQ(received.bytes, "");
+    EXPECT_EQ(servertest::HandlerState().created.load(), 0);
+  }
+}
+
+TEST_F(TCPServerTest, RequestInPiecesWithPausesIsReadAsOne) {
+  TClient client(port_);
+  ASSERT_TRUE(client.Connected());
+  const std::vector<std::string> pieces = {"<A", " type=\"", "X\"/>\r", "\n", std::string(1, '\0')};
+  for (const std::string& piece : pieces) {
+    ASSERT_TRUE(client.Send(piece));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  const TClient::TReceived received = client.ReadUntilClosed();
+  EXPECT_EQ(received.bytes, Reply(u"echo:<A type=\"X\"/>\r\n"));
+  EXPECT_EQ(servertest::LastRequest(), u"<A type=\"X\"/>\r\n");
+}
+
+TEST_F(TCPServerTest, MaxLengthRequestInManyPieces) {
+  TClient client(port_);
+  ASSERT_TRUE(client.Connected());
+  const std::string body(16384, 'q');
+  for (std::size_t at = 0; at < body.size(); at += 1000) {
+    ASSERT_TRUE(client.Send(body.substr(at, 1000)));
+  }
+  ASSERT_TRUE(client.Send(std::string(1, '\0')));
+  EXPECT_EQ(client.ReadUntilClosed().bytes, Reply(u"echo:" + std::u16string(16384, u'q')));
+}
+
+TEST_F(TCPServerTest, PeerClosingBeforeNulGetsNothingAndNoHandler) {
+  TClient client(port_);
+  ASSERT_TRUE(client.Connected());
+  ASSERT_TRUE(client.Send("<A type=\"X\"/>"));
+  client.ShutdownSend();
+  const TClient::TReceived received = client.ReadUntilClosed();
+  EXPECT_EQ(received.end, TEnd::kClosed);
+  EXPECT_EQ(received.bytes, "");
+  EXPECT_EQ(servertest::HandlerState().created.load(), 0);
+}
+
+TEST_F(TCPServerTest, ReplyEndsWithExactlyOneNulThenClose) {
+  servertest::UseTestHandler([](TConnection& connection, const std::u16string&) {
+    SendReplyText(connection, u"<DoorResponse><ResultCode>200</ResultCode></DoorResponse>");
+  });
+  const TClient::TReceived received = Exchange(port_, std::string("x\0", 2));
+  EXPECT_EQ(received.end, TEnd::kClosed);
+  ASSERT_FALSE(received.bytes.empty());
+  EXPECT_EQ(std::count(received.bytes.begin(), received.bytes.end(), '\0'), 1);
+  EXPECT_EQ(received.bytes.back(), '\0');
+}
+
+TEST_F(TCPServerTest, LargeReplyArrivesWhole) {
+  // Several send blocks; the client reads only after the handler is done.
+  const std::string big(200000, 'r');
+  servertest::UseTestHandler(
+      [&big](TConnection& connection, const std::u16string&) { connection.WriteBytes(big); });
+  const TClient::TReceived received = Exchange(port_, std::string("x\0", 2));
+  EXPECT_EQ(received.end, TEnd::kClosed);
+  EXPECT_EQ(received.bytes, big);
+}
+
+TEST_F(TCPServerTest, HandlerWritingNothingGivesNoBytes) {
+  servertest::UseTestHandler([](TConnection&, const std::u16string&) {});
+  const TClient::TReceived received = Exchange(port_, std::string("<A type=\"Unknown\"/>\0", 20));
+  EXPECT_EQ(received.end, TEnd::kClosed);
+  EXPECT_EQ(received.bytes, "");
+  EXPECT_EQ(servertest::HandlerState().called.load(), 1);
+  EXPECT_EQ(servertest::HandlerState().freed.load(), 1);
+}
+
+TEST_F(TCPServerTest, HandlerThatThrowsEndsConnectionWithoutReply) {
+  servertest::UseTestHandler([](TConnection&, const std::u16string&) {
+    throw EConvertError("'x' is not a valid integer value");
+  });
+  TClient::TReceived received = Exchange(port_, std::string("x\0", 2));
+  EXPECT_EQ(received.end, TEnd::kClosed);
+  EXPECT_EQ(received.bytes, "");
+  EXPECT_EQ(servertest::HandlerState().freed.load(), 1);
+
+  // Not even an exception outside the system's own classes escapes.
+  servertest::UseTestHandler([](TConnection&, const std::u16string&) { throw 42; });
+  received = Exchange(port_, std::string("x\0", 2));
+  EXPECT_EQ(received.end, TEnd::kClosed);
+  EXPECT_EQ(received.bytes, "");
+
+  // What was written before the failure stays sent.
+  servertest::UseTestHandler([](TConnection& connection, const std::u16string&) {
+    connection.WriteBytes("partial");
+    throw EVelioError("late failure");
+  });
+  received = Exchange(port_, std::string("x\0", 2));
+  EXPECT_EQ(received.end, TEnd::kClosed);
+  EXPECT_EQ(received.bytes, "partial");
+
+  // The server goes on serving.
+  servertest::UseTestHandler();
+  EXPECT_EQ(Exchange(port_, std::string("ok\0", 3)).bytes, Reply(u"echo:ok"));
+}
+
+TEST_F(TCPServerTest, WritingToAVanishedPeerRaisesInsteadOfKillingTheProcess) {
+  servertest::TGate client_gone;
+  servertest::TCounter entered;
+  std::atomic<bool> raised{false};
+  servertest::UseTestHandler([&](TConnection& connection, const std::u16string&) {
+    entered.Arrive();
+    client_gone.Wait();
+    try {
+      // The first send may still be accepted by the kernel; later ones fail.
+      for (int i = 0; i < 100; ++i) connection.WriteBytes(std::string(65536, 'z'));
+    } catch (const ESocketError&) {
+      raised = true;
+    }
+  });
+  {
+    TClient client(port_);
+    ASSERT_TRUE(client.Send(std::string("x\0", 2)));
+    ASSERT_TRUE(entered.WaitFor(1));
+    client.Abort();
+  }
+  client_gone.Open();
+  server_.Deactivate();  // waits for the handler
+  EXPECT_TRUE(raised.load());
+}
+
+TEST_F(TCPServerTest, MemoIsHandedToTheHandler) {
+  server_.Deactivate();
+  auto* memo = reinterpret_cast<TMemo*>(0x1234);
+  server_.SetMemo(memo);
+  server_.Activate();
+  EXPECT_EQ(Exchange(server_.BoundPort(), std::string("m\0", 2)).bytes, Reply(u"echo:m"));
+  std::lock_guard<std::mutex> lock(servertest::HandlerState().lock);
+  EXPECT_EQ(servertest::HandlerState().last_memo, memo);
+}
+
+TEST_F(TCPServerTest, ModeWithoutHandlerClosesWithoutReply) {
+  InterfaceMode.store(97);  // no factory registered
+  const TClient::TReceived received = Exchange(port_, std::string("x\0", 2));
+  EXPECT_EQ(received.end, TEnd::kClosed);
+  EXPECT_EQ(received.bytes, "");
+  InterfaceMode.store(servertest::kTestMode);
+}
+
+TEST_F(TCPServerTest, StopEndsAWaitingClientAtOnce) {
+  TClient client(port_);
+  ASSERT_TRUE(client.Send("<A type=\"X\""));  // no NUL yet
+  // The request is being read once the server answers another connection.
+  EXPECT_EQ(Exchange(port_, std::string("y\0", 2)).bytes, Reply(u"echo:y"));
+  server_.Deactivate();
+  EXPECT_FALSE(server_.Active());
+  EXPECT_EQ(server_.BoundPort(), 0);
+  const TClient::TReceived received = client.ReadUntilClosed(std::chrono::milliseconds(2000));
+  EXPECT_NE(received.end, TEnd::kTimeout);
+  EXPECT_EQ(received.bytes, "");
+  EXPECT_EQ(servertest::HandlerState().called.load(), 1);  // only the other request
+}
+
+TEST_F(TCPServerTest, StoppedServerRefusesAndCanStartAgain) {
+  const uint16_t old_port = port_;
+  server_.Deactivate();
+  server_.Deactivate();  // a second stop does nothing
+  TClient refused;
+  EXPECT_FALSE(refused.Connect(old_port));
+
+  server_.SetPort(old_port);
+  server_.Activate();
+  EXPECT_EQ(server_.BoundPort(), old_port);
+  EXPECT_EQ(Exchange(old_port, std::string("again\0", 6)).bytes, Reply(u"echo:again"));
+}
+
+TEST(TCPServerActivation, PortInUseFailsAndStaysInactive) {
+  servertest::UseTestHandler();
+  TRequestServer first;
+  first.Activate();
+  const uint16_t port = first.BoundPort();
+
+  TRequestServer second;
+  second.SetPort(port);
+  EXPECT_EQ(second.Port(), port);
+  try {
+    second.Activate();
+    FAIL() << "activation on a taken port succeeded";
+  } catch (const ESocketError& e) {
+    EXPECT_STREQ(e.what(), "Could not bind socket. Address and port are already in use.");
+  }
+  EXPECT_FALSE(second.Active());
+  EXPECT_EQ(second.BoundPort(), 0);
+  EXPECT_NO_THROW(second.Deactivate());
+
+  // The first server is unaffected.
+  EXPECT_EQ(Exchange(port, std::string("still\0", 6)).bytes, Reply(u"echo:still"));
+}
+
+TEST(TCPServerActivation, PortHeldByAnotherProgramsListenerFails) {
+  // A listener that also asks for address reuse must still keep its port.
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  const int on = 1;
+  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_ANY);
+  ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(fd, 1), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+
+  TRequestServer server;
+  server.SetPort(ntohs(address.sin_port));
+  EXPECT_THROW(server.Activate(), ESocketError);
+  EXPECT_FALSE(server.Active());
+  ::close(fd);
+
+  // Once the port is free again the same server binds it.
+  EXPECT_NO_THROW(server.Activate());
+  EXPECT_TRUE(server.Active());
+}
+
+TEST(TCPServerActivation, PortOutOfRangeFails) {
+  TRequestServer server;
+  server.SetPort(70000);
+  EXPECT_THROW(server.Activate(), ESocketError);
+  EXPECT_FALSE(server.Active());
+}
+
+TEST(TCPServerActivation, DestroyingAnActiveServerStopsIt) {
+  servertest::UseTestHandler();
+  uint16_t port = 0;
+  {
+    TRequestServer server;
+    server.Activate();
+    port = server.BoundPort();
+    EXPECT_EQ(Exchange(port, std::string("a\0", 2)).bytes, Reply(u"echo:a"));
+  }
+  TClient refused;
+  EXPECT_FALSE(refused.Connect(port));
+  EXPECT_TRUE(servertest::WaitForNoHandlerThreads());
+}
+
+}  // namespace
