@@ -73,9 +73,13 @@ TEST_F(MemberE2e, WritesThenReadsACardOverTcp) {
   EXPECT_EQ(daemon.Stop(), 0);
   EXPECT_EQ(daemon.Stdout(), "会员卡接口监听服务器已经启动...\n接口监听服务器已经停止。\n");
 
-  std::vector<std::string> entries = LogEntries(TodayLog(home_));
-  // The first entry names the reader library; then the two requests.
-  ASSERT_EQ(entries.size(), 7u) << TodayLog(home_);
+  std::vector<std::string> all = LogEntries(TodayLog(home_));
+  // Start-up: the missing Client.db is logged, then the reader library is named.
+  ASSERT_EQ(all.size(), 8u) << TodayLog(home_);
+  EXPECT_EQ(all[0], "unable to open database file");
+  EXPECT_EQ(all[1].rfind(Gbk("读卡器库: "), 0), 0u) << all[1];
+  EXPECT_NE(all[1].find("libReader.so"), std::string::npos);
+  std::vector<std::string> entries(all.begin() + 1, all.end());
   EXPECT_EQ(entries[1], Gbk("收到消息: \r\n" + WriteRequest("12345678")));
   EXPECT_EQ(entries[2], Gbk("写卡成功, 卡号为:12345678"));
   EXPECT_EQ(entries[3], Gbk("写卡成功,卡号为:12345678"));
