@@ -82,34 +82,34 @@ TDoorlockTestForm::TDoorlockTestForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TDoorlockTestForm::FormCreate() {
-  const TDoorlockTestTimes times = DoorlockTestDefaultTimes(Now());
+  const TDoorlockTestTimes times = DefaultTestTimes(Now());
   CheckInDateTimeTxt->setText(FromAnsi(times.CheckIn));
   CheckOutDateTimeTxt->setText(FromAnsi(times.CheckOut));
 }
 
 void TDoorlockTestForm::OpenPortBtnClick() {
-  RunGuarded([] { DoorlockTestOpenPort(); });
+  RunGuarded([] { TestOpenPort(); });
 }
 
 void TDoorlockTestForm::ClosePortBtnClick() {
-  RunGuarded([] { DoorlockTestClosePort(); });
+  RunGuarded([] { TestClosePort(); });
 }
 
 void TDoorlockTestForm::beepBtnClick() {
-  RunGuarded([] { DoorlockTestBeep(); });
+  RunGuarded([] { TestBeep(); });
 }
 
 void TDoorlockTestForm::ReadCardBtnClick() {
-  RunGuarded([this] { CardNoTxt->setText(FromAnsi(IntToStr(DoorlockTestReadCard()))); });
+  RunGuarded([this] { CardNoTxt->setText(FromAnsi(IntToStr(TestReadCard()))); });
 }
 
 void TDoorlockTestForm::EraseCardBtnClick() {
-  RunGuarded([] { DoorlockTestEraseCard(); });
+  RunGuarded([] { TestEraseCard(); });
 }
 
 void TDoorlockTestForm::WriteCardBtnClick() {
   RunGuarded([this] {
-    DoorlockTestWriteCard(ToAnsi(RoomBuildingCodeTxt->text()), ToAnsi(RoomFloorCodeTxt->text()),
+    TestWriteCard(ToAnsi(RoomBuildingCodeTxt->text()), ToAnsi(RoomFloorCodeTxt->text()),
                           ToAnsi(RoomNoTxt->text()), ToAnsi(CheckInDateTimeTxt->text()),
                           ToAnsi(CheckOutDateTimeTxt->text()), IsCopyCheckBox->isChecked());
   });
