@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -105,6 +106,10 @@ int main(int argc, char** argv) {
   const int parsed = ParseProgramOptions(argc, argv, /*headless=*/false, options);
   if (parsed >= 0) return parsed;
 
+#ifndef _WIN32
+  std::signal(SIGPIPE, SIG_IGN);  // a peer that went away fails the write instead
+  std::signal(SIGXFSZ, SIG_IGN);  // so does a full log file
+#endif
   InitializeModules(options);
   int result = 0;
   {
