@@ -3,9 +3,12 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <stdexcept>
 #include <thread>
 
 #include "platform/CodePageUnit.h"
@@ -49,7 +53,9 @@ std::string TTempHome::Read(const std::string& name) const {
   return ss.str();
 }
 
-bool TTempHome::Exists(const std::string& name) const { return fs::exists(File(name)); }
+bool TTempHome::Exists(const std::string& name) const {
+  return fs::exists(File(name));
+}
 
 int FreePort() {
   int s = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -109,13 +115,18 @@ TReply SendRaw(int port, const std::string& bytes) {
   return r;
 }
 
-TReply Send(int port, const std::string& utf8) { return SendRaw(port, utf8 + std::string(1, '\0')); }
+TReply Send(int port, const std::string& utf8) {
+  return SendRaw(port, utf8 + std::string(1, '\0'));
+}
 
-std::string BinPath(const std::string& name) { return std::string(VELIO_BIN_DIR) + "/" + name; }
+std::string BinPath(const std::string& name) {
+  return std::string(VELIO_BIN_DIR) + "/" + name;
+}
 
 namespace {
-pid_t Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
+pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
             const std::string& outFile, const std::string& errFile) {
+  const std::map<std::string, std::string>& env = options.env;
   std::vector<std::string> envStrings;
   for (char** e = environ; *e; ++e) {
     std::string kv = *e;
@@ -129,6 +140,38 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::map<std::string, st
   std::vector<std::string> argCopy = argv;
   for (auto& s : argCopy) args.push_back(s.data());
   args.push_back(nullptr);
+
+  const bool dropRoot = options.unprivileged && RunningAsRoot();
+  if (options.fileSizeLimit >= 0 || options.openFilesLimit >= 0 || dropRoot) {
+    // fork and exec: the child only makes async-signal-safe calls.
+    pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    int in = ::open("/dev/null", O_RDONLY);
+    int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0 || err < 0) ::_exit(126);
+    ::dup2(in, 0);
+    ::dup2(out, 1);
+    ::dup2(err, 2);
+    if (options.fileSizeLimit >= 0) {
+      rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
+                   static_cast<rlim_t>(options.fileSizeLimit)};
+      if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+    }
+    if (options.openFilesLimit >= 0) {
+      rlimit limit{static_cast<rlim_t>(options.openFilesLimit),
+                   static_cast<rlim_t>(options.openFilesLimit)};
+      if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
+    }
+    if (dropRoot) {
+      const gid_t nobodyGroup = 65534;
+      if (::setgroups(1, &nobodyGroup) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+        ::_exit(126);
+    }
+    ::execve(args[0], args.data(), envp.data());
+    ::_exit(127);
+  }
+
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
@@ -155,10 +198,21 @@ int Reap(pid_t pid) {
 }
 }  // namespace
 
+bool RunningAsRoot() {
+  return ::geteuid() == 0;
+}
+
 int RunProgram(const std::vector<std::string>& argv, std::string& out, std::string& err,
                const std::map<std::string, std::string>& env) {
+  TSpawnOptions options;
+  options.env = env;
+  return RunProgram(argv, out, err, options);
+}
+
+int RunProgram(const std::vector<std::string>& argv, std::string& out, std::string& err,
+               const TSpawnOptions& options) {
   TTempHome tmp;
-  pid_t pid = Spawn(argv, env, tmp.File("out"), tmp.File("err"));
+  pid_t pid = Spawn(argv, options, tmp.File("out"), tmp.File("err"));
   if (pid < 0) return -1;
   int code = Reap(pid);
   out = tmp.Read("out");
@@ -168,8 +222,37 @@ int RunProgram(const std::vector<std::string>& argv, std::string& out, std::stri
 
 TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
                  std::map<std::string, std::string> env)
+    : TDaemon(home, mode, port, TSpawnOptions{std::move(env)}) {}
+
+TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
+                 const TSpawnOptions& options)
     : port_(port), out_(home + "/.daemon.out"), err_(home + "/.daemon.err") {
-  pid_ = Spawn({BinPath("velio-interfaced"), "--home", home, "--mode", mode}, env, out_, err_);
+  pid_ = Spawn({BinPath("velio-interfaced"), "--home", home, "--mode", mode}, options, out_, err_);
+}
+
+bool TDaemon::Running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+void TDaemon::Signal(int sig) {
+  if (pid_ > 0) ::kill(pid_, sig);
+}
+
+int TDaemon::OpenDescriptors() const {
+  if (pid_ <= 0) return -1;
+  std::error_code ec;
+  int n = 0;
+  for (auto it = fs::directory_iterator("/proc/" + std::to_string(pid_) + "/fd", ec);
+       !ec && it != fs::directory_iterator(); it.increment(ec))
+    ++n;
+  return ec ? -1 : n;
 }
 
 TDaemon::~TDaemon() {
@@ -205,7 +288,13 @@ int TDaemon::Stop() {
   return exit_;
 }
 
-int TDaemon::Wait() {
+int TDaemon::Wait(int timeoutMs) {
+  if (pid_ > 0 && timeoutMs >= 0 && !WaitUntil([this] { return !Running(); }, timeoutMs)) {
+    ::kill(pid_, SIGKILL);
+    Reap(pid_);
+    pid_ = -1;
+    exit_ = -2;
+  }
   if (pid_ > 0) {
     exit_ = Reap(pid_);
     pid_ = -1;
@@ -213,8 +302,12 @@ int TDaemon::Wait() {
   return exit_;
 }
 
-std::string TDaemon::Stdout() const { return ReadFile(out_); }
-std::string TDaemon::Stderr() const { return ReadFile(err_); }
+std::string TDaemon::Stdout() const {
+  return ReadFile(out_);
+}
+std::string TDaemon::Stderr() const {
+  return ReadFile(err_);
+}
 
 std::string TodayLog(const TTempHome& home) {
   return home.Read(FormatDateTime("yyyymmdd", Now()) + ".LOG");
@@ -238,6 +331,97 @@ std::vector<std::string> LogEntries(const std::string& log) {
   return entries;
 }
 
-std::string Gbk(const std::string& utf8) { return Utf8ToAnsi(utf8); }
+std::string LogFault(const std::string& log) {
+  static const std::regex kStamp(R"(^\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} )");
+  if (log.empty()) return "";
+  if (log.size() < 2 || log.compare(log.size() - 2, 2, "\r\n") != 0)
+    return "the log does not end with CR LF";
+  const std::string received = Gbk("收到消息: ");
+  const std::string result = Gbk("返回结果: ");
+  bool continuationAllowed = false;
+  size_t i = 0, lineNo = 0;
+  while (i < log.size()) {
+    size_t eol = log.find("\r\n", i);
+    std::string line = log.substr(i, eol - i);
+    ++lineNo;
+    if (line.find_first_of("\r\n") != std::string::npos)
+      return "line " + std::to_string(lineNo) + " holds a lone CR or LF: " + line;
+    const bool stamped = std::regex_search(line, kStamp);
+    if (!stamped && !continuationAllowed)
+      return "line " + std::to_string(lineNo) + " has no time stamp: " + line;
+    continuationAllowed = stamped && (line.substr(20) == received || line.substr(20) == result);
+    i = eol + 2;
+  }
+  return "";
+}
+
+int CountEntries(const std::vector<std::string>& entries, const std::string& prefix) {
+  int n = 0;
+  for (const std::string& e : entries)
+    if (e.rfind(prefix, 0) == 0) ++n;
+  return n;
+}
+
+std::string Gbk(const std::string& utf8) {
+  return Utf8ToAnsi(utf8);
+}
+
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (pred()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+TSqlDb::TSqlDb(const std::string& file) {
+  if (sqlite3_open_v2(file.c_str(), &db_, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    sqlite3_close(db_);
+    db_ = nullptr;
+    throw std::runtime_error(file + ": " + message);
+  }
+  sqlite3_busy_timeout(db_, 10000);
+}
+
+TSqlDb::~TSqlDb() {
+  sqlite3_close(db_);
+}
+
+void TSqlDb::Exec(const std::string& sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    std::string message = error ? error : sqlite3_errmsg(db_);
+    sqlite3_free(error);
+    throw std::runtime_error(message);
+  }
+}
+
+std::vector<TSqlRow> TSqlDb::Rows(const std::string& sql) {
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+    throw std::runtime_error(sqlite3_errmsg(db_));
+  std::vector<TSqlRow> rows;
+  int rc;
+  while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+    TSqlRow row;
+    for (int c = 0; c < sqlite3_column_count(st); ++c) {
+      TSqlValue v;
+      v.type = sqlite3_column_type(st, c);
+      v.integer = sqlite3_column_int64(st, c);
+      v.real = sqlite3_column_double(st, c);
+      if (const unsigned char* t = sqlite3_column_text(st, c))
+        v.text.assign(reinterpret_cast<const char*>(t),
+                      static_cast<size_t>(sqlite3_column_bytes(st, c)));
+      row.push_back(std::move(v));
+    }
+    rows.push_back(std::move(row));
+  }
+  std::string message = rc == SQLITE_DONE ? "" : sqlite3_errmsg(db_);
+  sqlite3_finalize(st);
+  if (!message.empty()) throw std::runtime_error(message);
+  return rows;
+}
 
 }  // namespace e2e

@@ -5,10 +5,14 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
+
+struct sqlite3;
 
 namespace e2e {
 
@@ -46,11 +50,25 @@ TReply SendRaw(int port, const std::string& bytes);
 // Sends utf8 + NUL.
 TReply Send(int port, const std::string& utf8);
 
+// How a program is started beyond its arguments.
+struct TSpawnOptions {
+  std::map<std::string, std::string> env;  // added to (or replacing) the test's environment
+  int64_t fileSizeLimit = -1;              // RLIMIT_FSIZE in bytes for the program, when >= 0
+  int64_t openFilesLimit = -1;             // RLIMIT_NOFILE for the program, when >= 0
+  // Run as user and group "nobody" when the test runs as root, so that file
+  // permissions bind the program as they bind an ordinary user.
+  bool unprivileged = false;
+};
+
+// True when the tests run as root (file modes then do not stop them).
+bool RunningAsRoot();
+
 // The headless program, started with the given arguments and environment.
 class TDaemon {
  public:
   TDaemon(const std::string& home, const std::string& mode, int port,
           std::map<std::string, std::string> env = {});
+  TDaemon(const std::string& home, const std::string& mode, int port, const TSpawnOptions& options);
   ~TDaemon();  // stops it when still running
   TDaemon(const TDaemon&) = delete;
   TDaemon& operator=(const TDaemon&) = delete;
@@ -59,11 +77,19 @@ class TDaemon {
   bool WaitListening(int timeoutMs = 10000);
   // Sends SIGTERM and waits; returns the exit code (-1 on a signal death).
   int Stop();
-  // Waits for the process to end by itself.
-  int Wait();
+  // Waits for the process to end by itself; after timeoutMs (when not
+  // negative) kills it and returns -2.
+  int Wait(int timeoutMs = -1);
   std::string Stdout() const;
   std::string Stderr() const;
   int Port() const { return port_; }
+  pid_t Pid() const { return pid_; }
+  // True while the process has not ended.
+  bool Running();
+  // Sends a signal to the process while it runs.
+  void Signal(int sig);
+  // The number of descriptors the process has open (-1 when unknown).
+  int OpenDescriptors() const;
 
  private:
   pid_t pid_ = -1;
@@ -75,6 +101,8 @@ class TDaemon {
 // Runs a program to its end; returns the exit code and fills out and err.
 int RunProgram(const std::vector<std::string>& argv, std::string& out, std::string& err,
                const std::map<std::string, std::string>& env = {});
+int RunProgram(const std::vector<std::string>& argv, std::string& out, std::string& err,
+               const TSpawnOptions& options);
 
 // The path of a program of this build.
 std::string BinPath(const std::string& name);
@@ -86,8 +114,45 @@ std::string TodayLog(const TTempHome& home);
 // each entry's text without the stamp and the final CR LF.
 std::vector<std::string> LogEntries(const std::string& log);
 
+// Empty when the log is whole: it ends with CR LF, holds no lone CR or LF, and
+// every line starts with a time stamp except the lines of a logged request or
+// reply (those after an entry "收到消息: " or "返回结果: "). Otherwise what is wrong.
+std::string LogFault(const std::string& log);
+
+// The number of entries whose text starts with prefix (code page 936 bytes).
+int CountEntries(const std::vector<std::string>& entries, const std::string& prefix);
+
 // UTF-8 to code page 936 bytes (for comparing log texts).
 std::string Gbk(const std::string& utf8);
+
+// Waits until pred() holds, checking every few milliseconds; false when it
+// still does not hold after timeoutMs.
+bool WaitUntil(const std::function<bool()>& pred, int timeoutMs = 10000);
+
+// One value read from a database.
+struct TSqlValue {
+  int type = 0;  // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB or SQLITE_NULL
+  int64_t integer = 0;
+  double real = 0;
+  std::string text;
+};
+using TSqlRow = std::vector<TSqlValue>;
+
+// A connection to a SQLite file of the test's own (never creating it), for
+// looking at and changing what the program stored. Raises std::runtime_error
+// with SQLite's message on failure.
+class TSqlDb {
+ public:
+  explicit TSqlDb(const std::string& file);
+  ~TSqlDb();
+  TSqlDb(const TSqlDb&) = delete;
+  TSqlDb& operator=(const TSqlDb&) = delete;
+  void Exec(const std::string& sql);
+  std::vector<TSqlRow> Rows(const std::string& sql);
+
+ private:
+  ::sqlite3* db_ = nullptr;
+};
 
 }  // namespace e2e
 

@@ -1,0 +1,184 @@
+// End-to-end under load: many simultaneous door-lock requests, and thousands
+// of connections opened and dropped at once.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <latch>
+#include <set>
+#include <thread>
+
+#include "tests/e2e/E2eSupport.h"
+
+using namespace e2e;
+
+namespace {
+
+std::string IssueXml(const std::string& registerId, const std::string& room) {
+  return "<Request type=\"IssueCard\"><RequestID/><RegisterId>" + registerId +
+         "</RegisterId><B>01</B><F>02</F><R>" + room +
+         "</R><G>Guest</G><D>2009-06-01</D><T>14:00:00</T><D>2009-06-03</D><T>12:00:00</T>"
+         "<C>0</C></Request>";
+}
+
+TEST(ConcurrencyE2e, TwoHundredSimultaneousIssueCardsAreAllAnsweredAndRecorded) {
+  TTempHome home;
+  const int port = FreePort();
+  home.Write("Option.ini", "[SysOption]\r\nDoorlockPortNo=" + std::to_string(port) +
+                               "\r\n[DoorlockOption]\r\nUseNativeDoorlockDb=1\r\n"
+                               "SaveDoorlockRecord=1\r\nDelayMinutes=5\r\n");
+  std::string out, err;
+  ASSERT_EQ(RunProgram({BinPath("velio-interfaced"), "--home", home.Path(), "--init-db"}, out, err),
+            0)
+      << err;
+  TDaemon daemon(home.Path(), "doorlock", port);
+  ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();
+
+  constexpr int kRequests = 200, kRooms = 10;
+  std::vector<TReply> replies(kRequests);
+  std::latch go(kRequests + 1);
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kRequests; ++i) {
+    clients.emplace_back([&, i] {
+      const std::string request = IssueXml("R" + std::to_string(i), std::to_string(i % kRooms));
+      go.arrive_and_wait();
+      replies[i] = Send(port, request);
+    });
+  }
+  go.arrive_and_wait();
+  for (auto& t : clients) t.join();
+
+  // Every request answered, each with a card of its own.
+  std::set<std::string> cards;
+  for (int i = 0; i < kRequests; ++i) {
+    const TReply& r = replies[i];
+    ASSERT_TRUE(r.gotNul) << i;
+    const std::string head =
+        "<DoorResponse><RequestID></RequestID><ResultCode>200</ResultCode>"
+        "<ResultMessage>发卡成功</ResultMessage><CardNo>";
+    ASSERT_EQ(r.text.rfind(head, 0), 0u) << r.text;
+    cards.insert(r.text.substr(head.size(), r.text.find('<', head.size()) - head.size()));
+  }
+  EXPECT_EQ(cards.size(), static_cast<size_t>(kRequests));
+  EXPECT_EQ(*cards.begin(), "1000");
+  EXPECT_EQ(*cards.rbegin(), "1199");
+
+  EXPECT_EQ(daemon.Stop(), 0);
+
+  TSqlDb db(home.File("Client.db"));
+  std::vector<TSqlRow> records = db.Rows("select RegisterId, CardNo from T_IssueCardRecord");
+  ASSERT_EQ(records.size(), static_cast<size_t>(kRequests));
+  std::set<std::string> registers, recordCards;
+  for (const TSqlRow& row : records) {
+    registers.insert(row[0].text);
+    recordCards.insert(row[1].text);
+  }
+  EXPECT_EQ(registers.size(), static_cast<size_t>(kRequests));
+  EXPECT_EQ(recordCards, cards);
+  // One row per room, however many requests raced to create it.
+  std::vector<TSqlRow> rooms = db.Rows("select distinct RoomNo from T_Room");
+  EXPECT_EQ(rooms.size(), static_cast<size_t>(kRooms));
+  EXPECT_EQ(db.Rows("select RoomNo from T_Room").size(), static_cast<size_t>(kRooms));
+
+  // The log is whole: every entry stamped, none cut or mixed with another.
+  const std::string log = TodayLog(home);
+  EXPECT_EQ(LogFault(log), "");
+  std::vector<std::string> entries = LogEntries(log);
+  EXPECT_EQ(CountEntries(entries, Gbk("收到消息: \r\n<Request type=\"IssueCard\">")), kRequests);
+  EXPECT_EQ(CountEntries(entries, Gbk("执行操作->")), kRequests);
+  EXPECT_EQ(CountEntries(entries, Gbk("完成一次操作")), kRequests);
+  int issued = 0;
+  for (const std::string& e : entries)
+    if (e.rfind(Gbk("房间("), 0) == 0 && e.find(Gbk(")发卡成功")) != std::string::npos) ++issued;
+  EXPECT_EQ(issued, kRequests);
+  EXPECT_EQ(CountEntries(entries, Gbk("新建房间")), kRooms);
+}
+
+// A socket connected to the server, or -1.
+int ConnectTo(int port) {
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+    ::close(s);
+    return -1;
+  }
+  return s;
+}
+
+TEST(ConcurrencyE2e, ThousandsOfDroppedConnectionsLeaveTheServerServing) {
+  // Room for this process's own sockets.
+  rlimit files{};
+  ::getrlimit(RLIMIT_NOFILE, &files);
+  if (files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
+  constexpr int kThreads = 4;
+  const int perThread = static_cast<int>(
+      std::min<rlim_t>(500, (files.rlim_cur > 200 ? files.rlim_cur - 100 : 100) / kThreads));
+
+  TTempHome home;
+  const int port = FreePort();
+  home.Write("Option.ini", "[SysOption]\r\nPolicePortNo=" + std::to_string(port) + "\r\n");
+  home.Write("Guest.ini", "[Guest]\r\nRoomNo=0801\r\nGenderID=1\r\n");
+  TSpawnOptions options;
+  options.openFilesLimit = static_cast<int64_t>(std::min<rlim_t>(files.rlim_max, 8192));
+  TDaemon daemon(home.Path(), "police", port, options);
+  ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();
+  ASSERT_TRUE(Send(port, "<Request/>").gotNul);
+  const int baseline = daemon.OpenDescriptors();
+
+  // Each thread opens its connections and holds them, then all go at once:
+  // closed plainly, reset, or cut off in the middle of a request.
+  std::atomic<int> opened{0};
+  std::latch allOpen(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      std::vector<int> sockets;
+      for (int i = 0; i < perThread; ++i) {
+        int s = ConnectTo(port);
+        if (s >= 0) sockets.push_back(s);
+      }
+      opened += static_cast<int>(sockets.size());
+      allOpen.arrive_and_wait();
+      for (size_t i = 0; i < sockets.size(); ++i) {
+        if (i % 3 == 1) {
+          linger reset{1, 0};
+          ::setsockopt(sockets[i], SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        } else if (i % 3 == 2) {
+          ::send(sockets[i], "<Request type=", 14, MSG_NOSIGNAL);
+        }
+        ::close(sockets[i]);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(opened.load(), kThreads * perThread);
+
+  // The server still answers, and lets go of every dropped connection.
+  TReply r = Send(port, "<Request/>");
+  ASSERT_TRUE(r.gotNul);
+  EXPECT_NE(r.text.find("<RoomNo>0801</RoomNo>"), std::string::npos);
+  if (baseline > 0)
+    EXPECT_TRUE(WaitUntil([&] { return daemon.OpenDescriptors() <= baseline; }, 10000))
+        << daemon.OpenDescriptors() << " descriptors open, " << baseline << " before";
+
+  EXPECT_EQ(daemon.Stop(), 0);
+  EXPECT_EQ(daemon.Stderr(), "");
+  // None of the dropped connections reached a handler.
+  std::vector<std::string> entries = LogEntries(TodayLog(home));
+  EXPECT_EQ(CountEntries(entries, Gbk("收到消息: ")), 2);
+  EXPECT_EQ(LogFault(TodayLog(home)), "");
+}
+
+}  // namespace
