@@ -30,10 +30,18 @@ extern char** environ;
 namespace e2e {
 namespace fs = std::filesystem;
 
-TTempHome::TTempHome() {
-  std::string tmpl = (fs::temp_directory_path() / "velio-e2e-XXXXXX").string();
+TTempHome::TTempHome() : TTempHome(fs::temp_directory_path().string()) {}
+
+TTempHome::TTempHome(const std::string& parent) {
+  std::string tmpl = (fs::path(parent) / "velio-e2e-XXXXXX").string();
   char* p = mkdtemp(tmpl.data());
   path_ = p ? p : tmpl;
+}
+
+std::string MemoryTempParent() {
+  const char* shm = "/dev/shm";
+  if (fs::is_directory(shm) && ::access(shm, W_OK | X_OK) == 0) return shm;
+  return fs::temp_directory_path().string();
 }
 
 TTempHome::~TTempHome() {

@@ -20,6 +20,8 @@ namespace e2e {
 class TTempHome {
  public:
   TTempHome();
+  // Made in parent instead of the system's temporary folder.
+  explicit TTempHome(const std::string& parent);
   ~TTempHome();
   TTempHome(const TTempHome&) = delete;
   TTempHome& operator=(const TTempHome&) = delete;
@@ -32,6 +34,10 @@ class TTempHome {
  private:
   std::string path_;
 };
+
+// A folder in memory (/dev/shm) when there is one, else the system's temporary
+// folder: for tests whose cost would otherwise be the disk's flushes.
+std::string MemoryTempParent();
 
 // A port that was free a moment ago.
 int FreePort();

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/SysOptionUnit.h"
+#include "platform/DateTimeUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/platform/TestFiles.h"
@@ -476,7 +477,7 @@ TEST_F(FaultE2e, HalfRequestsAndUnreadRepliesDoNotHoldTheServer) {
   // Half a request, then gone.
   int half = Connect(port_);
   ASSERT_GE(half, 0);
-  ASSERT_TRUE(SendAll(half, "<Request type=\"Gu"));
+  ASSERT_TRUE(SendAll(half, "<Request type=\"Half"));
   ::close(half);
   // Half a request, kept open.
   int waiting = Connect(port_);
@@ -501,7 +502,7 @@ TEST_F(FaultE2e, HalfRequestsAndUnreadRepliesDoNotHoldTheServer) {
   EXPECT_EQ(daemon->Stderr(), "");
   std::vector<std::string> requests = RequestEntries(TodayLog(home_));
   EXPECT_EQ(CountEntries(requests, Gbk("收到消息: ")), 7);
-  EXPECT_EQ(CountEntries(requests, Gbk("收到消息: \r\n<Request type=\"Gu")), 0);
+  EXPECT_EQ(CountEntries(requests, Gbk("收到消息: \r\n<Request type=\"Half")), 0);
   EXPECT_EQ(LogFault(TodayLog(home_)), "");
 }
 
