@@ -1,8 +1,6 @@
 // End-to-end under load: many simultaneous door-lock requests, and thousands
 // of connections opened and dropped at once.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -40,15 +38,23 @@ TEST(ConcurrencyE2e, TwoHundredSimultaneousIssueCardsAreAllAnsweredAndRecorded) 
   TDaemon daemon(home.Path(), "doorlock", port);
   ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();
 
+  // All connections are open and hold their request but its final NUL; then
+  // the NULs go at once, so that 200 handlers run together.
   constexpr int kRequests = 200, kRooms = 10;
+  std::vector<int> sockets = OpenHeldConnections(daemon, kRequests);
+  ASSERT_EQ(sockets.size(), static_cast<size_t>(kRequests));
+  for (int i = 0; i < kRequests; ++i) {
+    const std::string request = IssueXml("R" + std::to_string(i), std::to_string(i % kRooms));
+    ASSERT_EQ(::send(sockets[i], request.data(), request.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(request.size()));
+  }
   std::vector<TReply> replies(kRequests);
   std::latch go(kRequests + 1);
   std::vector<std::thread> clients;
   for (int i = 0; i < kRequests; ++i) {
     clients.emplace_back([&, i] {
-      const std::string request = IssueXml("R" + std::to_string(i), std::to_string(i % kRooms));
       go.arrive_and_wait();
-      replies[i] = Send(port, request);
+      replies[i] = FinishRequest(sockets[i], std::string(1, '\0'));
     });
   }
   go.arrive_and_wait();
@@ -100,21 +106,6 @@ TEST(ConcurrencyE2e, TwoHundredSimultaneousIssueCardsAreAllAnsweredAndRecorded) 
   EXPECT_EQ(CountEntries(entries, Gbk("新建房间")), kRooms);
 }
 
-// A socket connected to the server, or -1.
-int ConnectTo(int port) {
-  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return -1;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
-}
-
 TEST(ConcurrencyE2e, ThousandsOfDroppedConnectionsLeaveTheServerServing) {
   // Room for this process's own sockets.
   rlimit files{};
@@ -138,21 +129,10 @@ TEST(ConcurrencyE2e, ThousandsOfDroppedConnectionsLeaveTheServerServing) {
   const int baseline = daemon.OpenDescriptors();
   ASSERT_GT(baseline, 0);
 
-  // Open them all and hold them. The listen backlog is 15: open in small
-  // batches and let the server take each batch, so that no connection waits
-  // for a dropped handshake to be sent again.
-  std::vector<int> sockets;
-  constexpr int kBatch = 8;
-  while (static_cast<int>(sockets.size()) < connections) {
-    for (int i = 0; i < kBatch && static_cast<int>(sockets.size()) < connections; ++i) {
-      int s = ConnectTo(port);
-      ASSERT_GE(s, 0) << "connection " << sockets.size();
-      sockets.push_back(s);
-    }
-    const int held = baseline + static_cast<int>(sockets.size());
-    ASSERT_TRUE(WaitUntil([&] { return daemon.OpenDescriptors() >= held; }))
-        << daemon.OpenDescriptors() << " descriptors, " << held << " expected";
-  }
+  // Open them all and hold them.
+  std::vector<int> sockets = OpenHeldConnections(daemon, connections);
+  ASSERT_EQ(sockets.size(), static_cast<size_t>(connections));
+  EXPECT_GE(daemon.OpenDescriptors(), baseline + connections);
 
   // Then all go at once, from two threads: closed plainly, reset, or cut off
   // in the middle of a request.

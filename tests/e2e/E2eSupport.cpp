@@ -78,9 +78,9 @@ int FreePort() {
   return ntohs(a.sin_port);
 }
 
-namespace {
-int Connect(int port) {
+int OpenConnection(int port) {
   int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return -1;
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -91,11 +91,9 @@ int Connect(int port) {
   }
   return s;
 }
-}  // namespace
 
-TReply SendRaw(int port, const std::string& bytes) {
+TReply FinishRequest(int s, const std::string& bytes) {
   TReply r;
-  int s = Connect(port);
   if (s < 0) return r;
   r.connected = true;
   size_t off = 0;
@@ -121,6 +119,10 @@ TReply SendRaw(int port, const std::string& bytes) {
     r.trailing = all.substr(nul + 1);
   }
   return r;
+}
+
+TReply SendRaw(int port, const std::string& bytes) {
+  return FinishRequest(OpenConnection(port), bytes);
 }
 
 TReply Send(int port, const std::string& utf8) {
@@ -253,6 +255,23 @@ void TDaemon::Signal(int sig) {
   if (pid_ > 0) ::kill(pid_, sig);
 }
 
+std::vector<int> OpenHeldConnections(TDaemon& daemon, int count) {
+  std::vector<int> sockets;
+  const int baseline = daemon.OpenDescriptors();
+  if (baseline < 0) return sockets;
+  constexpr int kBatch = 8;
+  while (static_cast<int>(sockets.size()) < count) {
+    for (int i = 0; i < kBatch && static_cast<int>(sockets.size()) < count; ++i) {
+      int s = OpenConnection(daemon.Port());
+      if (s < 0) return sockets;
+      sockets.push_back(s);
+    }
+    const int held = baseline + static_cast<int>(sockets.size());
+    if (!WaitUntil([&] { return daemon.OpenDescriptors() >= held; })) return sockets;
+  }
+  return sockets;
+}
+
 int TDaemon::OpenDescriptors() const {
   if (pid_ <= 0) return -1;
   std::error_code ec;
@@ -270,7 +289,7 @@ TDaemon::~TDaemon() {
 bool TDaemon::WaitListening(int timeoutMs) {
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
-    int s = Connect(port_);
+    int s = OpenConnection(port_);
     if (s >= 0) {
       // A connection that sends nothing and closes is dropped quietly by the server.
       ::close(s);

@@ -53,6 +53,10 @@ struct TReply {
 
 // Connects to 127.0.0.1:port, sends bytes as they are, reads until the server closes.
 TReply SendRaw(int port, const std::string& bytes);
+// A connection to 127.0.0.1:port (a blocking socket), or -1.
+int OpenConnection(int port);
+// Sends bytes on an open connection, reads until the server closes, closes it.
+TReply FinishRequest(int socket, const std::string& bytes);
 // Sends utf8 + NUL.
 TReply Send(int port, const std::string& utf8);
 
@@ -103,6 +107,14 @@ class TDaemon {
   std::string out_, err_;
   int exit_ = -1;
 };
+
+// Opens count connections to the daemon and holds them open. They are opened in
+// small batches, each taken by the server before the next: its listen backlog
+// is small, and a burst beyond it would wait for dropped handshakes to be sent
+// again (a second or more each). Watches the daemon's open descriptors, so no
+// other connection may be opening meanwhile. Returns the sockets it opened
+// (fewer than count when the server stopped taking them).
+std::vector<int> OpenHeldConnections(TDaemon& daemon, int count);
 
 // Runs a program to its end; returns the exit code and fills out and err.
 int RunProgram(const std::vector<std::string>& argv, std::string& out, std::string& err,

@@ -3,9 +3,7 @@
 // misbehave, a stop while a handler is held inside the device, and an options
 // file that cannot be saved. Each test checks what is kept (the reply, the
 // rows, the file contents) and that nothing is lost beyond the failing step.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -432,19 +430,6 @@ TEST_F(FaultE2e, SimulatorFolderThatCannotBeWrittenKeepsTheCard) {
 
 // ---- peers -----------------------------------------------------------------------------------
 
-int Connect(int port) {
-  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  if (::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-    ::close(s);
-    return -1;
-  }
-  return s;
-}
-
 bool SendAll(int s, const std::string& bytes) {
   return ::send(s, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
 }
@@ -454,7 +439,7 @@ TEST_F(FaultE2e, PeerGoneBeforeItsReplyDoesNotDisturbTheNext) {
   home_.Write("gate", "");
   auto daemon = StartMember({{"VELIO_READER_LIBRARY", BinPath("libVelioE2eGateReader.so")},
                              {"VELIO_E2E_READER_GATE", gate}});
-  int s = Connect(port_);
+  int s = OpenConnection(port_);
   ASSERT_GE(s, 0);
   ASSERT_TRUE(SendAll(s, kReadMember + std::string(1, '\0')));
   ASSERT_TRUE(WaitUntil([&] { return home_.Exists("gate.entered"); }));
@@ -475,16 +460,16 @@ TEST_F(FaultE2e, PeerGoneBeforeItsReplyDoesNotDisturbTheNext) {
 TEST_F(FaultE2e, HalfRequestsAndUnreadRepliesDoNotHoldTheServer) {
   auto daemon = StartPolice();
   // Half a request, then gone.
-  int half = Connect(port_);
+  int half = OpenConnection(port_);
   ASSERT_GE(half, 0);
   ASSERT_TRUE(SendAll(half, "<Request type=\"Half"));
   ::close(half);
   // Half a request, kept open.
-  int waiting = Connect(port_);
+  int waiting = OpenConnection(port_);
   ASSERT_GE(waiting, 0);
   ASSERT_TRUE(SendAll(waiting, "<Request"));
   // A whole request whose reply is never read.
-  int deaf = Connect(port_);
+  int deaf = OpenConnection(port_);
   ASSERT_GE(deaf, 0);
   ASSERT_TRUE(SendAll(deaf, kPoliceRequest + "<!--deaf-->" + std::string(1, '\0')));
 
