@@ -126,7 +126,7 @@ TEST(ConcurrencyE2e, ThousandsOfDroppedConnectionsLeaveTheServerServing) {
   TDaemon daemon(home.Path(), "police", port, options);
   ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();
   ASSERT_TRUE(Send(port, "<Request/>").gotNul);
-  const int baseline = daemon.OpenDescriptors();
+  const int baseline = SettledDescriptors(daemon);
   ASSERT_GT(baseline, 0);
 
   // Open them all and hold them.

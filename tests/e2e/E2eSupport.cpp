@@ -255,10 +255,27 @@ void TDaemon::Signal(int sig) {
   if (pid_ > 0) ::kill(pid_, sig);
 }
 
+int AcceptQueueLength(int port) {
+  // /proc/net/tcp: "sl local_address rem_address st tx_queue:rx_queue ..."; for
+  // a listening socket (st 0A) rx_queue is the number of connections waiting
+  // to be accepted.
+  std::ifstream in("/proc/net/tcp");
+  std::string line;
+  std::getline(in, line);  // the heading
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string sl, local, remote, state, queues;
+    if (!(fields >> sl >> local >> remote >> state >> queues)) continue;
+    const size_t colon = local.find(':');
+    if (state != "0A" || colon == std::string::npos) continue;
+    if (std::stoi(local.substr(colon + 1), nullptr, 16) != port) continue;
+    return std::stoi(queues.substr(queues.find(':') + 1), nullptr, 16);
+  }
+  return -1;
+}
+
 std::vector<int> OpenHeldConnections(TDaemon& daemon, int count) {
   std::vector<int> sockets;
-  const int baseline = daemon.OpenDescriptors();
-  if (baseline < 0) return sockets;
   constexpr int kBatch = 8;
   while (static_cast<int>(sockets.size()) < count) {
     for (int i = 0; i < kBatch && static_cast<int>(sockets.size()) < count; ++i) {
@@ -266,10 +283,20 @@ std::vector<int> OpenHeldConnections(TDaemon& daemon, int count) {
       if (s < 0) return sockets;
       sockets.push_back(s);
     }
-    const int held = baseline + static_cast<int>(sockets.size());
-    if (!WaitUntil([&] { return daemon.OpenDescriptors() >= held; })) return sockets;
+    if (!WaitUntil([&] { return AcceptQueueLength(daemon.Port()) == 0; })) return sockets;
   }
   return sockets;
+}
+
+int SettledDescriptors(const TDaemon& daemon) {
+  int last = daemon.OpenDescriptors();
+  for (int i = 0, same = 0; i < 100 && same < 3; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int now = daemon.OpenDescriptors();
+    same = now == last ? same + 1 : 0;
+    last = now;
+  }
+  return last;
 }
 
 int TDaemon::OpenDescriptors() const {

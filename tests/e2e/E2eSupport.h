@@ -108,13 +108,20 @@ class TDaemon {
   int exit_ = -1;
 };
 
+// The number of connections waiting to be accepted on the listening socket of
+// port (Linux, /proc/net/tcp), or -1 when no socket listens there.
+int AcceptQueueLength(int port);
+
 // Opens count connections to the daemon and holds them open. They are opened in
-// small batches, each taken by the server before the next: its listen backlog
-// is small, and a burst beyond it would wait for dropped handshakes to be sent
-// again (a second or more each). Watches the daemon's open descriptors, so no
-// other connection may be opening meanwhile. Returns the sockets it opened
-// (fewer than count when the server stopped taking them).
+// small batches, each accepted by the server before the next: its listen
+// backlog is small, and a burst beyond it would wait for dropped handshakes to
+// be sent again (a second or more each). Returns the sockets it opened (fewer
+// than count when the server stopped taking them).
 std::vector<int> OpenHeldConnections(TDaemon& daemon, int count);
+
+// The daemon's open descriptors once the count has stayed the same for a
+// moment (a connection just answered is closed a little after its reply).
+int SettledDescriptors(const TDaemon& daemon);
 
 // Runs a program to its end; returns the exit code and fills out and err.
 int RunProgram(const std::vector<std::string>& argv, std::string& out, std::string& err,
