@@ -4,9 +4,7 @@
 // server on the mode's port), prints the memo's start and stop lines on stdout
 // and serves until SIGINT or SIGTERM; then stops the server, closes the device
 // and shuts the modules down in reverse order. Errors go to stderr: a server
-// that cannot start exits 1 after the orderly shut-down. When handlers are
-// still running after the stop wait ("Terminate Thread Timeout"), the process
-// ends right after the stop, without freeing what they use.
+// that cannot start exits 1 after the orderly shut-down.
 #include <csignal>
 #include <cstdio>
 #include <iostream>
@@ -113,8 +111,6 @@ int main(int argc, char** argv) {
     } catch (const std::exception& e) {
       PrintLine(std::cerr, e.what());
     }
-    // Handlers still inside the device keep the session and the modules.
-    EndProcessIfHandlersRemain(exitCode);
   }
   FinalizeModules();
   return exitCode;

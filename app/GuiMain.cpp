@@ -122,8 +122,6 @@ int main(int argc, char** argv) {
     try {
       TDeviceSession session(options.Mode);
       RunMainWindow(application, session);
-      // Handlers still inside the device keep the session and the modules.
-      EndProcessIfHandlersRemain(result);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "velio-interface: %s\n", AnsiToUtf8(e.what()).c_str());
       result = 1;

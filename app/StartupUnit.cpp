@@ -9,11 +9,7 @@
 #include "app/StartupUnit.h"
 
 #include <CLI/CLI.hpp>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
-#include <thread>
 
 #include "app/LogFileUnit.h"
 #include "app/SysOptionUnit.h"
@@ -27,7 +23,6 @@
 #include "platform/PathUnit.h"
 #include "police/BasePoliceUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
-#include "server/TCPServerUnit.h"
 #include "sim/SimDoorlockUnit.h"
 #include "sim/SimPoliceUnit.h"
 
@@ -79,18 +74,6 @@ void FinalizeModules() {
   OperationLog = nullptr;
   delete log;
   FinalizeMemberOptions();
-}
-
-void EndProcessIfHandlersRemain(int exitCode) {
-  // A handler thread counts itself out just after the server stops waiting for
-  // it; one that is still counted after a moment is one the stop gave up on.
-  for (int i = 0; i < 20 && TRequestServer::LiveHandlerThreads() > 0; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  if (TRequestServer::LiveHandlerThreads() == 0) return;
-  std::cout.flush();
-  std::cerr.flush();
-  std::fflush(nullptr);
-  std::_Exit(exitCode);
 }
 
 TDeviceSession::TDeviceSession(int32_t mode) : mode_(mode) {

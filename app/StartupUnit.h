@@ -35,14 +35,6 @@ void InitializeModules(const TProgramOptions& options);
 // Frees the modules in reverse order (the two options objects included).
 void FinalizeModules();
 
-// Called by an entry after its server has stopped, before it frees the device
-// session and the modules. When handler threads outlived the stop wait
-// ("Terminate Thread Timeout"), they are still inside the device, the record
-// store or the log: freeing those under them (unloading the reader library
-// they execute) would crash the process. The process then ends here, at once,
-// with exitCode, after flushing its output. Otherwise returns.
-void EndProcessIfHandlersRemain(int exitCode);
-
 // The device of a mode for the time the program serves. The constructor
 // creates it (member: TZentaMember and OpenPort; door lock, police: the
 // simulated devices, installed and announced); Install sets InterfaceMode,
