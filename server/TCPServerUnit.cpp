@@ -213,6 +213,7 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
 
  private:
   // I/O thread.
+  void RunIo();
   void StartAccept();
   void OnAccepted(const asio::error_code& ec, asio::ip::tcp::socket socket);
   void WaitReadable(const TConnectionPtr& connection);
@@ -229,6 +230,9 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
   // Controlling thread: true when no handler thread is left in time.
   bool WaitForHandlers();
 
+  // Declared first so that it is destroyed last, after every socket.
+  asio::io_context io_;
+
   std::mutex lock_;  // guards the fields down to running_handlers_
   std::condition_variable handlers_done_;
   int32_t port_ = 0;
@@ -240,8 +244,6 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
   std::unordered_set<TConnectionPtr> live_;  // every connection not yet closed for good
   int running_handlers_ = 0;
 
-  // Declared first among the asio objects so that it is destroyed last.
-  asio::io_context io_;
   // I/O thread only while active (set up by Activate before the thread starts).
   std::vector<char> scratch_;
   asio::ip::tcp::acceptor acceptor_;
@@ -269,7 +271,7 @@ void TRequestServer::TImpl::Activate() {
   if (ec) fail(ec);
 #ifndef _WIN32
   // Lets a restarted server bind while old connections linger in TIME_WAIT. On
-  // POSIX this never allows binding a port another socket is listening on.
+  // Linux this never allows binding a port another socket is listening on.
   acceptor.set_option(asio::socket_base::reuse_address(true), ec);
   if (ec) fail(ec);
 #endif
@@ -287,18 +289,30 @@ void TRequestServer::TImpl::Activate() {
   io_.restart();
   work_.emplace(asio::make_work_guard(io_));
   StartAccept();
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    active_ = true;
-    bound_port_ = local.port();
+  try {
+    io_thread_ = std::thread([this] { RunIo(); });
+  } catch (const std::exception& e) {
+    accepting_ = false;
+    acceptor_.close(ec);  // the aborted accept completes at the next run
+    work_.reset();
+    throw ESocketError(e.what());
   }
-  io_thread_ = std::thread([this] {
+  std::lock_guard<std::mutex> lock(lock_);
+  active_ = true;
+  bound_port_ = local.port();
+}
+
+void TRequestServer::TImpl::RunIo() {
+  // run() returns once Deactivate has released the work guard and every
+  // operation has completed. An exception escaping a completion handler (out
+  // of memory) costs that one connection, not the server: run again.
+  for (;;) {
     try {
       io_.run();
+      return;
     } catch (...) {
-      // Completion handlers do not throw; nothing is left to do here.
     }
-  });
+  }
 }
 
 void TRequestServer::TImpl::Deactivate() {
