@@ -65,4 +65,11 @@ class TOption {
 // The process-wide member options; null before start-up.
 extern TOption* MemberOptions;
 
+// Start-up: creates MemberOptions for HomeDir() + "Option.ini" and loads it.
+// REQUIRES: MemberOptions is null (called once, before any other thread runs).
+void InitMemberOptions();
+// Shut-down: frees MemberOptions and sets it to null. REQUIRES: no card
+// operation and no options dialog is running.
+void FinalizeMemberOptions();
+
 #endif  // VELIO_MEMBER_OPTIONUNIT_H_

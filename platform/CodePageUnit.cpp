@@ -123,10 +123,17 @@ AnsiString Utf8ToAnsi(std::string_view utf8) {
                       reinterpret_cast<LPWSTR>(w.data()), n);
   return WideToAnsi(w);
 #else
-  thread_local TIconv cd("CP936", "UTF-8");
-  AnsiString out;
-  Convert(cd.get(), utf8.data(), utf8.size(), out, "?", 1);
-  return out;
+  // Through UTF-16, as on Windows: a well-formed character that code page 936
+  // cannot hold becomes one '?', whatever its UTF-8 length; each malformed byte
+  // becomes one '?'.
+  thread_local TIconv cd("UTF-16LE", "UTF-8");
+  std::string le;
+  Convert(cd.get(), utf8.data(), utf8.size(), le, std::string_view("?\0", 2), 1);
+  std::u16string w(le.size() / 2, u'\0');
+  for (size_t i = 0; i < w.size(); ++i)
+    w[i] = static_cast<char16_t>(static_cast<unsigned char>(le[2 * i]) |
+                                 (static_cast<unsigned char>(le[2 * i + 1]) << 8));
+  return WideToAnsi(w);
 #endif
 }
 

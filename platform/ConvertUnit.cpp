@@ -36,13 +36,7 @@ bool TryStrToInt(std::string_view s, int32_t& value) {
     v = v * (hex ? 16 : 10) + d;
     if (v > 0xFFFFFFFFull) return false;
   }
-  if (hex) {
-    // Hexadecimal digits give the 32-bit pattern: $FFFFFFFF is -1.
-    uint32_t bits = static_cast<uint32_t>(v);
-    int32_t r = static_cast<int32_t>(bits);
-    value = neg ? static_cast<int32_t>(0u - bits) : r;
-    return true;
-  }
+  // Decimal and hexadecimal alike: the signed value must fit 32 bits.
   if (neg) {
     if (v > 0x80000000ull) return false;
     value = static_cast<int32_t>(-static_cast<int64_t>(v));
@@ -65,4 +59,6 @@ int32_t StrToIntDef(std::string_view text, int32_t def) {
   return TryStrToInt(text, v) ? v : def;
 }
 
-AnsiString IntToStr(int64_t value) { return std::to_string(value); }
+AnsiString IntToStr(int64_t value) {
+  return std::to_string(value);
+}

@@ -40,6 +40,8 @@ class TXmlDocument;
 
 class TXmlNode {
  public:
+  // Frees the node and its whole subtree, without recursion.
+  ~TXmlNode();
   TXmlNode(const TXmlNode&) = delete;
   TXmlNode& operator=(const TXmlNode&) = delete;
 

@@ -1,0 +1,117 @@
+// velio-interfaced: the interface server without a window.
+//
+// Runs the start-up of the desktop program (modules, the mode's device, the
+// server on the mode's port), prints the memo's start and stop lines on stdout
+// and serves until SIGINT or SIGTERM; then stops the server, closes the device
+// and shuts the modules down in reverse order. Errors go to stderr: a server
+// that cannot start exits 1 after the orderly shut-down.
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+
+#include "app/LogFileUnit.h"
+#include "app/MainUnit.h"
+#include "app/StartupUnit.h"
+#include "doorlock/DoorlockRecordManagerUnit.h"
+#include "platform/ErrorsUnit.h"
+#include "platform/PathUnit.h"
+#include "server/TCPServerUnit.h"
+
+#ifndef _WIN32
+#include <pthread.h>
+#else
+#include <windows.h>
+#endif
+
+namespace {
+
+void PrintLine(std::ostream& out, const AnsiString& text) {
+  out << AnsiToUtf8(text) << std::endl;
+}
+
+#ifdef _WIN32
+HANDLE gStopEvent = nullptr;
+BOOL WINAPI OnConsoleCtrl(DWORD) {
+  SetEvent(gStopEvent);
+  return TRUE;
+}
+#endif
+
+// Blocks the stop signals in this thread and every thread started after it, so
+// WaitForStopSignal can take them synchronously.
+void PrepareSignals() {
+#ifdef _WIN32
+  gStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
+#else
+  std::signal(SIGPIPE, SIG_IGN);
+  std::signal(SIGXFSZ, SIG_IGN);  // a full log file fails the write instead
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+#endif
+}
+
+void WaitForStopSignal() {
+#ifdef _WIN32
+  WaitForSingleObject(gStopEvent, INFINITE);
+#else
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  int sig = 0;
+  while (sigwait(&set, &sig) != 0) {
+  }
+#endif
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  TProgramOptions options;
+  int code = ParseProgramOptions(argc, argv, /*headless=*/true, options);
+  if (code >= 0) return code;
+
+  if (options.InitDb) {
+    if (!options.Home.empty()) SetHomeDir(options.Home);
+    std::string error;
+    std::string file = HomeDir() + "Client.db";
+    if (!CreateDoorlockDatabase(file, error)) {
+      std::cerr << file << ": " << error << std::endl;
+      return 1;
+    }
+    std::cout << file << std::endl;
+    return 0;
+  }
+
+  PrepareSignals();
+  InitializeModules(options);
+  int exitCode = 0;
+  {
+    TDeviceSession session(options.Mode);
+    session.Install();
+    TRequestServer server;
+    server.SetPort(PortForMode(options.Mode));
+    PrintLine(std::cout, StartLineForMode(options.Mode));
+    bool serving = true;
+    try {
+      server.Activate();
+    } catch (const std::exception& e) {
+      PrintLine(std::cerr, e.what());
+      serving = false;
+      exitCode = 1;
+    }
+    if (serving) WaitForStopSignal();
+    try {
+      server.Deactivate();
+      PrintLine(std::cout, StopLine());
+    } catch (const std::exception& e) {
+      PrintLine(std::cerr, e.what());
+    }
+  }
+  FinalizeModules();
+  return exitCode;
+}

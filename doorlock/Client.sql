@@ -1,0 +1,21 @@
+-- Client.db: the door-lock record store.
+-- Date-times are REAL day numbers since 1899-12-30 (the fraction is the time
+-- of day); texts are UTF-8; IsCopy is 0 or 1.
+
+CREATE TABLE IF NOT EXISTS T_Room (
+  RoomNo TEXT,
+  LastCheckInTime REAL
+);
+
+CREATE TABLE IF NOT EXISTS T_IssueCardRecord (
+  RegisterId TEXT,
+  CardNo TEXT,
+  RoomNo TEXT,
+  CardType INTEGER,
+  LastCheckInTime REAL,
+  CheckInTime REAL,
+  CheckOutTime REAL,
+  IsCopy INTEGER,
+  GuestName TEXT,
+  OpratingTime REAL
+);

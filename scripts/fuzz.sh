@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang (the "fuzz" preset) and runs each for
+# the given number of seconds (default 60), starting from its seed corpus in
+# fuzz/corpus/<name>/. New inputs go to build-fuzz/corpus/<name>/; findings to
+# fuzz/findings/. Exits non-zero when a target found a crash.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+SECONDS_EACH=${1:-60}
+./scripts/deps.sh >/dev/null
+cmake --preset fuzz >/dev/null && cmake --build --preset fuzz || exit 1
+mkdir -p fuzz/findings
+status=0
+for bin in build-fuzz/bin/fuzz_*; do
+  name=$(basename "$bin"); corpus=${name#fuzz_}
+  work=build-fuzz/corpus/$corpus
+  mkdir -p "$work"
+  echo "=== $name: ${SECONDS_EACH}s ==="
+  if ! "$bin" "$work" "fuzz/corpus/$corpus" -max_total_time="$SECONDS_EACH" \
+       -print_final_stats=1 -artifact_prefix="fuzz/findings/${name}-" 2>&1 | tail -n 12; then
+    status=1
+  fi
+done
+exit $status

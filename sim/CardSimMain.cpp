@@ -1,0 +1,212 @@
+// cardsim: puts a simulated card on the simulated reader, removes it, shows
+// and edits its blocks.
+//
+// The card is card.bin in the state folder that the reader simulator uses:
+// VELIO_READER_SIM_DIR when set, else ReaderSim/ beside this program (the
+// library's own default, since both live in the same bin folder). Every access
+// holds the card lock, so a running reader simulator never sees half a change.
+// Text on the command line and on the screen is UTF-8; on the card it is code
+// page 936, as the member device writes it.
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <random>
+#include <string>
+
+#include "platform/CodePageUnit.h"
+#include "platform/PathUnit.h"
+#include "sim/CardImageUnit.h"
+
+namespace {
+
+using readersim::TCardImage;
+
+constexpr char kDefaultKey[] = "7D2A9C41E6B3";
+
+int Fail(const std::string& message) {
+  std::cerr << "cardsim: " << message << "\n";
+  return 1;
+}
+
+std::string Hex(const uint8_t* p, size_t n) {
+  std::string s;
+  char buf[4];
+  for (size_t i = 0; i < n; ++i) {
+    std::snprintf(buf, sizeof buf, i ? " %02X" : "%02X", p[i]);
+    s += buf;
+  }
+  return s;
+}
+
+// The block's text as the member device reads it: up to the first FF or 00.
+std::string BlockText(const uint8_t* p) {
+  size_t n = 0;
+  while (n < readersim::kBlockSize && p[n] != 0xFF && p[n] != 0x00) ++n;
+  return AnsiToUtf8(std::string_view(reinterpret_cast<const char*>(p), n));
+}
+
+bool ParseHexBytes(const std::string& text, std::string& bytes) {
+  std::string digits;
+  for (char c : text) {
+    if (c == ' ' || c == ':' || c == '-') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+    digits.push_back(c);
+  }
+  if (digits.empty() || digits.size() % 2 != 0) return false;
+  bytes.clear();
+  for (size_t i = 0; i < digits.size(); i += 2)
+    bytes.push_back(static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  return true;
+}
+
+int CmdNew(const std::string& dir, const std::string& keyText) {
+  readersim::TKey key;
+  if (!readersim::ParseKey(keyText, key))
+    return Fail("--key must be 12 hexadecimal digits: " + keyText);
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec) return Fail("cannot create " + dir + ": " + ec.message());
+  std::random_device random;
+  std::array<uint8_t, 4> serial;
+  for (auto& b : serial) b = static_cast<uint8_t>(random());
+  readersim::TCardLock lock(dir);
+  if (!readersim::SaveCard(dir, readersim::NewCardImage(key, serial)))
+    return Fail("cannot write " + readersim::CardFile(dir));
+  std::cout << "card placed on the reader: serial " << Hex(serial.data(), 4) << ", key " << keyText
+            << "\n"
+            << readersim::CardFile(dir) << "\n";
+  return 0;
+}
+
+int CmdRemove(const std::string& dir) {
+  readersim::TCardLock lock(dir);
+  if (!readersim::RemoveCard(dir)) return Fail("cannot remove " + readersim::CardFile(dir));
+  std::cout << "no card on the reader\n";
+  return 0;
+}
+
+int LoadOrFail(const std::string& dir, TCardImage& image) {
+  switch (readersim::LoadCard(dir, image)) {
+    case readersim::TLoadResult::Ok:
+      return 0;
+    case readersim::TLoadResult::NoCard:
+      return Fail("no card on the reader (" + readersim::CardFile(dir) + ")");
+    case readersim::TLoadResult::BadImage:
+      return Fail(readersim::CardFile(dir) + " is not a 4096-byte card image");
+    case readersim::TLoadResult::IoError:
+      break;
+  }
+  return Fail("cannot read " + readersim::CardFile(dir));
+}
+
+int CmdShow(const std::string& dir, int sector, int block) {
+  if (sector >= readersim::kSectorCount ||
+      (sector >= 0 && block >= 0 && block >= readersim::BlocksInSector(sector)))
+    return Fail("no such sector or block on the card");
+  if (block >= 0 && sector < 0) return Fail("--block needs --sector");
+  TCardImage image;
+  {
+    readersim::TCardLock lock(dir);
+    if (int rc = LoadOrFail(dir, image)) return rc;
+  }
+  const int first = sector < 0 ? 0 : sector;
+  const int last = sector < 0 ? readersim::kSectorCount - 1 : sector;
+  for (int s = first; s <= last; ++s) {
+    for (int b = 0; b < readersim::BlocksInSector(s); ++b) {
+      if (block >= 0 && b != block) continue;
+      size_t offset = 0;
+      readersim::BlockOffset(s, b, offset);
+      const uint8_t* p = image.data() + offset;
+      char head[64];
+      std::snprintf(head, sizeof head, "sector %2d block %2d  ", s, b);
+      std::cout << head << Hex(p, readersim::kBlockSize) << "  "
+                << (readersim::IsTrailer(s, b) ? std::string("(trailer)")
+                    : s == 0 && b == 0         ? std::string("(serial)")
+                                               : "|" + BlockText(p) + "|")
+                << "\n";
+    }
+  }
+  return 0;
+}
+
+int CmdWrite(const std::string& dir, int sector, int block, const std::string* hex,
+             const std::string* text) {
+  size_t offset = 0;
+  if (!readersim::BlockOffset(sector, block, offset))
+    return Fail("no such sector or block on the card");
+  std::array<uint8_t, readersim::kBlockSize> data;
+  if (hex) {
+    std::string bytes;
+    if (!ParseHexBytes(*hex, bytes) || bytes.size() > readersim::kBlockSize)
+      return Fail("--hex must give 1 to 16 bytes as hexadecimal digits");
+    data.fill(0x00);
+    std::copy(bytes.begin(), bytes.end(), data.begin());
+  } else {
+    const AnsiString bytes = Utf8ToAnsi(*text);
+    if (bytes.size() > readersim::kBlockSize)
+      return Fail("--text is longer than 16 bytes in code page 936");
+    data.fill(0xFF);
+    std::copy(bytes.begin(), bytes.end(), data.begin());
+  }
+  readersim::TCardLock lock(dir);
+  TCardImage image;
+  if (int rc = LoadOrFail(dir, image)) return rc;
+  std::copy(data.begin(), data.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
+  if (!readersim::SaveCard(dir, image)) return Fail("cannot write " + readersim::CardFile(dir));
+  std::cout << "sector " << sector << " block " << block << ": " << Hex(data.data(), data.size())
+            << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{
+      "cardsim: the card on the simulated card reader.\n"
+      "The card is card.bin in VELIO_READER_SIM_DIR, or in ReaderSim/ beside this program."};
+  app.require_subcommand(1);
+
+  std::string key = kDefaultKey;
+  CLI::App* cmdNew = app.add_subcommand(
+      "new", "Put a fresh card on the reader: data blocks zero, both keys of every sector = KEY");
+  cmdNew->add_option("--key", key, "sector key, 12 hexadecimal digits")->capture_default_str();
+
+  CLI::App* cmdRemove = app.add_subcommand("remove", "Take the card off the reader");
+
+  int showSector = -1, showBlock = -1;
+  CLI::App* cmdShow =
+      app.add_subcommand("show", "Print blocks in hexadecimal and as the text the reader reads");
+  cmdShow->add_option("--sector", showSector, "only this sector (0-39)")->check(CLI::Range(0, 39));
+  cmdShow->add_option("--block", showBlock, "only this block of --sector (0-3, 0-15 from 32)")
+      ->check(CLI::Range(0, 15));
+
+  int writeSector = 0, writeBlock = 0;
+  std::string hex, text;
+  CLI::App* cmdWrite = app.add_subcommand(
+      "write",
+      "Write one block (any block, trailers and block 0 included). --hex fills the rest with 00, "
+      "--text (stored in code page 936) with FF, as the member device does");
+  cmdWrite->add_option("--sector", writeSector, "sector (0-39)")->required();
+  cmdWrite->add_option("--block", writeBlock, "block (0-3, 0-15 from sector 32)")->required();
+  CLI::Option* hexOpt = cmdWrite->add_option("--hex", hex, "1 to 16 bytes, e.g. 3132FFFF");
+  CLI::Option* textOpt = cmdWrite->add_option("--text", text, "text of up to 16 bytes");
+  hexOpt->excludes(textOpt);
+  textOpt->excludes(hexOpt);
+
+  CLI11_PARSE(app, argc, argv);
+
+  const std::string dir = readersim::StateDir(ExecutableDir());
+  if (*cmdNew) return CmdNew(dir, key);
+  if (*cmdRemove) return CmdRemove(dir);
+  if (*cmdShow) return CmdShow(dir, showSector, showBlock);
+  if (*cmdWrite) {
+    if (!*hexOpt && !*textOpt) return Fail("write needs --hex or --text");
+    return CmdWrite(dir, writeSector, writeBlock, *hexOpt ? &hex : nullptr,
+                    *textOpt ? &text : nullptr);
+  }
+  return 0;
+}

@@ -1,0 +1,122 @@
+// Many simultaneous "IssueCard" requests: the encoder is never entered twice at
+// once, every issue leaves exactly one record, a new room is inserted once, and
+// the log keeps whole entries.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <latch>
+#include <set>
+#include <thread>
+
+#include "app/LogFileUnit.h"
+#include "app/SysOptionUnit.h"
+#include "doorlock/DoorlockMessageHandlerUnit.h"
+#include "doorlock/DoorlockRecordManagerUnit.h"
+#include "server/Utf8Unit.h"
+#include "tests/doorlock/DoorlockTestSupport.h"
+
+namespace {
+
+using doorlock_test::TSql;
+using doorlock_test::TTempDir;
+
+const int kRequests = 200;
+const int kRooms = 10;
+
+std::string Request(int i) {
+  const std::string room = std::to_string(i % kRooms);
+  return "<DoorRequest type=\"IssueCard\"><RequestID/><RegisterId>REG-" + std::to_string(i) +
+         "</RegisterId><BuildingCode>01</BuildingCode><FloorCode>02</FloorCode><RoomNo>" + room +
+         "</RoomNo><GuestName>客人" + std::to_string(i) +
+         "</GuestName><CheckInDate>2009-06-01</CheckInDate><CheckInTime>14:00:00</CheckInTime>"
+         "<CheckOutDate>2009-06-03</CheckOutDate><CheckOutTime>12:00:00</CheckOutTime>"
+         "<IsCopy>0</IsCopy></DoorRequest>";
+}
+
+TEST(DoorlockConcurrencyTest, SimultaneousIssueRequestsAreSerialisedAndAllRecorded) {
+  TTempDir dir;
+  TLogFile log(dir.File("test.LOG"));
+  OperationLog = &log;
+  TSysOption options(dir.File("Option.ini"));
+  options.UseNativeDoorlockDb = true;
+  options.SaveDoorlockRecord = true;
+  SystemOptions = &options;
+  std::string error;
+  ASSERT_TRUE(CreateDoorlockDatabase(dir.File("Client.db"), error)) << error;
+  TDoorlockRecordManager store(dir.File("Client.db"));
+  ASSERT_TRUE(store.Open());
+  DoorlockRecordManager = &store;
+
+  doorlock_test::TFakeDoorlock* device = doorlock_test::InstallFakeDoorlock();
+  std::atomic<int> inside{0};
+  std::atomic<int> overlaps{0};
+  int64_t nextCard = 100;  // touched only inside the encoder
+  device->onIssue = [&] {
+    if (inside.fetch_add(1) != 0) overlaps.fetch_add(1);
+    std::this_thread::yield();
+    device->cardNo = ++nextCard;
+    inside.fetch_sub(1);
+  };
+
+  std::vector<std::string> replies(kRequests);
+  std::latch start(kRequests);
+  std::vector<std::thread> threads;
+  threads.reserve(kRequests);
+  for (int i = 0; i < kRequests; ++i) {
+    threads.emplace_back([&, i] {
+      const std::u16string request = DecodeUtf8(Request(i));
+      doorlock_test::TFakeConnection connection;
+      TDoorlockMessageHandler handler(nullptr);
+      start.arrive_and_wait();
+      handler.HandleMessage(connection, request);
+      replies[i] = connection.data;
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  InstallDoorlockDevice(nullptr);
+
+  EXPECT_EQ(overlaps.load(), 0);
+  std::set<std::string> cardNos;
+  for (const std::string& reply : replies) {
+    ASSERT_EQ(reply.rfind("<DoorResponse><RequestID></RequestID><ResultCode>200</ResultCode>", 0),
+              0u)
+        << reply;
+    size_t open = reply.find("<CardNo>") + 8;
+    cardNos.insert(reply.substr(open, reply.find("</CardNo>") - open));
+  }
+  EXPECT_EQ(cardNos.size(), static_cast<size_t>(kRequests));
+
+  {
+    TSql sql(dir.File("Client.db"));
+    EXPECT_EQ(sql.Count("T_IssueCardRecord"), kRequests);
+    EXPECT_EQ(sql.Rows("select count(distinct CardNo), count(distinct RegisterId) from "
+                       "T_IssueCardRecord"),
+              (std::vector<std::vector<std::string>>{{"200", "200"}}));
+    EXPECT_EQ(sql.Count("T_Room"), kRooms);
+    EXPECT_EQ(sql.Rows("select count(distinct RoomNo) from T_Room")[0][0], std::to_string(kRooms));
+  }
+
+  const std::vector<AnsiString> entries = doorlock_test::LogEntries(log.FileName());
+  auto count = [&](const AnsiString& prefix) {
+    return std::count_if(entries.begin(), entries.end(),
+                         [&](const AnsiString& e) { return e.rfind(prefix, 0) == 0; });
+  };
+  EXPECT_EQ(count(Lit("收到消息: ") + "\r\n<DoorRequest type=\"IssueCard\">"), kRequests);
+  EXPECT_EQ(count(Lit("执行操作->")), kRequests);
+  EXPECT_EQ(count(Lit("房间(")), kRequests);
+  EXPECT_EQ(count(Lit("完成一次操作")), kRequests);
+  EXPECT_EQ(count(Lit("新建房间")), kRooms);
+  EXPECT_EQ(entries.size(), static_cast<size_t>(4 * kRequests + kRooms));
+  for (const AnsiString& e : entries) {
+    if (e.rfind(Lit("房间("), 0) == 0) {
+      EXPECT_EQ(e.substr(e.size() - Lit(")发卡成功").size()), Lit(")发卡成功")) << e;
+    }
+  }
+
+  DoorlockRecordManager = nullptr;
+  SystemOptions = nullptr;
+  OperationLog = nullptr;
+}
+
+}  // namespace

@@ -1,0 +1,431 @@
+// The door-lock request handler with a fake encoder, a fake connection and a
+// real record store in a temporary folder.
+#include <gtest/gtest.h>
+
+#include "app/InterfaceModeUnit.h"
+#include "app/LogFileUnit.h"
+#include "app/SysOptionUnit.h"
+#include "doorlock/DoorlockIssueUnit.h"
+#include "doorlock/DoorlockMessageHandlerUnit.h"
+#include "doorlock/DoorlockRecordManagerUnit.h"
+#include "platform/ErrorsUnit.h"
+#include "server/Utf8Unit.h"
+#include "server/XmlUnit.h"
+#include "tests/doorlock/DoorlockTestSupport.h"
+
+namespace {
+
+using doorlock_test::Framed;
+using doorlock_test::LogEntries;
+using doorlock_test::TFakeConnection;
+using doorlock_test::TFakeDoorlock;
+using doorlock_test::TSql;
+using doorlock_test::TTempDir;
+using Entries = std::vector<AnsiString>;
+
+const char kStamp[] = "yyyy-mm-dd hh:nn:ss";
+
+TDateTime At(int y, int mo, int d, int h, int mi, int s = 0) {
+  TDateTimeParts p;
+  p.Year = y;
+  p.Month = mo;
+  p.Day = d;
+  p.Hour = h;
+  p.Minute = mi;
+  p.Second = s;
+  return EncodeDateTime(p);
+}
+
+std::string Text(TDateTime t) {
+  return FormatDateTime(kStamp, t);
+}
+
+// The values of an "IssueCard" request, positions 1 to 10 (UTF-8).
+struct TIssueValues {
+  std::string RegisterId = "REG-1";
+  std::string Building = "00";
+  std::string Floor = "01";
+  std::string Room = "01";
+  std::string Guest = "张三";
+  std::string InDate = "2009-06-01";
+  std::string InTime = "14:00:00";
+  std::string OutDate = "2009-06-03";
+  std::string OutTime = "12:00:00";
+  std::string Copy = "0";
+};
+
+std::string IssueXml(const TIssueValues& v, const std::string& typeAttr = "type=\"IssueCard\"") {
+  return "<DoorRequest " + typeAttr + ">\r\n  <RequestID>77</RequestID>\r\n  <RegisterId>" +
+         v.RegisterId + "</RegisterId><BuildingCode>" + v.Building + "</BuildingCode><FloorCode>" +
+         v.Floor + "</FloorCode><RoomNo>" + v.Room + "</RoomNo><GuestName>" + v.Guest +
+         "</GuestName><CheckInDate>" + v.InDate + "</CheckInDate><CheckInTime>" + v.InTime +
+         "</CheckInTime><CheckOutDate>" + v.OutDate + "</CheckOutDate><CheckOutTime>" + v.OutTime +
+         "</CheckOutTime><IsCopy>" + v.Copy + "</IsCopy>\r\n</DoorRequest>";
+}
+
+std::string Reply(const std::string& code, const std::string& message, const std::string& cardNo) {
+  return Framed("<DoorResponse><RequestID></RequestID><ResultCode>" + code +
+                "</ResultCode><ResultMessage>" + message + "</ResultMessage><CardNo>" + cardNo +
+                "</CardNo></DoorResponse>");
+}
+
+class DoorlockHandlerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OperationLog = &log_;
+    SystemOptions = &options_;
+    std::string error;
+    ASSERT_TRUE(CreateDoorlockDatabase(dir_.File("Client.db"), error)) << error;
+    ASSERT_TRUE(store_.Open());
+    DoorlockRecordManager = &store_;
+    device_ = doorlock_test::InstallFakeDoorlock();
+  }
+  void TearDown() override {
+    InstallDoorlockDevice(nullptr);
+    DoorlockRecordManager = nullptr;
+    SystemOptions = nullptr;
+    OperationLog = nullptr;
+  }
+
+  // Handles a UTF-8 request; answers the bytes written to the connection.
+  std::string Handle(const std::string& utf8) {
+    TFakeConnection connection;
+    TDoorlockMessageHandler handler(nullptr);
+    handler.HandleMessage(connection, DecodeUtf8(utf8));
+    return connection.data;
+  }
+  // Handles a request that must fail; answers what was written anyway.
+  template <typename E>
+  std::string HandleFailing(const std::string& utf8) {
+    TFakeConnection connection;
+    TDoorlockMessageHandler handler(nullptr);
+    EXPECT_THROW(handler.HandleMessage(connection, DecodeUtf8(utf8)), E);
+    return connection.data;
+  }
+
+  Entries Log() { return LogEntries(log_.FileName()); }
+  static AnsiString Received(const std::string& utf8) {
+    return Lit("收到消息: ") + "\r\n" + Utf8ToAnsi(utf8);
+  }
+
+  TTempDir dir_;
+  TLogFile log_{dir_.File("test.LOG")};
+  TSysOption options_{dir_.File("Option.ini")};
+  TDoorlockRecordManager store_{dir_.File("Client.db")};
+  TFakeDoorlock* device_ = nullptr;
+  TSql sql_{dir_.File("Client.db")};
+};
+
+struct TOutcomeCase {
+  const char* type;
+  bool result;
+  int64_t deviceCardNo;
+  const char* code;
+  const char* message;
+  const char* replyCardNo;
+  const char* logEntry;
+};
+
+TEST_F(DoorlockHandlerTest, EveryOutcomeGivesItsReplyBytesAndLogEntries) {
+  const TOutcomeCase cases[] = {
+      {"IssueCard", true, 4711, "200", "发卡成功", "4711", "房间(01)发卡成功"},
+      {"IssueCard", false, 0, "500", "发卡失败", "0", "房间(01)发卡失败"},
+      {"IssueCard", false, 65, "500", "发卡失败", "65", "房间(01)发卡失败"},
+      {"ReadCard", true, -123456789012, "200", "读卡成功", "-123456789012",
+       "读卡成功，卡号为：-123456789012"},
+      {"ReadCard", false, 99, "500", "读卡失败", "0", "读卡失败"},
+      {"EraseCard", true, 0, "200", "注销卡成功 ", "0", "注销卡成功"},
+      {"EraseCard", false, 0, "500", "注销卡失败 ", "0", "注销卡失败"},
+  };
+  for (const TOutcomeCase& c : cases) {
+    SCOPED_TRACE(std::string(c.type) + (c.result ? " ok" : " failed"));
+    std::remove(log_.FileName().c_str());
+    device_->result = c.result;
+    device_->cardNo = c.deviceCardNo;
+    const std::string request = std::string(c.type) == "IssueCard"
+                                    ? IssueXml({})
+                                    : "<DoorRequest type=\"" + std::string(c.type) + "\"/>";
+    EXPECT_EQ(Handle(request), Reply(c.code, c.message, c.replyCardNo));
+    EXPECT_EQ(Log(), (Entries{Received(request), Lit("执行操作->"), Lit(c.logEntry),
+                              Lit("完成一次操作")}));
+  }
+  EXPECT_EQ(device_->issues.size(), 3u);
+  EXPECT_EQ(device_->reads, 2);
+  EXPECT_EQ(device_->erases, 2);
+}
+
+TEST_F(DoorlockHandlerTest, WithoutADeviceEveryOperationFails) {
+  InstallDoorlockDevice(nullptr);
+  EXPECT_EQ(Handle("<R type='ReadCard'/>"), Reply("500", "读卡失败", "0"));
+  EXPECT_EQ(Handle("<R type='EraseCard'/>"), Reply("500", "注销卡失败 ", "0"));
+  EXPECT_EQ(Handle(IssueXml({})), Reply("500", "发卡失败", "0"));
+}
+
+TEST_F(DoorlockHandlerTest, TypeIsTrimmedMatchedExactlyAndFoundInAnyLetterCase) {
+  device_->cardNo = 5;
+  EXPECT_EQ(Handle(IssueXml({}, "type=\" \tIssueCard \r\n\"")), Reply("200", "发卡成功", "5"));
+  EXPECT_EQ(Handle(IssueXml({}, "TYPE=\"IssueCard\"")), Reply("200", "发卡成功", "5"));
+  EXPECT_EQ(Handle("<R Type='ReadCard'><A/><B/></R>"), Reply("200", "读卡成功", "5"));
+  EXPECT_EQ(device_->issues.size(), 2u);
+  for (const std::string& request :
+       {IssueXml({}, "type=\"issuecard\""), IssueXml({}, "kind='x'"), std::string("<R type=''/>"),
+        std::string("<R type='Beep'/>")}) {
+    SCOPED_TRACE(request);
+    std::remove(log_.FileName().c_str());
+    EXPECT_EQ(Handle(request), "");
+    EXPECT_EQ(Log(), (Entries{Received(request), Lit("执行操作->"), Lit("完成一次操作")}));
+  }
+  EXPECT_EQ(device_->issues.size(), 2u);
+}
+
+TEST_F(DoorlockHandlerTest, MalformedRequestsEndWithoutReplyOrStoreAccess) {
+  options_.SaveDoorlockRecord = true;
+  options_.UseNativeDoorlockDb = true;
+  TIssueValues badDate;
+  badDate.InDate = "2009-13-01";
+  TIssueValues badTime;
+  badTime.OutTime = "12h00";
+  std::string tenChildren = IssueXml({});
+  tenChildren.erase(tenChildren.find("<IsCopy>"), std::string("<IsCopy>0</IsCopy>").size());
+
+  struct TCase {
+    std::string request;
+    bool parseError;
+  } cases[] = {
+      {"not xml at all", true},   {"", true},           {IssueXml(badDate), false},
+      {IssueXml(badTime), false}, {tenChildren, false}, {"<R type='IssueCard'/>", false},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.request);
+    std::remove(log_.FileName().c_str());
+    std::string written = c.parseError ? HandleFailing<XmlParseError>(c.request)
+                                       : HandleFailing<std::exception>(c.request);
+    EXPECT_EQ(written, "");
+    Entries expected{Received(c.request)};
+    if (!c.parseError) expected.push_back(Lit("执行操作->"));
+    EXPECT_EQ(Log(), expected);
+  }
+  EXPECT_TRUE(device_->issues.empty());
+  EXPECT_EQ(sql_.Count("T_Room"), 0);
+  EXPECT_EQ(sql_.Count("T_IssueCardRecord"), 0);
+}
+
+TEST_F(DoorlockHandlerTest, BadDateRaisesTheConversionError) {
+  TIssueValues v;
+  v.InTime = "25:00:00";
+  TFakeConnection connection;
+  TDoorlockMessageHandler handler(nullptr);
+  try {
+    handler.HandleMessage(connection, DecodeUtf8(IssueXml(v)));
+    FAIL() << "no error";
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'2009-06-01 25:00:00' is not a valid date and time");
+  }
+}
+
+TEST_F(DoorlockHandlerTest, DeviceErrorEndsTheRequestBeforeAnythingIsStored) {
+  options_.SaveDoorlockRecord = true;
+  options_.UseNativeDoorlockDb = true;
+  device_->throwError = true;
+  EXPECT_EQ(HandleFailing<std::runtime_error>(IssueXml({})), "");
+  EXPECT_EQ(HandleFailing<std::runtime_error>("<R type='ReadCard'/>"), "");
+  EXPECT_EQ(sql_.Count("T_IssueCardRecord"), 0);
+  EXPECT_EQ(sql_.Count("T_Room"), 0);
+}
+
+TEST_F(DoorlockHandlerTest, DeviceGetsTheValuesInOrderWithTheDelayShifts) {
+  options_.DelayMinutes = 10;
+  options_.DelayMinutes2 = 30;
+  TIssueValues v;
+  v.RegisterId = "R&amp;1";
+  v.Building = "B";
+  v.Floor = " 2";
+  v.Room = "303";
+  v.Copy = "1";
+  Handle(IssueXml(v));
+  ASSERT_EQ(device_->issues.size(), 1u);
+  const doorlock_test::TIssueCall& call = device_->issues[0];
+  EXPECT_EQ(call.RegisterId, "R&1");
+  EXPECT_EQ(call.BuildingCode, "B");
+  EXPECT_EQ(call.FloorCode, " 2");
+  EXPECT_EQ(call.RoomNo, "303");
+  EXPECT_EQ(call.GuestName, Lit("张三"));
+  EXPECT_EQ(Text(call.StartTime), "2009-06-01 13:50:00");
+  EXPECT_EQ(call.StartTime2, call.StartTime);
+  EXPECT_EQ(Text(call.EndTime), "2009-06-03 12:30:00");
+  EXPECT_EQ(call.EndTime2, call.EndTime);
+  EXPECT_TRUE(call.IsCopy);
+  EXPECT_EQ(call.CardNoIn, 0);
+
+  options_.DelayMinutes = -5;
+  options_.DelayMinutes2 = -60;
+  v.InDate = "2009-6-1";
+  v.InTime = "9:05";
+  Handle(IssueXml(v));
+  ASSERT_EQ(device_->issues.size(), 2u);
+  EXPECT_EQ(Text(device_->issues[1].StartTime), "2009-06-01 09:10:00");
+  EXPECT_EQ(Text(device_->issues[1].EndTime), "2009-06-03 11:00:00");
+}
+
+TEST_F(DoorlockHandlerTest, CopyFlagTexts) {
+  struct {
+    const char* text;
+    bool copy;
+  } cases[] = {{"1", true},    {"-2", true},     {"True", true},   {"true", true}, {"TRUE", true},
+               {" 3 ", true},  {"0.5", true},    {"1e3", true},    {"0", false},   {"-0", false},
+               {"0.0", false}, {"False", false}, {"false", false}, {"", false},    {"yes", false},
+               {"1x", false},  {"$1", false},    {" True", false}, {".", false},   {"e1", false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(DoorlockCopyFlag(c.text), c.copy) << "'" << c.text << "'";
+  }
+  TIssueValues v;
+  v.Copy = "-2";
+  Handle(IssueXml(v));
+  v.Copy = "nope";
+  Handle(IssueXml(v));
+  ASSERT_EQ(device_->issues.size(), 2u);
+  EXPECT_TRUE(device_->issues[0].IsCopy);
+  EXPECT_FALSE(device_->issues[1].IsCopy);
+}
+
+TEST_F(DoorlockHandlerTest, IssueRecordHoldsTheShiftedTimesAndTheCardNumber) {
+  options_.SaveDoorlockRecord = true;
+  options_.DelayMinutes = 10;
+  options_.DelayMinutes2 = 30;
+  device_->cardNo = 123456789012;
+  const TDateTime before = Now();
+  Handle(IssueXml({}));
+  const TDateTime after = Now();
+  auto rows = sql_.Rows(
+      "select RegisterId, CardNo, RoomNo, CardType, IsCopy, GuestName from T_IssueCardRecord");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0],
+            (std::vector<std::string>{"REG-1", "123456789012", "000101", "1", "0", "张三"}));
+  EXPECT_EQ(Text(sql_.Real("select LastCheckInTime from T_IssueCardRecord")),
+            "2009-06-01 13:50:00");
+  EXPECT_EQ(Text(sql_.Real("select CheckInTime from T_IssueCardRecord")), "2009-06-01 13:50:00");
+  EXPECT_EQ(Text(sql_.Real("select CheckOutTime from T_IssueCardRecord")), "2009-06-03 12:30:00");
+  const double operating = sql_.Real("select OpratingTime from T_IssueCardRecord");
+  EXPECT_GE(operating, before);
+  EXPECT_LE(operating, after);
+  EXPECT_EQ(sql_.Count("T_Room"), 0);  // the native room store is off
+}
+
+TEST_F(DoorlockHandlerTest, WithoutADeviceTheIssueRecordIsStillWritten) {
+  InstallDoorlockDevice(nullptr);
+  options_.SaveDoorlockRecord = true;
+  options_.UseNativeDoorlockDb = true;
+  TIssueValues v;
+  v.Copy = "1";
+  EXPECT_EQ(Handle(IssueXml(v)), Reply("500", "发卡失败", "0"));
+  auto rows = sql_.Rows("select CardNo, RoomNo, IsCopy from T_IssueCardRecord");
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"0", "000101", "1"}}));
+  EXPECT_EQ(sql_.Count("T_Room"), 1);  // the copy's room time was stored first
+}
+
+TEST_F(DoorlockHandlerTest, NativeStoreKeepsTheRoomTimeOfNewCards) {
+  options_.UseNativeDoorlockDb = true;
+  options_.DelayMinutes = 15;
+  device_->result = false;
+  Handle(IssueXml({}));
+  EXPECT_EQ(sql_.Count("T_Room"), 0);  // a failed issue leaves T_Room as it was
+
+  device_->result = true;
+  const TDateTime before = Now();
+  Handle(IssueXml({}));
+  const TDateTime after = Now();
+  ASSERT_EQ(device_->issues.size(), 2u);
+  const TDateTime start = device_->issues[1].StartTime;
+  EXPECT_GE(start, IncMinutes(before, -15));
+  EXPECT_LE(start, IncMinutes(after, -15));
+  EXPECT_EQ(sql_.Real("select LastCheckInTime from T_Room where RoomNo='000101'"), start);
+  EXPECT_EQ(sql_.Count("T_Room"), 1);
+  const Entries log = Log();
+  EXPECT_EQ(std::count(log.begin(), log.end(), Lit("新建房间") + "000101"), 1);
+
+  // A second new card for the same room moves its time, still one row.
+  Handle(IssueXml({}));
+  EXPECT_EQ(sql_.Count("T_Room"), 1);
+  EXPECT_EQ(sql_.Real("select LastCheckInTime from T_Room"), device_->issues[2].StartTime);
+}
+
+TEST_F(DoorlockHandlerTest, CopyOfAStoredRoomUsesItsTimeAndChangesNothing) {
+  options_.UseNativeDoorlockDb = true;
+  const TDateTime stored = At(2009, 5, 30, 12, 0);
+  store_.InsertRoom("000101", stored);
+  TIssueValues v;
+  v.Copy = "True";
+  Handle(IssueXml(v));
+  ASSERT_EQ(device_->issues.size(), 1u);
+  EXPECT_EQ(device_->issues[0].StartTime, stored);
+  EXPECT_EQ(device_->issues[0].StartTime2, stored);
+  EXPECT_EQ(sql_.Count("T_Room"), 1);
+  EXPECT_EQ(sql_.Real("select LastCheckInTime from T_Room"), stored);
+}
+
+TEST_F(DoorlockHandlerTest, CopyOfAnUnknownRoomStoresNowBeforeTheDeviceRuns) {
+  options_.UseNativeDoorlockDb = true;
+  options_.DelayMinutes = 10;
+  device_->result = false;
+  TDateTime seenByDevice = -1;
+  device_->onIssue = [&] { seenByDevice = store_.GetLastCheckInTime("000101"); };
+  TIssueValues v;
+  v.Copy = "1";
+  const TDateTime before = Now();
+  EXPECT_EQ(Handle(IssueXml(v)), Reply("500", "发卡失败", "0"));
+  const TDateTime after = Now();
+  ASSERT_EQ(device_->issues.size(), 1u);
+  const TDateTime start = device_->issues[0].StartTime;
+  EXPECT_EQ(seenByDevice, start);
+  EXPECT_GE(start, IncMinutes(before, -10));
+  EXPECT_LE(start, IncMinutes(after, -10));
+  EXPECT_EQ(sql_.Count("T_Room"), 1);
+  const Entries log = Log();
+  EXPECT_NE(std::find(log.begin(), log.end(), Lit("新建房间") + "000101"), log.end());
+}
+
+TEST_F(DoorlockHandlerTest, RoomKeysJoinWithoutSeparators) {
+  options_.UseNativeDoorlockDb = true;
+  TIssueValues a;
+  a.Building = "0";
+  a.Floor = "001";
+  Handle(IssueXml(a));
+  Handle(IssueXml({}));
+  EXPECT_EQ(sql_.Rows("select RoomNo from T_Room"),
+            (std::vector<std::vector<std::string>>{{"000101"}}));
+}
+
+TEST_F(DoorlockHandlerTest, ReplyWriteFailureIsIgnored) {
+  TFakeConnection connection;
+  connection.fail = true;
+  TDoorlockMessageHandler handler(nullptr);
+  EXPECT_NO_THROW(handler.HandleMessage(connection, u"<R type='EraseCard'/>"));
+  EXPECT_EQ(connection.writes, 1);
+  EXPECT_EQ(Log().back(), Lit("完成一次操作"));
+}
+
+TEST_F(DoorlockHandlerTest, ReplyTextIsPlainConcatenation) {
+  doorlock::TResponse response;
+  response.RequestID = "a<b";
+  response.ResultCode = "200";
+  response.ResultMessage = "x&y";
+  response.CardNo = INT64_MIN;
+  EXPECT_EQ(TDoorlockMessageHandler::BuildResponseText(response),
+            "<DoorResponse><RequestID>a<b</RequestID><ResultCode>200</ResultCode>"
+            "<ResultMessage>x&y</ResultMessage><CardNo>-9223372036854775808</CardNo>"
+            "</DoorResponse>");
+  EXPECT_EQ(TDoorlockMessageHandler::BuildResponseText(doorlock::TResponse()),
+            "<DoorResponse><RequestID></RequestID><ResultCode></ResultCode><ResultMessage>"
+            "</ResultMessage><CardNo>0</CardNo></DoorResponse>");
+}
+
+TEST_F(DoorlockHandlerTest, RegisteredForTheDoorlockMode) {
+  RegisterDoorlockMode();
+  TMemo* memo = reinterpret_cast<TMemo*>(0x1234);
+  std::unique_ptr<TMessageHandler> handler = CreateMessageHandler(kModeDoorlock, memo);
+  auto* doorlockHandler = dynamic_cast<TDoorlockMessageHandler*>(handler.get());
+  ASSERT_NE(doorlockHandler, nullptr);
+  EXPECT_EQ(doorlockHandler->Memo(), memo);
+}
+
+}  // namespace

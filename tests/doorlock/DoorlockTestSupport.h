@@ -1,0 +1,230 @@
+// DoorlockTestSupport: temporary folders, log reading, a fake connection, a
+// fake encoder and direct SQL access for the door-lock tests.
+#ifndef VELIO_TESTS_DOORLOCK_DOORLOCKTESTSUPPORT_H_
+#define VELIO_TESTS_DOORLOCK_DOORLOCKTESTSUPPORT_H_
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "doorlock/BaseDoorlockUnit.h"
+#include "platform/CodePageUnit.h"
+#include "server/MessageHandlerUnit.h"
+
+namespace doorlock_test {
+
+// A fresh folder under the system's temporary directory, removed afterwards.
+class TTempDir {
+ public:
+  TTempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "velio-doorlock-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl + "/";
+  }
+  ~TTempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TTempDir(const TTempDir&) = delete;
+  TTempDir& operator=(const TTempDir&) = delete;
+
+  // Ends with '/'.
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + name; }
+
+ private:
+  std::string path_;
+};
+
+inline std::string ReadFileBytes(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+inline void WriteFileBytes(const std::string& fileName, std::string_view bytes) {
+  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline bool IsStamp(std::string_view line) {
+  static const char kPattern[] = "dddd-dd-dd dd:dd:dd ";
+  if (line.size() < sizeof kPattern - 1) return false;
+  for (size_t i = 0; i + 1 < sizeof kPattern; ++i) {
+    const bool digit = line[i] >= '0' && line[i] <= '9';
+    if (kPattern[i] == 'd' ? !digit : line[i] != kPattern[i]) return false;
+  }
+  return true;
+}
+
+// The entries of a log file, stamps removed (an entry may span lines). Fails
+// the test when a line that starts an entry has no stamp.
+inline std::vector<AnsiString> LogEntries(const std::string& fileName) {
+  const std::string bytes = ReadFileBytes(fileName);
+  std::vector<AnsiString> entries;
+  if (bytes.empty()) return entries;
+  EXPECT_TRUE(bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0)
+      << "log does not end with CR LF";
+  size_t i = 0;
+  while (i < bytes.size()) {
+    size_t end = bytes.find("\r\n", i);
+    if (end == std::string::npos) end = bytes.size();
+    std::string_view line(bytes.data() + i, end - i);
+    if (IsStamp(line)) {
+      entries.emplace_back(line.substr(20));
+    } else {
+      EXPECT_FALSE(entries.empty()) << "log starts without a stamp";
+      if (!entries.empty()) entries.back() += "\r\n" + std::string(line);
+    }
+    i = end + 2;
+  }
+  return entries;
+}
+
+// A connection that keeps what is written, or fails every write.
+class TFakeConnection : public TConnection {
+ public:
+  void WriteBytes(std::string_view bytes) override {
+    ++writes;
+    if (fail) throw std::runtime_error("connection reset by peer");
+    data.append(bytes);
+  }
+  std::string data;
+  int writes = 0;
+  bool fail = false;
+};
+
+struct TIssueCall {
+  AnsiString RegisterId, BuildingCode, FloorCode, RoomNo, GuestName;
+  TDateTime StartTime = 0, StartTime2 = 0, EndTime = 0, EndTime2 = 0;
+  bool IsCopy = false;
+  int64_t CardNoIn = 0;
+};
+
+// An encoder that records its calls and answers as told.
+class TFakeDoorlock : public TBaseDoorlock {
+ public:
+  void ShowOptions() override { ++options; }
+  void OpenPort() override { ++opens; }
+  void Beep() override { ++beeps; }
+  void ClosePort() override { ++closes; }
+  bool IssueCard(const AnsiString& RegisterId, const AnsiString& BuildingCode,
+                 const AnsiString& FloorCode, const AnsiString& RoomNo, const AnsiString& GuestName,
+                 TDateTime StartTime, TDateTime StartTime2, TDateTime EndTime, TDateTime EndTime2,
+                 bool IsCopy, int64_t& CardNo) override {
+    issues.push_back({RegisterId, BuildingCode, FloorCode, RoomNo, GuestName, StartTime, StartTime2,
+                      EndTime, EndTime2, IsCopy, CardNo});
+    if (onIssue) onIssue();
+    if (throwError) throw std::runtime_error("encoder jammed");
+    if (cardNo != 0) CardNo = cardNo;
+    return result;
+  }
+  bool ReadCard(int64_t& CardNo) override {
+    ++reads;
+    if (throwError) throw std::runtime_error("encoder jammed");
+    if (cardNo != 0) CardNo = cardNo;
+    return result;
+  }
+  bool EraseCard() override {
+    ++erases;
+    if (throwError) throw std::runtime_error("encoder jammed");
+    return result;
+  }
+
+  bool result = true;
+  bool throwError = false;
+  int64_t cardNo = 0;  // given to the caller when not 0
+  std::function<void()> onIssue;
+  std::vector<TIssueCall> issues;
+  int options = 0, opens = 0, beeps = 0, closes = 0, reads = 0, erases = 0;
+};
+
+// Installs a fresh fake encoder and answers it (owned by the installation).
+inline TFakeDoorlock* InstallFakeDoorlock() {
+  auto device = std::make_unique<TFakeDoorlock>();
+  TFakeDoorlock* raw = device.get();
+  InstallDoorlockDevice(std::move(device));
+  return raw;
+}
+
+// Direct access to a database file, for checking and arranging rows.
+class TSql {
+ public:
+  explicit TSql(const std::string& fileName) {
+    if (sqlite3_open_v2(fileName.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                        nullptr) != SQLITE_OK)
+      ADD_FAILURE() << "cannot open " << fileName;
+  }
+  ~TSql() { sqlite3_close(db_); }
+  TSql(const TSql&) = delete;
+  TSql& operator=(const TSql&) = delete;
+
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK)
+      ADD_FAILURE() << sql << ": " << (error ? error : "?");
+    sqlite3_free(error);
+  }
+
+  // Every row, each column as text ("NULL" for null).
+  std::vector<std::vector<std::string>> Rows(const std::string& sql) {
+    std::vector<std::vector<std::string>> rows;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db_);
+      return rows;
+    }
+    while (sqlite3_step(st) == SQLITE_ROW) {
+      std::vector<std::string> row;
+      for (int c = 0; c < sqlite3_column_count(st); ++c) {
+        const unsigned char* text = sqlite3_column_text(st, c);
+        row.push_back(text ? reinterpret_cast<const char*>(text) : "NULL");
+      }
+      rows.push_back(std::move(row));
+    }
+    sqlite3_finalize(st);
+    return rows;
+  }
+
+  // The first column of the first row as a double (NaN when there is none).
+  double Real(const std::string& sql) {
+    double value = std::nan("");
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db_);
+      return value;
+    }
+    if (sqlite3_step(st) == SQLITE_ROW) value = sqlite3_column_double(st, 0);
+    sqlite3_finalize(st);
+    return value;
+  }
+
+  int Count(const std::string& table) {
+    auto rows = Rows("select count(*) from " + table);
+    return rows.empty() ? -1 : std::stoi(rows[0][0]);
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// The reply framing of a text: its UTF-8 bytes and one NUL.
+inline std::string Framed(const std::string& utf8) {
+  return utf8 + std::string(1, '\0');
+}
+
+}  // namespace doorlock_test
+
+#endif  // VELIO_TESTS_DOORLOCK_DOORLOCKTESTSUPPORT_H_

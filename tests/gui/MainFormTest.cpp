@@ -1,0 +1,262 @@
+// The main window: title, memo and status bar, the server's start and stop,
+// the close check and the actions of each mode.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <memory>
+
+#include "GuiTestSupport.h"
+#include "app/CheckPasswordFormUnit.h"
+#include "app/InterfaceModeUnit.h"
+#include "app/MainFormUnit.h"
+#include "app/MainUnit.h"
+#include "app/SysOptionUnit.h"
+#include "member/BaseMemberUnit.h"
+#include "member/MemberTestFormUnit.h"
+#include "platform/ErrorsUnit.h"
+#include "police/BasePoliceUnit.h"
+#include "police/PoliceMessageHandlerUnit.h"
+#include "server/TCPServerUnit.h"
+
+namespace {
+
+class TFakeMember : public TBaseMember {
+ public:
+  void ShowOptions() override {
+    ++shown;
+    if (fail) throw EVelioError("device failed");
+  }
+  int shown = 0;
+  bool fail = false;
+};
+
+class TFakePolice : public TBasePolice {
+ public:
+  void ShowOptions() override { ++shown; }
+  std::shared_ptr<const TGuest> ReadGuest() override { return guest; }
+  int shown = 0;
+  std::shared_ptr<const TGuest> guest;
+};
+
+void AnswerPrompt(const char* password) {
+  WhenModal<TCheckPasswordForm>([password](TCheckPasswordForm* form) {
+    if (password) {
+      form->edtPswd->setText(QString::fromUtf8(password));
+      form->btnOK->click();
+    } else {
+      form->btnCancel->click();
+    }
+  });
+}
+
+// A listening socket on a free loopback port, held for the test.
+class TBusyPort {
+ public:
+  TBusyPort() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = 0;
+    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_EQ(listen(fd_, 1), 0);
+    socklen_t len = sizeof addr;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+  }
+  ~TBusyPort() { close(fd_); }
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+class MainFormTest : public TGuiTest {
+ protected:
+  void TearDown() override {
+    MemberDevice = nullptr;
+    PoliceDevice = nullptr;
+    TGuiTest::TearDown();
+  }
+};
+
+TEST_F(MainFormTest, TitleAndCaptionFollowTheMode) {
+  struct Case {
+    int32_t mode;
+    const char* title;
+    const char* startLine;
+  } cases[] = {{kModeDoorlock, "TarvikVelio门锁接口", "门锁接口监听服务器已经启动..."},
+               {kModePolice, "TarvikVelio公安接口", "公安接口监听服务器已经启动..."},
+               {kModeMember, "TarvikVelio会员卡接口", "会员卡接口监听服务器已经启动..."}};
+  for (const auto& c : cases) {
+    InterfaceMode = c.mode;
+    TMainForm form;
+    EXPECT_EQ(form.windowTitle(), QString::fromUtf8(c.title));
+    EXPECT_EQ(QGuiApplication::applicationDisplayName(), QString::fromUtf8(c.title));
+    EXPECT_EQ(QCoreApplication::applicationName(), QString::fromUtf8(c.title));
+    EXPECT_EQ(form.InfoMemo->toPlainText(), QString::fromUtf8(c.startLine));
+  }
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(MainFormTest, LayoutAndEmptyStatusBar) {
+  TMainForm form;
+  form.show();
+  EXPECT_EQ(form.centralWidget()->height() + form.StatusBar->height(), 461);
+  EXPECT_EQ(form.centralWidget()->width(), 857);
+  EXPECT_EQ(form.InfoMemo->geometry(), QRect(0, 24, 857, 401));
+  EXPECT_FALSE(form.InfoMemo->isReadOnly());
+  EXPECT_EQ(form.StatusBar->height(), 21);
+  EXPECT_EQ(form.StatusBar->currentMessage(), QString());
+  EXPECT_EQ(form.ToolBar->height(), 25);
+  EXPECT_EQ(form.InfoMemo->blockCount(), 1);
+  // Tool bar: options, change password, separator, about, separator, exit.
+  const QList<QAction*> actions = form.ToolBar->actions();
+  ASSERT_EQ(actions.size(), 6);
+  EXPECT_EQ(actions[0], form.OptionAction);
+  EXPECT_EQ(actions[1], form.ChangePasswordAction);
+  EXPECT_TRUE(actions[2]->isSeparator());
+  EXPECT_EQ(actions[3], form.AboutAction);
+  EXPECT_TRUE(actions[4]->isSeparator());
+  EXPECT_EQ(actions[5], form.ExitAction);
+  EXPECT_EQ(form.OptionAction->text(), QStringLiteral("选项(&O)..."));
+  EXPECT_EQ(form.ExitAction->text(), QStringLiteral("退出(&X)"));
+  EXPECT_TRUE(form.TestAction->icon().isNull());
+  EXPECT_FALSE(form.AboutAction->icon().isNull());
+}
+
+TEST_F(MainFormTest, ServerListensWhileTheWindowExistsAndStopsWithIt) {
+  QString lastMemo;
+  {
+    TMainForm form;
+    EXPECT_TRUE(form.TCPServer().Active());
+    EXPECT_NE(form.TCPServer().BoundPort(), 0);
+    QObject::connect(form.InfoMemo, &QPlainTextEdit::textChanged,
+                     [&] { lastMemo = form.InfoMemo->toPlainText(); });
+  }
+  EXPECT_EQ(lastMemo, QStringLiteral("会员卡接口监听服务器已经启动...\n接口监听服务器已经停止。"));
+}
+
+TEST_F(MainFormTest, PortInUseShowsTheErrorAndTheWindowStillWorks) {
+  TBusyPort busy;
+  SystemOptions->MemberPortNo = busy.port();
+  TMainForm form;
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].Text,
+            QStringLiteral("Could not bind socket. Address and port are already in use."));
+  EXPECT_EQ(boxes_[0].Caption, QStringLiteral("TarvikVelio会员卡接口"));
+  EXPECT_EQ(boxes_[0].Icon, QMessageBox::Critical);
+  EXPECT_EQ(form.InfoMemo->toPlainText(), QStringLiteral("会员卡接口监听服务器已经启动..."));
+  EXPECT_FALSE(form.TCPServer().Active());
+  form.show();
+  AnswerPrompt(nullptr);
+  EXPECT_FALSE(form.close());
+}
+
+TEST_F(MainFormTest, RefusedCloseKeepsWindowAndServer) {
+  TMainForm form;
+  form.show();
+  int closed = 0;
+  QObject::connect(&form, &TMainForm::closed, [&] { ++closed; });
+  AnswerPrompt(nullptr);
+  form.ExitAction->trigger();
+  EXPECT_TRUE(form.isVisible());
+  EXPECT_TRUE(form.TCPServer().Active());
+  // A wrong password keeps the prompt open: answer it wrongly, then cancel.
+  WhenModal<TCheckPasswordForm>([](TCheckPasswordForm* prompt) {
+    prompt->edtPswd->setText(QStringLiteral("QELVAN"));
+    prompt->btnOK->click();
+    EXPECT_TRUE(prompt->isVisible());
+    prompt->btnCancel->click();
+  });
+  EXPECT_FALSE(form.close());
+  EXPECT_EQ(closed, 0);
+  AnswerPrompt("qelvan");
+  EXPECT_TRUE(form.close());
+  EXPECT_EQ(closed, 1);
+}
+
+TEST_F(MainFormTest, OptionsAskForThePasswordThenOpenTheDeviceOptions) {
+  TFakeMember device;
+  MemberDevice = &device;
+  TMainForm form;
+  AnswerPrompt(nullptr);
+  form.OptionAction->trigger();
+  EXPECT_EQ(device.shown, 0);
+  AnswerPrompt("qelvan");
+  form.OptionAction->trigger();
+  EXPECT_EQ(device.shown, 1);
+
+  device.fail = true;
+  AnswerPrompt("qelvan");
+  form.OptionAction->trigger();
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].Text, QStringLiteral("device failed"));
+  EXPECT_EQ(boxes_[0].Icon, QMessageBox::Critical);
+}
+
+TEST_F(MainFormTest, WithoutDeviceOptionsAndTestDoNothing) {
+  TMainForm form;
+  AnswerPrompt("qelvan");
+  form.OptionAction->trigger();
+  form.TestAction->trigger();  // would block on a modal test window if it opened one
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+  EXPECT_TRUE(boxes_.empty());
+}
+
+TEST_F(MainFormTest, MemberTestActionOpensTheTestWindow) {
+  TFakeMember device;
+  MemberDevice = &device;
+  TMainForm form;
+  bool opened = false;
+  WhenModal<TMemberTestForm>([&](TMemberTestForm* test) {
+    opened = true;
+    test->close();
+  });
+  form.TestAction->trigger();
+  EXPECT_TRUE(opened);
+}
+
+TEST_F(MainFormTest, PoliceTestActionShowsTheGuestText) {
+  InterfaceMode = kModePolice;
+  TFakePolice device;
+  PoliceDevice = &device;
+  TMainForm form;
+
+  form.TestAction->trigger();
+  ASSERT_EQ(boxes_.size(), 1u);
+  EXPECT_EQ(boxes_[0].Text, QString());
+  EXPECT_EQ(boxes_[0].Icon, QMessageBox::NoIcon);
+
+  auto guest = std::make_shared<TGuest>();
+  guest->RoomNo = "0101";
+  guest->Name = Lit("张三");
+  guest->GenderID = "1";
+  device.guest = guest;
+  form.TestAction->trigger();
+  ASSERT_EQ(boxes_.size(), 2u);
+  EXPECT_EQ(boxes_[1].Text, QString::fromStdString(AnsiToUtf8(BuildGuestText(*guest))));
+  EXPECT_EQ(boxes_[1].Caption, QStringLiteral("TarvikVelio公安接口"));
+
+  guest->GenderID = "x";
+  form.TestAction->trigger();
+  ASSERT_EQ(boxes_.size(), 3u);
+  EXPECT_EQ(boxes_[2].Text, QStringLiteral("'x' is not a valid integer value"));
+  EXPECT_EQ(boxes_[2].Icon, QMessageBox::Critical);
+
+  AnswerPrompt("qelvan");
+  form.OptionAction->trigger();
+  EXPECT_EQ(device.shown, 1);
+}
+
+}  // namespace

@@ -1,0 +1,394 @@
+// TZentaMember against a recording reader library: the calls it makes, their
+// arguments and order, its answers and its log lines (code page 936 bytes).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/UiHooksUnit.h"
+#include "member/ZentaMemberUnit.h"
+#include "platform/DynLibUnit.h"
+#include "platform/ErrorsUnit.h"
+#include "platform/PathUnit.h"
+#include "tests/member/FakeReader.h"
+#include "tests/member/MemberTestSupport.h"
+
+namespace {
+
+const std::string kFakePath = std::string(VELIO_BIN_DIR) + "/libVelioFakeReader.so";
+const std::string kPartialPath = std::string(VELIO_BIN_DIR) + "/libVelioFakeReaderNoEnd.so";
+
+// The recording library's control functions, reached through the same file.
+class TFakeReader {
+ public:
+  TFakeReader() {
+    std::string error;
+    lib_ = TDynLib::Open(kFakePath, error);
+    if (!lib_) throw std::runtime_error(error);
+    reset_ = reinterpret_cast<FakeReaderResetFn>(lib_->Symbol("FakeReaderReset", error));
+    program_ = reinterpret_cast<FakeReaderProgramFn>(lib_->Symbol("FakeReaderProgram", error));
+    count_ = reinterpret_cast<FakeReaderCallCountFn>(lib_->Symbol("FakeReaderCallCount", error));
+    get_ = reinterpret_cast<FakeReaderGetCallFn>(lib_->Symbol("FakeReaderGetCall", error));
+    reset_();
+  }
+  // Forgets the calls and programs success.
+  void Reset() { reset_(); }
+  void Program(int32_t start, int32_t write, int32_t read, const std::string& data = "") {
+    uint8_t bytes[16] = {};
+    std::memcpy(bytes, data.data(), std::min<size_t>(16, data.size()));
+    program_(start, write, read, bytes);
+  }
+  std::vector<FakeReaderCall> Calls() const {
+    std::vector<FakeReaderCall> calls(static_cast<size_t>(count_()));
+    for (size_t i = 0; i < calls.size(); ++i) get_(static_cast<int32_t>(i), &calls[i]);
+    return calls;
+  }
+  std::vector<std::string> Functions() const {
+    std::vector<std::string> names;
+    for (const FakeReaderCall& c : Calls()) names.push_back(c.function);
+    return names;
+  }
+
+ private:
+  std::unique_ptr<TDynLib> lib_;
+  FakeReaderResetFn reset_;
+  FakeReaderProgramFn program_;
+  FakeReaderCallCountFn count_;
+  FakeReaderGetCallFn get_;
+};
+
+class TCountingHooks : public TUiHooks {
+ public:
+  void ProcessMessages() override { ++processed; }
+  void ShowMemberOptions() override { ++optionDialogs; }
+  int processed = 0;
+  int optionDialogs = 0;
+};
+
+class TBeepingZenta : public TZentaMember {
+ public:
+  using TZentaMember::TZentaMember;
+  void Beep() override { ++beeps; }
+  int beeps = 0;
+};
+
+std::string Bytes(const uint8_t* p, size_t n) {
+  return std::string(reinterpret_cast<const char*>(p), n);
+}
+
+class ZentaMemberTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetUiHooks(&hooks_);
+    device_ = std::make_unique<TBeepingZenta>(kFakePath);
+    env_.ClearLog();
+  }
+  void TearDown() override { SetUiHooks(nullptr); }
+
+  bool Write(const std::string& cardNo) {
+    return device_->WriteMemberCard(cardNo, "e1", "e2", "e3", 7);
+  }
+  bool Read(std::string& cardNo) {
+    std::string password = "p", expire = "x", guest = "g", score = "s";
+    const bool ok = device_->ReadMemberCard(true, cardNo, password, expire, guest, score, -1);
+    EXPECT_EQ(password + expire + guest + score, "pxgs");  // the device sets none of these
+    return ok;
+  }
+
+  membertest::TMemberEnv env_;
+  TFakeReader fake_;
+  TCountingHooks hooks_;
+  std::unique_ptr<TBeepingZenta> device_;
+};
+
+TEST_F(ZentaMemberTest, ConstructionLogsTheLibraryItLoaded) {
+  membertest::TMemberEnv env;
+  TZentaMember device(kFakePath);
+  EXPECT_TRUE(device.Library().Loaded());
+  EXPECT_EQ(env.Log(), std::vector<std::string>{Lit("读卡器库: ") + kFakePath});
+}
+
+TEST_F(ZentaMemberTest, DefaultLibraryIsBesideTheExecutableUnlessTheEnvironmentNamesOne) {
+  unsetenv("VELIO_READER_LIBRARY");
+  EXPECT_EQ(TReaderLibrary::DefaultPath(), ExecutableDir() + "libReader.so");
+  setenv("VELIO_READER_LIBRARY", kFakePath.c_str(), 1);
+  EXPECT_EQ(TReaderLibrary::DefaultPath(), kFakePath);
+  TZentaMember device;
+  EXPECT_TRUE(device.Library().Loaded());
+  EXPECT_EQ(device.Library().Path(), kFakePath);
+  unsetenv("VELIO_READER_LIBRARY");
+}
+
+TEST_F(ZentaMemberTest, MissingLibraryIsLoggedOnceAndEveryOperationFails) {
+  membertest::TMemberEnv env;
+  const std::string path = env.Dir() + "no-such-Reader.so";
+  TZentaMember device(path);
+  EXPECT_FALSE(device.Library().Loaded());
+  std::vector<std::string> log = env.Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind(Lit("读卡器库加载失败: ") + path + ": ", 0), 0u) << log[0];
+  EXPECT_GT(log[0].size(), (Lit("读卡器库加载失败: ") + path + ": ").size());
+
+  std::string cardNo = "keep", o1, o2, o3, o4;
+  EXPECT_FALSE(device.WriteMemberCard("123", "", "", "", -1));
+  EXPECT_FALSE(device.ReadMemberCard(false, cardNo, o1, o2, o3, o4, -1));
+  EXPECT_EQ(cardNo, "keep");
+  log = env.Log();
+  ASSERT_EQ(log.size(), 3u);
+  EXPECT_EQ(log[1], Lit("写卡失败:读卡器库不可用"));
+  EXPECT_EQ(log[2], Lit("读卡失败:读卡器库不可用"));
+}
+
+TEST_F(ZentaMemberTest, LibraryLackingAFunctionIsNotUsed) {
+  membertest::TMemberEnv env;
+  TZentaMember device(kPartialPath);
+  EXPECT_FALSE(device.Library().Loaded());
+  const std::vector<std::string> log = env.Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find(kPartialPath), std::string::npos);
+  EXPECT_NE(log[0].find("EndSCard"), std::string::npos) << log[0];
+  EXPECT_FALSE(device.WriteMemberCard("1", "", "", "", -1));
+}
+
+TEST_F(ZentaMemberTest, OpenCloseAndProbeAnswerYesWithoutCalls) {
+  EXPECT_TRUE(device_->OpenPort());
+  EXPECT_TRUE(device_->Probe());
+  EXPECT_TRUE(device_->ClosePort());
+  device_->ShowOptions();
+  EXPECT_EQ(hooks_.optionDialogs, 1);
+  EXPECT_TRUE(fake_.Calls().empty());
+}
+
+TEST_F(ZentaMemberTest, WriteCallsStartWriteEndWithTheirArguments) {
+  ASSERT_TRUE(Write("12345678"));
+  const std::vector<FakeReaderCall> calls = fake_.Calls();
+  ASSERT_EQ(fake_.Functions(), (std::vector<std::string>{"StartSCard", "WriteCard", "EndSCard"}));
+  EXPECT_EQ(calls[0].port, 1);
+  EXPECT_EQ(calls[0].param, 4113);
+  EXPECT_EQ(calls[0].zero, 0);
+  const uint8_t key[6] = {0x7D, 0x2A, 0x9C, 0x41, 0xE6, 0xB3};
+  EXPECT_EQ(Bytes(calls[1].key, 6), Bytes(key, 6));
+  EXPECT_EQ(Bytes(calls[1].block, 16), "12345678" + std::string(8, '\xFF'));
+  EXPECT_EQ(calls[1].port, 1);
+  EXPECT_EQ(calls[1].sector, 4);
+  EXPECT_EQ(calls[1].blockNo, 0);
+  EXPECT_EQ(calls[1].len, 16);
+  EXPECT_EQ(calls[1].keyMode, 4);
+  EXPECT_EQ(calls[2].port, 1);
+  EXPECT_EQ(hooks_.processed, 1);
+  EXPECT_EQ(env_.Log(), std::vector<std::string>{Lit("写卡成功, 卡号为:") + "12345678"});
+}
+
+TEST_F(ZentaMemberTest, CardBlockHoldsTheNumberThenFF) {
+  struct Case {
+    std::string cardNo, block;
+  } cases[] = {
+      {"12345678", "12345678" + std::string(8, '\xFF')},
+      {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOP"},
+      {"", std::string(16, '\xFF')},
+      {Lit("会员"), Lit("会员") + std::string(12, '\xFF')},
+  };
+  for (const Case& c : cases) {
+    fake_.Reset();
+    env_.ClearLog();
+    ASSERT_TRUE(Write(c.cardNo));
+    const std::vector<FakeReaderCall> calls = fake_.Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(Bytes(calls[1].block, 16), c.block) << c.cardNo;
+    EXPECT_EQ(env_.Log().back(), Lit("写卡成功, 卡号为:") + c.cardNo);
+  }
+}
+
+TEST_F(ZentaMemberTest, KeyModeIsFourOnlyForExactlyKeyA) {
+  struct Case {
+    const char* flag;
+    int32_t mode;
+  } cases[] = {{"KEY_A", 4}, {"KEY_B", 5}, {"key_a", 5}, {"", 5}, {"KEY_A ", 5}, {"A", 5}};
+  for (const Case& c : cases) {
+    fake_.Reset();
+    env_.Options().SetKeyFlag(c.flag);
+    ASSERT_TRUE(Write("1"));
+    std::string cardNo;
+    ASSERT_TRUE(Read(cardNo));
+    const std::vector<FakeReaderCall> calls = fake_.Calls();
+    ASSERT_EQ(calls.size(), 6u);
+    EXPECT_EQ(calls[1].keyMode, c.mode) << c.flag;
+    EXPECT_EQ(calls[4].keyMode, c.mode) << c.flag;
+  }
+}
+
+TEST_F(ZentaMemberTest, PortSectorAndBlockComeFromTheOptionsAtEachOperation) {
+  struct Case {
+    const char* port;
+    int32_t number;
+  } cases[] = {{"USB", -1}, {"COM0", 0}, {"COM3", 3}, {"COM9", 9}};
+  int32_t sector = 10;
+  for (const Case& c : cases) {
+    fake_.Reset();
+    env_.Options().SetPortName(c.port);
+    env_.Options().SetSector(++sector);
+    env_.Options().SetBlock(2);
+    std::string cardNo;
+    ASSERT_TRUE(Read(cardNo));
+    const std::vector<FakeReaderCall> calls = fake_.Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    for (const FakeReaderCall& call : calls) EXPECT_EQ(call.port, c.number) << c.port;
+    EXPECT_EQ(calls[1].sector, sector);
+    EXPECT_EQ(calls[1].blockNo, 2);
+  }
+}
+
+TEST_F(ZentaMemberTest, PortFailureIsLoggedUnsignedAndThePortStillClosed) {
+  env_.Options().SetPortName("COM3");
+  fake_.Program(-1, 0, 0);
+  EXPECT_FALSE(Write("123"));
+  EXPECT_EQ(fake_.Functions(), (std::vector<std::string>{"StartSCard", "EndSCard"}));
+  fake_.Reset();
+  fake_.Program(2, 0, 0);
+  std::string cardNo = "keep";
+  EXPECT_FALSE(Read(cardNo));
+  EXPECT_EQ(cardNo, "keep");
+  EXPECT_EQ(fake_.Functions(), (std::vector<std::string>{"StartSCard", "EndSCard"}));
+  EXPECT_EQ(device_->beeps, 0);
+  EXPECT_EQ(env_.Log(), (std::vector<std::string>{Lit("端口打开失败") + "COM3lStatus=4294967295",
+                                                  Lit("端口打开失败") + "COM3lStatus=2"}));
+}
+
+TEST_F(ZentaMemberTest, CardFailuresAreLoggedAsEightHexDigits) {
+  fake_.Program(0, 26, 0xABCDEF01);
+  EXPECT_FALSE(Write("123"));
+  std::string cardNo = "keep";
+  EXPECT_FALSE(Read(cardNo));
+  EXPECT_EQ(cardNo, "keep");
+  EXPECT_EQ(device_->beeps, 0);
+  EXPECT_EQ(fake_.Functions(), (std::vector<std::string>{"StartSCard", "WriteCard", "EndSCard",
+                                                         "StartSCard", "ReadCard", "EndSCard"}));
+  EXPECT_EQ(env_.Log(),
+            (std::vector<std::string>{Lit("写卡失败:0000001A"), Lit("读卡失败:ABCDEF01")}));
+}
+
+TEST_F(ZentaMemberTest, ReadGivesTheTextUpToTheFirstFFOrZeroAndBeeps) {
+  struct Case {
+    std::string block, text;
+  } cases[] = {
+      {"12345678" + std::string(8, '\xFF'), "12345678"},
+      {"ABCDEFGHIJKLMNOP", "ABCDEFGHIJKLMNOP"},
+      {std::string(16, '\xFF'), ""},
+      {std::string("12-34 AB\0\0\0\0\0\0\0\0", 16), "12-34 AB"},
+      {std::string("12\0"
+                   "4\xFF",
+                   5) +
+           std::string(11, 'x'),
+       "12"},
+  };
+  int beeps = 0;
+  for (const Case& c : cases) {
+    fake_.Reset();
+    fake_.Program(0, 0, 0, c.block);
+    env_.ClearLog();
+    std::string cardNo = "old";
+    ASSERT_TRUE(Read(cardNo));
+    EXPECT_EQ(cardNo, c.text);
+    EXPECT_EQ(device_->beeps, ++beeps);
+    const std::vector<FakeReaderCall> calls = fake_.Calls();
+    ASSERT_EQ(calls.size(), 3u);
+    EXPECT_EQ(std::string(calls[1].function), "ReadCard");
+    EXPECT_EQ(Bytes(calls[1].block, 16), std::string(16, '\0'));  // zeros before the call
+    EXPECT_EQ(calls[1].len, 16);
+    EXPECT_EQ(env_.Log(), std::vector<std::string>{Lit("读卡成功, 卡号为:") + c.text});
+  }
+}
+
+TEST_F(ZentaMemberTest, KeyConversion) {
+  struct Case {
+    const char* key;
+    const char* bytes;  // 12 hex digits expected, or null for an error
+    const char* error;
+  } cases[] = {
+      {"7d2a9c41e6b3", "7D2A9C41E6B3", nullptr},
+      {"7D2A9C41E6B", "7D2A9C41E60B", nullptr},     // 11 digits: last byte = the single digit
+      {"7D2A9C41E6B3FF", "7D2A9C41E6B3", nullptr},  // characters after the twelfth ignored
+      {"7D2A9C41E6BZ", nullptr, "'$BZ' is not a valid integer value"},
+      {"7D2A9C41E6", nullptr, "'$' is not a valid integer value"},
+      {"", nullptr, "'$' is not a valid integer value"},
+      {"+12A9C41E6B3", nullptr, "'$+1' is not a valid integer value"},
+      {"7D 2A9C41E6B3", nullptr, "'$ 2' is not a valid integer value"},
+  };
+  for (const Case& c : cases) {
+    for (bool writing : {true, false}) {
+      fake_.Reset();
+      env_.ClearLog();
+      env_.Options().SetKey(c.key);
+      std::string cardNo;
+      if (c.bytes) {
+        ASSERT_TRUE(writing ? Write("1") : Read(cardNo)) << c.key;
+        const std::vector<FakeReaderCall> calls = fake_.Calls();
+        ASSERT_EQ(calls.size(), 3u);
+        char hex[13];
+        for (int i = 0; i < 6; ++i) std::snprintf(hex + 2 * i, 3, "%02X", calls[1].key[i]);
+        EXPECT_EQ(std::string(hex), c.bytes) << c.key;
+      } else {
+        try {
+          writing ? Write("1") : Read(cardNo);
+          ADD_FAILURE() << "no error for " << c.key;
+        } catch (const EConvertError& e) {
+          EXPECT_EQ(std::string(e.what()), c.error);
+        }
+        // The port is closed again, no card is touched and the device logs nothing.
+        EXPECT_EQ(fake_.Functions(), (std::vector<std::string>{"StartSCard", "EndSCard"}));
+        EXPECT_TRUE(env_.Log().empty());
+      }
+    }
+  }
+}
+
+TEST_F(ZentaMemberTest, CardNumberLongerThanSixteenBytesIsRefusedUntouched) {
+  EXPECT_FALSE(Write("12345678901234567"));
+  EXPECT_FALSE(Write(Lit("会员卡号会员卡号会")));  // 9 characters, 18 bytes
+  EXPECT_TRUE(fake_.Calls().empty());
+  EXPECT_EQ(env_.Log(), (std::vector<std::string>{Lit("写卡失败:卡号超过16字节"),
+                                                  Lit("写卡失败:卡号超过16字节")}));
+}
+
+TEST_F(ZentaMemberTest, UnknownPortNameMakesNoCall) {
+  for (const char* port : {"COM10", "com1", "", "LPT1", "USB "}) {
+    env_.ClearLog();
+    env_.Options().SetPortName(port);
+    std::string cardNo = "keep";
+    EXPECT_FALSE(Write("1"));
+    EXPECT_FALSE(Read(cardNo));
+    EXPECT_EQ(cardNo, "keep");
+    const std::string line = Lit("端口打开失败") + port + Lit(":端口名无效");
+    EXPECT_EQ(env_.Log(), (std::vector<std::string>{line, line}));
+  }
+  EXPECT_TRUE(fake_.Calls().empty());
+}
+
+TEST_F(ZentaMemberTest, NoOptionsMeansNoCall) {
+  MemberOptions = nullptr;
+  EXPECT_FALSE(Write("1"));
+  EXPECT_TRUE(fake_.Calls().empty());
+  EXPECT_EQ(env_.Log(), std::vector<std::string>{Lit("写卡失败:会员卡参数未加载")});
+  MemberOptions = &env_.Options();
+}
+
+TEST(ChannelForCardTypeTest, HotelMemberCardIsMinusOneAnythingElseEleven) {
+  EXPECT_EQ(ChannelForCardType(Lit("酒店会员卡")), -1);
+  EXPECT_EQ(ChannelForCardType(Lit("Tarvik联盟卡")), 11);
+  EXPECT_EQ(ChannelForCardType(Lit("酒店会员卡 ")), 11);
+  EXPECT_EQ(ChannelForCardType(""), 11);
+  EXPECT_EQ(ChannelForCardType("酒店会员卡"), 11);  // UTF-8 bytes are not the code page text
+}
+
+TEST(TBaseMemberTest, BareDeviceFailsEverything) {
+  TBaseMember device;
+  std::string cardNo = "keep", o1, o2, o3, o4;
+  EXPECT_FALSE(device.OpenPort());
+  EXPECT_FALSE(device.ClosePort());
+  EXPECT_FALSE(device.Probe());
+  EXPECT_FALSE(device.WriteMemberCard("1", "", "", "", -1));
+  EXPECT_FALSE(device.ReadMemberCard(true, cardNo, o1, o2, o3, o4, -1));
+  EXPECT_EQ(cardNo, "keep");
+}
+
+}  // namespace

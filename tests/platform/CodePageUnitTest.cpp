@@ -1,0 +1,142 @@
+// Tests of the code page 936 conversions, letter-case folding and the integer
+// syntax.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/CodePageUnit.h"
+#include "platform/ConvertUnit.h"
+#include "platform/ErrorsUnit.h"
+
+namespace {
+
+TEST(CodePage, ChineseTextHasItsGbkBytes) {
+  // 写卡成功 in GBK.
+  const std::string gbk = "\xD0\xB4\xBF\xA8\xB3\xC9\xB9\xA6";
+  EXPECT_EQ(Utf8ToAnsi("写卡成功"), gbk);
+  EXPECT_EQ(Lit("写卡成功"), gbk);
+  EXPECT_EQ(WideToAnsi(u"写卡成功"), gbk);
+  EXPECT_EQ(AnsiToWide(gbk), u"写卡成功");
+  EXPECT_EQ(AnsiToUtf8(gbk), "写卡成功");
+  EXPECT_EQ(Utf8ToAnsi("TarvikVelio会员卡接口"),
+            "TarvikVelio\xBB\xE1\xD4\xB1\xBF\xA8\xBD\xD3\xBF\xDA");
+}
+
+TEST(CodePage, EuroSignIs0x80) {
+  EXPECT_EQ(WideToAnsi(u"\u20AC"), "\x80");
+  EXPECT_EQ(Utf8ToAnsi("€5"),
+            "\x80"
+            "5");
+  EXPECT_EQ(AnsiToWide("\x80"), u"\u20AC");
+  EXPECT_EQ(AnsiToUtf8("\x80"), "€");
+}
+
+TEST(CodePage, UnmappableCharactersBecomeQuestionMarks) {
+  // Thai letter, a lone surrogate and an emoji (two UTF-16 units) are not in code page 936.
+  EXPECT_EQ(WideToAnsi(u"a\u0E01b"), "a?b");
+  EXPECT_EQ(WideToAnsi(std::u16string{u'x', char16_t(0xD800), u'y'}), "x?y");
+  EXPECT_EQ(WideToAnsi(u"\U0001F600"), "??");
+  EXPECT_EQ(Utf8ToAnsi("a\xC3"), "a?");  // malformed UTF-8
+  EXPECT_EQ(Utf8ToAnsi("\xE0\xB8\x81"
+                       "z"),
+            "?z");                        // Thai again, as UTF-8
+  EXPECT_EQ(AnsiToWide("a\x81"), u"a?");  // a lead byte cut off
+  EXPECT_EQ(WideToAnsi(u"中文\u0E01中文"), Lit("中文") + "?" + Lit("中文"));
+}
+
+TEST(CodePage, PlainAsciiAndEmpty) {
+  EXPECT_EQ(WideToAnsi(u""), "");
+  EXPECT_EQ(AnsiToWide(""), u"");
+  EXPECT_EQ(WideToAnsi(u"abc\r\n"), "abc\r\n");
+  EXPECT_EQ(AnsiToWide(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+}
+
+TEST(CodePage, LongMixedTextRoundTrips) {
+  std::u16string text;
+  for (int i = 0; i < 3000; ++i)
+    text += u"会员卡 card 第" + std::u16string(1, char16_t(u'0' + i % 10));
+  AnsiString ansi = WideToAnsi(text);
+  EXPECT_EQ(AnsiToWide(ansi), text);
+}
+
+TEST(CodePage, ConversionsOnSeveralThreads) {
+  auto work = [] {
+    for (int i = 0; i < 200; ++i) {
+      if (WideToAnsi(u"写卡成功\u0E01") != Lit("写卡成功") + "?") return false;
+      if (AnsiToWide(Lit("读卡失败")) != u"读卡失败") return false;
+    }
+    return true;
+  };
+  bool ok1 = false, ok2 = false;
+  std::thread t1([&] { ok1 = work(); });
+  std::thread t2([&] { ok2 = work(); });
+  t1.join();
+  t2.join();
+  EXPECT_TRUE(ok1);
+  EXPECT_TRUE(ok2);
+}
+
+TEST(CodePage, LetterCaseSkipsTrailBytes) {
+  EXPECT_EQ(AnsiUpperCase("abcXyz09"), "ABCXYZ09");
+  // The trail byte 0x61 of 0x81 0x61 looks like 'a' and must stay.
+  EXPECT_EQ(AnsiUpperCase("a\x81\x61z"), "A\x81\x61Z");
+  EXPECT_EQ(AnsiUpperCase(Lit("会员a")), Lit("会员") + "A");
+  EXPECT_TRUE(AnsiSameText("Password", "PASSWORD"));
+  EXPECT_TRUE(AnsiSameText("x\x81\x61y", "X\x81\x61Y"));
+  EXPECT_FALSE(AnsiSameText("\x81\x61", "\x81\x41"));
+  EXPECT_FALSE(AnsiSameText("Key", "Key2"));
+  EXPECT_TRUE(AnsiSameText("", ""));
+  EXPECT_FALSE(AnsiSameText("\xE4", "\xC4"));  // bytes above 0x7F never fold
+  EXPECT_EQ(AnsiUpperCase("z\x81"), "Z\x81");  // a lead byte at the end
+}
+
+TEST(Convert, IntegerSyntax) {
+  struct {
+    const char* text;
+    bool ok;
+    int32_t value;
+  } cases[] = {
+      {"0", true, 0},
+      {"  42", true, 42},
+      {"-42", true, -42},
+      {"+42", true, 42},
+      {"$2A", true, 42},
+      {"0x22B3", true, 8883},
+      {"x2a", true, 42},
+      {"-0x10", true, -16},
+      {"42 ", false, 0},
+      {"4 2", false, 0},
+      {"", false, 0},
+      {" ", false, 0},
+      {"-", false, 0},
+      {"0x", false, 0},
+      {"$G", false, 0},
+      {"abc", false, 0},
+      {"1e3", false, 0},
+      {"2147483647", true, INT32_MAX},
+      {"-2147483648", true, INT32_MIN},
+      {"2147483648", false, 0},
+      {"$80000000", false, 0},
+      {"-$80000000", true, INT32_MIN},
+      {"$FFFFFFFF", false, 0},
+  };
+  for (const auto& c : cases) {
+    int32_t v = 12345;
+    EXPECT_EQ(TryStrToInt(c.text, v), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
+    EXPECT_EQ(StrToIntDef(c.text, -99), c.ok ? c.value : -99) << c.text;
+  }
+  try {
+    StrToInt("abc");
+    ADD_FAILURE();
+  } catch (const EConvertError& e) {
+    EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
+  }
+  EXPECT_EQ(IntToStr(-5), "-5");
+  EXPECT_EQ(IntToStr(8883), "8883");
+}
+
+}  // namespace
