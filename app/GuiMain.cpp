@@ -18,6 +18,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -129,5 +130,11 @@ int main(int argc, char** argv) {
     SetUiHooks(nullptr);
   }
   FinalizeModules();
+  if (ServerStopFailed()) {
+    // Handler threads are still running: end without destroying anything.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(result);
+  }
   return result;
 }

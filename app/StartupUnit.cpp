@@ -9,6 +9,7 @@
 #include "app/StartupUnit.h"
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <iostream>
 
 #include "app/LogFileUnit.h"
@@ -66,7 +67,16 @@ void InitializeModules(const TProgramOptions& options) {
   SystemOptions->Load();
 }
 
+namespace {
+std::atomic<bool> gServerStopFailed{false};
+}  // namespace
+
+void NoteServerStopFailed() { gServerStopFailed.store(true); }
+
+bool ServerStopFailed() { return gServerStopFailed.load(); }
+
 void FinalizeModules() {
+  if (ServerStopFailed()) return;
   delete SystemOptions;
   SystemOptions = nullptr;
   FinalizeDoorlockRecordStore();
@@ -92,6 +102,11 @@ TDeviceSession::TDeviceSession(int32_t mode) : mode_(mode) {
 }
 
 TDeviceSession::~TDeviceSession() {
+  if (ServerStopFailed()) {
+    // A handler thread may still be inside the device: leave it in place.
+    (void)member_.release();
+    return;
+  }
   if (member_) {
     MemberDevice.store(nullptr);
     member_->ClosePort();
