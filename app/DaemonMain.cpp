@@ -6,8 +6,8 @@
 // and shuts the modules down in reverse order. Errors go to stderr: a server
 // that cannot start exits 1 after the orderly shut-down.
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/LogFileUnit.h"

@@ -18,8 +18,8 @@
 #include <QPushButton>
 #include <QTimer>
 #include <csignal>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <memory>

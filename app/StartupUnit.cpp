@@ -36,8 +36,9 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
   app.add_option("--home", options.Home,
                  "folder that holds Option.ini, the daily .LOG file and Client.db "
                  "(default: the executable's folder)");
-  app.add_option("--mode", mode, "interface mode: member (port MemberPortNo, default), doorlock "
-                                 "(DoorlockPortNo) or police (PolicePortNo)")
+  app.add_option("--mode", mode,
+                 "interface mode: member (port MemberPortNo, default), doorlock "
+                 "(DoorlockPortNo) or police (PolicePortNo)")
       ->check(CLI::IsMember({"member", "doorlock", "police"}));
   if (headless)
     app.add_flag("--init-db", options.InitDb,
@@ -71,9 +72,13 @@ namespace {
 std::atomic<bool> gServerStopFailed{false};
 }  // namespace
 
-void NoteServerStopFailed() { gServerStopFailed.store(true); }
+void NoteServerStopFailed() {
+  gServerStopFailed.store(true);
+}
 
-bool ServerStopFailed() { return gServerStopFailed.load(); }
+bool ServerStopFailed() {
+  return gServerStopFailed.load();
+}
 
 void FinalizeModules() {
   if (ServerStopFailed()) return;

@@ -19,9 +19,9 @@
 class TBaseMember;
 
 struct TProgramOptions {
-  std::string Home;           // empty: the executable's directory
+  std::string Home;  // empty: the executable's directory
   int32_t Mode = kModeMember;
-  bool InitDb = false;        // headless only: create Client.db and exit
+  bool InitDb = false;  // headless only: create Client.db and exit
 };
 
 // Parses --home DIR, --mode member|doorlock|police (and, when headless,

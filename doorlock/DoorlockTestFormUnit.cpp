@@ -110,8 +110,8 @@ void TDoorlockTestForm::EraseCardBtnClick() {
 void TDoorlockTestForm::WriteCardBtnClick() {
   RunGuarded([this] {
     DoorlockTestWriteCard(ToAnsi(RoomBuildingCodeTxt->text()), ToAnsi(RoomFloorCodeTxt->text()),
-                  ToAnsi(RoomNoTxt->text()), ToAnsi(CheckInDateTimeTxt->text()),
-                  ToAnsi(CheckOutDateTimeTxt->text()), IsCopyCheckBox->isChecked());
+                          ToAnsi(RoomNoTxt->text()), ToAnsi(CheckInDateTimeTxt->text()),
+                          ToAnsi(CheckOutDateTimeTxt->text()), IsCopyCheckBox->isChecked());
   });
 }
 
