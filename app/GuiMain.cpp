@@ -19,6 +19,7 @@
 #include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -129,5 +130,11 @@ int main(int argc, char** argv) {
     SetUiHooks(nullptr);
   }
   FinalizeModules();
+  if (ServerStopFailed()) {
+    // Handler threads are still running: end without destroying anything.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(result);
+  }
   return result;
 }

@@ -72,4 +72,6 @@ void WriteLog(const AnsiString& text) {
   if (TLogFile* log = OperationLog) log->WriteLog(text);
 }
 
-std::string DailyLogFileName() { return HomeDir() + FormatDateTime("yyyymmdd", Now()) + ".LOG"; }
+std::string DailyLogFileName() {
+  return HomeDir() + FormatDateTime("yyyymmdd", Now()) + ".LOG";
+}

@@ -111,7 +111,9 @@ AnsiString FormatDateTime(std::string_view fmt, TDateTime value) {
   AnsiString out;
   char buf[16];
   bool afterHour = false;
-  auto lower = [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); };
+  auto lower = [](char c) {
+    return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  };
   for (size_t i = 0; i < fmt.size();) {
     auto match = [&](std::string_view tok) {
       if (fmt.size() - i < tok.size()) return false;

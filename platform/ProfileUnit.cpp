@@ -49,7 +49,9 @@ std::vector<TLine> SplitLines(std::string_view s) {
   return lines;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string_view Trim(std::string_view s) {
   size_t a = 0, b = s.size();
