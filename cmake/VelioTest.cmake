@@ -24,9 +24,17 @@ function(velio_add_test)
     set(_labels unit)
   endif()
   gtest_discover_tests(${T_NAME}
-    PROPERTIES LABELS "${_labels}"
-    ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
     DISCOVERY_TIMEOUT 60)
+  # Labels are set by a script of their own, run after the discovered tests are
+  # added: passed through gtest_discover_tests, a list of several labels would
+  # come apart into separate property arguments and only the first would hold.
+  set(_label_script "${CMAKE_CURRENT_BINARY_DIR}/${T_NAME}_labels.cmake")
+  file(WRITE "${_label_script}"
+    "if(${T_NAME}_TESTS)\n"
+    "  set_tests_properties(\${${T_NAME}_TESTS} PROPERTIES LABELS \"${_labels}\")\n"
+    "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${_label_script}")
   if("concurrency" IN_LIST _labels)
     add_dependencies(velio_concurrency ${T_NAME})
   endif()
