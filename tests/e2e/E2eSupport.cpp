@@ -236,7 +236,7 @@ TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
 
 TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
                  const TSpawnOptions& options)
-    : port_(port), out_(home + "/.daemon.out"), err_(home + "/.daemon.err") {
+    : port_(port), out_(outputs_.File("stdout")), err_(outputs_.File("stderr")) {
   pid_ = Spawn({BinPath("velio-interfaced"), "--home", home, "--mode", mode}, options, out_, err_);
 }
 

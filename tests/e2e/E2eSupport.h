@@ -104,6 +104,7 @@ class TDaemon {
  private:
   pid_t pid_ = -1;
   int port_;
+  TTempHome outputs_;  // stdout and stderr, outside the home the program may not write
   std::string out_, err_;
   int exit_ = -1;
 };

@@ -102,9 +102,12 @@ class FaultE2e : public ::testing::Test {
   }
 
   // Police mode with a guest: the log is the only file the daemon writes.
-  std::unique_ptr<TDaemon> StartPolice(const TSpawnOptions& options = {}) {
+  void WritePoliceFiles() {
     WriteOptions("PolicePortNo");
     home_.Write("Guest.ini", "[Guest]\r\nRoomNo=0801\r\nName=Guest\r\nGenderID=1\r\n");
+  }
+  std::unique_ptr<TDaemon> StartPolice(const TSpawnOptions& options = {}) {
+    if (!home_.Exists("Guest.ini")) WritePoliceFiles();
     auto daemon = std::make_unique<TDaemon>(home_.Path(), "police", port_, options);
     EXPECT_TRUE(daemon->WaitListening()) << daemon->Stderr();
     return daemon;
@@ -159,6 +162,7 @@ class FaultE2e : public ::testing::Test {
 // ---- the log ---------------------------------------------------------------------------------
 
 TEST_F(FaultE2e, LogFolderAndFileNotWritableDropEntriesUntilTheyAre) {
+  WritePoliceFiles();
   DenyCreating(home_.Path());
   TSpawnOptions options;
   options.unprivileged = true;
