@@ -326,6 +326,7 @@ TEST_F(DoorlockE2e, RepliesAreExactForEveryOutcome) {
     std::string request;
     std::optional<std::string> reply;  // nullopt: the connection closes without one
     std::string failEncoder;           // the encoder's Fail value before the request
+    std::string cardOnEncoder = "";    // when set, the card number laid on the encoder first
   } steps[] = {
       {kReadCard, DoorReply("500", "读卡失败", "0"), "0"},
       {kEraseCard, DoorReply("500", "注销卡失败 ", "0"), "0"},
@@ -338,6 +339,7 @@ TEST_F(DoorlockE2e, RepliesAreExactForEveryOutcome) {
       {issue.Xml(), DoorReply("500", "发卡失败", "0"), "1"},
       {kReadCard, DoorReply("500", "读卡失败", "0"), "1"},
       {kEraseCard, DoorReply("500", "注销卡失败 ", "0"), "1"},
+      {kReadCard, DoorReply("200", "读卡成功", "-42"), "0", "-42"},
       {lower.Xml(), std::nullopt, "0"},
       {"<Request><A/></Request>", std::nullopt, "0"},
       {shortXml, std::nullopt, "0"},
@@ -346,6 +348,7 @@ TEST_F(DoorlockE2e, RepliesAreExactForEveryOutcome) {
   };
   for (const Step& s : steps) {
     SetEncoder("Fail", s.failEncoder);
+    if (!s.cardOnEncoder.empty()) SetEncoder("CardNo", s.cardOnEncoder);
     TReply r = Send(port_, s.request);
     EXPECT_TRUE(r.connected);
     if (s.reply) {
@@ -375,14 +378,43 @@ TEST_F(DoorlockE2e, RepliesAreExactForEveryOutcome) {
                                              Gbk("房间(01)发卡成功"),
                                              Gbk("房间(01)发卡失败"),
                                              Gbk("读卡失败"),
-                                             Gbk("注销卡失败")};
+                                             Gbk("注销卡失败"),
+                                             Gbk("读卡成功，卡号为：-42")};
   EXPECT_EQ(outcomes, expected);
   // Every request is logged; the unknown types and the root without a type
   // finish their operation; the requests that fail to parse or lack values do not.
-  EXPECT_EQ(CountEntries(entries, Gbk("收到消息: ")), 16);
-  EXPECT_EQ(CountEntries(entries, Gbk("执行操作->")), 14);
-  EXPECT_EQ(CountEntries(entries, Gbk("完成一次操作")), 13);
+  EXPECT_EQ(CountEntries(entries, Gbk("收到消息: ")), 17);
+  EXPECT_EQ(CountEntries(entries, Gbk("执行操作->")), 15);
+  EXPECT_EQ(CountEntries(entries, Gbk("完成一次操作")), 14);
   EXPECT_EQ(LogFault(TodayLog(home_)), "");
+}
+
+TEST_F(DoorlockE2e, DateThatDoesNotConvertIssuesAndStoresNothing) {
+  WriteOptions("UseNativeDoorlockDb=1\r\nSaveDoorlockRecord=1\r\n");
+  InitDb();
+  auto daemon = Start();
+  for (const char* date : {"2009-13-01", "01.06.2009", ""}) {
+    TIssueCard issue;
+    issue.outDate = date;
+    TIssueCard copy = issue;
+    copy.copy = "1";
+    for (const TIssueCard* request : {&issue, &copy}) {
+      TReply r = Send(port_, request->Xml());
+      EXPECT_TRUE(r.connected);
+      EXPECT_FALSE(r.gotNul) << date;
+      EXPECT_EQ(r.text, "");
+    }
+  }
+  // Neither the encoder nor the store was reached.
+  EXPECT_FALSE(home_.Exists("DoorlockSim.ini"));
+  EXPECT_TRUE(Rooms().empty());
+  EXPECT_TRUE(Records().empty());
+  EXPECT_EQ(daemon->Stop(), 0);
+  std::vector<std::string> entries = RequestEntries();
+  EXPECT_EQ(CountEntries(entries, Gbk("收到消息: ")), 6);
+  EXPECT_EQ(CountEntries(entries, Gbk("执行操作->")), 6);
+  EXPECT_EQ(CountEntries(entries, Gbk("完成一次操作")), 0);
+  EXPECT_EQ(entries.size(), 12u);
 }
 
 TEST_F(DoorlockE2e, RoomKeyWithAQuoteIsStoredAndFoundAgain) {

@@ -2,6 +2,7 @@
 // (Guest.ini, code page 936).
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <memory>
 
 #include "tests/e2e/E2eSupport.h"
@@ -162,6 +163,33 @@ TEST_F(PoliceE2e, AnyRequestTextGetsTheGuest) {
   ASSERT_EQ(entries.size(), 2 * std::size(cases));
   for (size_t i = 0; i < std::size(cases); ++i)
     EXPECT_EQ(entries[2 * i], Gbk("收到消息: \r\n" + cases[i].logged)) << i;
+}
+
+TEST_F(PoliceE2e, LongestRequestIsServedAndOneByteMoreIsDropped) {
+  WriteGuest({"RoomNo=0801", "GenderID=1"});
+  const std::string longest = "<Request>" + std::string(16384 - 19, 'x') + "</Request>";
+  ASSERT_EQ(longest.size(), 16384u);
+  TReply r = Send(port_, longest);
+  EXPECT_TRUE(r.gotNul);
+  EXPECT_NE(r.text.find("<RoomNo>0801</RoomNo>"), std::string::npos);
+  const std::string tooLong = longest + "y";
+  TReply dropped = Send(port_, tooLong);
+  EXPECT_TRUE(dropped.connected);
+  EXPECT_FALSE(dropped.gotNul);
+  EXPECT_EQ(dropped.text, "");
+  daemon_->Stop();
+  std::vector<std::string> entries = Entries();
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0], Gbk("收到消息: \r\n") + longest);
+}
+
+TEST_F(PoliceE2e, StopsOnSigintLikeOnSigterm) {
+  EXPECT_EQ(Send(port_, kRequest).text, "<PoliceResponse></PoliceResponse>");
+  daemon_->Signal(SIGINT);
+  EXPECT_EQ(daemon_->Wait(10000), 0);
+  EXPECT_EQ(daemon_->Stdout(), "公安接口监听服务器已经启动...\n接口监听服务器已经停止。\n");
+  EXPECT_EQ(daemon_->Stderr(), "");
+  EXPECT_FALSE(Send(port_, kRequest).connected);
 }
 
 }  // namespace
