@@ -46,7 +46,14 @@ std::string MemoryTempParent() {
 
 TTempHome::~TTempHome() {
   std::error_code ec;
+  // A test may have taken away write rights; give them back so removal works.
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
+  for (auto it = fs::recursive_directory_iterator(path_, ec);
+       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    std::error_code ignored;
+    if (it->is_directory(ignored) && !it->is_symlink(ignored))
+      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
   fs::remove_all(path_, ec);
 }
 
