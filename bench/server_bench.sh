@@ -16,6 +16,9 @@
 #
 #   bench/server_bench.sh [REQUESTS] [IDLE]        (defaults 3000 and 10000)
 #
+# VELIO_DAEMON=PATH measures another velio-interfaced (an older build, for a
+# before-and-after comparison); the other programs come from build/bin.
+#
 # Builds the default preset's targets first (build/). Every server is stopped
 # on exit. Target checks are printed at the end; the exit status is 0 unless
 # something failed to run (a missed target is reported, not an error).
@@ -25,6 +28,7 @@ requests=${1:-3000}
 idle=${2:-10000}
 runs_startup=${STARTUP_RUNS:-7}
 bin=build/bin
+daemon=${VELIO_DAEMON:-$bin/velio-interfaced}
 
 if [ ! -f build/CMakeCache.txt ]; then cmake --preset default >/dev/null; fi
 cmake --build build -j2 --target velio-interfaced pms-client cardsim Reader reference_server \
@@ -104,10 +108,10 @@ cp "$work/police/Guest.ini" "$work/startup/Guest.ini"
 export VELIO_READER_SIM_DIR="$work/sim"
 "$bin/cardsim" new >/dev/null
 
-"$bin/velio-interfaced" --home "$work/police" --mode police >"$work/police.out" 2>&1 &
+"$daemon" --home "$work/police" --mode police >"$work/police.out" 2>&1 &
 police_pid=$!
 pids+=("$police_pid")
-"$bin/velio-interfaced" --home "$work/member" --mode member >"$work/member.out" 2>&1 &
+"$daemon" --home "$work/member" --mode member >"$work/member.out" 2>&1 &
 member_pid=$!
 pids+=("$member_pid")
 wait_listening "$police_port" "$police_pid"
@@ -184,7 +188,7 @@ echo "  resident memory per idle connection: $per_idle kB"
 echo
 echo "== start-up to listening (police mode, $runs_startup runs)"
 startup_out=$("$bin/startup_probe" --port "$startup_port" --runs "$runs_startup" -- \
-  "$bin/velio-interfaced" --home "$work/startup" --mode police)
+  "$daemon" --home "$work/startup" --mode police)
 sed 's/^/  /' <<<"$startup_out"
 startup_ms=$(awk '/^median:/ { print $2 }' <<<"$startup_out")
 

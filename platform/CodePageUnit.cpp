@@ -11,8 +11,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
-#include <cerrno>
 #include <iconv.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -34,8 +35,8 @@ class TIconv {
 
 // Converts in into out; on a sequence that cannot be converted, appends '?' (in
 // the target encoding, given as `question`) and skips `skip` input bytes.
-void Convert(iconv_t cd, const char* in, size_t inLen, std::string& out,
-             std::string_view question, size_t skip) {
+void Convert(iconv_t cd, const char* in, size_t inLen, std::string& out, std::string_view question,
+             size_t skip) {
   iconv(cd, nullptr, nullptr, nullptr, nullptr);
   char buf[4096];
   char* src = const_cast<char*>(in);
@@ -66,8 +67,8 @@ AnsiString WideToAnsi(std::u16string_view text) {
   int n = WideCharToMultiByte(936, 0, reinterpret_cast<LPCWCH>(text.data()),
                               static_cast<int>(text.size()), nullptr, 0, "?", nullptr);
   out.resize(n);
-  WideCharToMultiByte(936, 0, reinterpret_cast<LPCWCH>(text.data()),
-                      static_cast<int>(text.size()), out.data(), n, "?", nullptr);
+  WideCharToMultiByte(936, 0, reinterpret_cast<LPCWCH>(text.data()), static_cast<int>(text.size()),
+                      out.data(), n, "?", nullptr);
 #else
   // UTF-16 code units are converted one by one, so a lone surrogate is just
   // another unmappable unit.
@@ -186,5 +187,19 @@ AnsiString AnsiUpperCase(std::string_view text) {
 
 bool AnsiSameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  return AnsiUpperCase(a) == AnsiUpperCase(b);
+  // AnsiUpperCase(a) == AnsiUpperCase(b) without building either: each side
+  // folds its own bytes, skipping its own trail bytes.
+  bool trailA = false, trailB = false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char ca = static_cast<unsigned char>(a[i]);
+    unsigned char cb = static_cast<unsigned char>(b[i]);
+    const bool leadA = !trailA && IsLeadByte(ca);
+    const bool leadB = !trailB && IsLeadByte(cb);
+    if (!trailA && ca >= 'a' && ca <= 'z') ca = static_cast<unsigned char>(ca - 'a' + 'A');
+    if (!trailB && cb >= 'a' && cb <= 'z') cb = static_cast<unsigned char>(cb - 'a' + 'A');
+    if (ca != cb) return false;
+    trailA = leadA;
+    trailB = leadB;
+  }
+  return true;
 }
