@@ -28,7 +28,6 @@
 #include <cstring>
 #include <memory>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <vector>
 

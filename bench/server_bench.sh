@@ -3,14 +3,17 @@
 # machine, over 127.0.0.1 only:
 #
 #   * velio-interfaced in police mode (a realistic guest in Guest.ini),
-#   * velio-interfaced in member mode (reader simulator, a fresh card), and
+#   * velio-interfaced in member mode (reader simulator, a fresh card),
 #   * reference_server (accept, read to the NUL, fixed reply of the police
-#     reply's length, close: nothing else),
+#     reply's length, close: nothing else), and
+#   * trivial_server ("echo": the product's request server with a handler that
+#     only echoes the request; it tells the server's own cost from the
+#     handlers'),
 #
 # each driven by `pms-client bench` with 1, 8 and 64 clients, a new connection
 # per request. Prints requests per second, p50/p99 latency, the server's CPU
 # seconds per 1000 requests (utime + stime from /proc/PID/stat), its resident
-# memory, and police mode's throughput as a share of the reference's. Then
+# memory, and each server's throughput as a share of the reference's. Then
 # holds IDLE idle connections against police mode while 8 clients run, and
 # measures the start-up time until the port accepts connections.
 #
@@ -32,7 +35,7 @@ daemon=${VELIO_DAEMON:-$bin/velio-interfaced}
 
 if [ ! -f build/CMakeCache.txt ]; then cmake --preset default >/dev/null; fi
 cmake --build build -j2 --target velio-interfaced pms-client cardsim Reader reference_server \
-  startup_probe >/dev/null
+  trivial_server startup_probe >/dev/null
 
 # The idle connections need a descriptor each, in the server and in the client.
 hard=$(ulimit -Hn)
@@ -86,6 +89,11 @@ clk_tck=$(getconf CLK_TCK)
 # utime + stime of a process, in clock ticks (fields 14 and 15 of its stat).
 cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{ print $12 + $13 }'; }
 rss_kib() { awk '/^VmRSS:/ { print $2 }' "/proc/$1/status"; }
+# Connections the kernel dropped because a listen queue was full (whole host).
+listen_overflows() {
+  awk '/^TcpExt:/ { if (!n) { for (i = 1; i <= NF; i++) if ($i == "ListenOverflows") c = i; n = 1 }
+                    else print $c }' /proc/net/netstat
+}
 
 # A realistic guest (code page 936, as the police source keeps it).
 guest_ini() {
@@ -129,24 +137,35 @@ reference_pid=$!
 pids+=("$reference_pid")
 wait_listening "$reference_port" "$reference_pid"
 
-declare -A port_of=([reference]=$reference_port [police]=$police_port [member]=$member_port)
-declare -A pid_of=([reference]=$reference_pid [police]=$police_pid [member]=$member_pid)
-declare -A xml_of=([reference]=$police_xml [police]=$police_xml [member]=$member_xml)
+echo_port=$(free_port)
+"$bin/trivial_server" --port "$echo_port" >"$work/echo.out" 2>&1 &
+echo_pid=$!
+pids+=("$echo_pid")
+wait_listening "$echo_port" "$echo_pid"
+
+declare -A port_of=([reference]=$reference_port [police]=$police_port [member]=$member_port
+  [echo]=$echo_port)
+declare -A pid_of=([reference]=$reference_pid [police]=$police_pid [member]=$member_pid
+  [echo]=$echo_pid)
+declare -A xml_of=([reference]=$police_xml [police]=$police_xml [member]=$member_xml
+  [echo]=$police_xml)
 declare -A rps_of=()
 
 echo "machine: $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
 echo "police reply: $reply_length bytes + NUL; $requests requests per run, new connection each"
 echo
-printf '%-10s %7s %9s %8s %8s %14s %9s %9s %s\n' server clients req/s p50_ms p99_ms \
-  cpu_s/1000req rss_kB vs_ref failed
+printf '%-10s %7s %9s %8s %8s %14s %9s %7s %7s %s\n' server clients req/s p50_ms p99_ms \
+  cpu_s/1000req rss_kB vs_ref failed overflows
 # bench SERVER CLIENTS REQUESTS: one pms-client run, one table row.
 bench() {
   local name=$1 clients=$2 n=$3 pid=${pid_of[$1]}
-  local before after out rps p50 p99 noreply connerr
+  local before after out rps p50 p99 noreply connerr drops_before drops_after
+  drops_before=$(listen_overflows)
   before=$(cpu_ticks "$pid")
   out=$("$bin/pms-client" bench --port "${port_of[$name]}" --xml "${xml_of[$name]}" \
     --clients "$clients" --requests "$n")
   after=$(cpu_ticks "$pid")
+  drops_after=$(listen_overflows)
   rps=$(awk '/^requests\/s:/ { print $2 }' <<<"$out")
   p50=$(awk '/^latency us:/ { print $4 }' <<<"$out")
   p99=$(awk '/^latency us:/ { print $8 }' <<<"$out")
@@ -154,25 +173,27 @@ bench() {
   connerr=$(awk '/^no reply:/ { print $6 }' <<<"$out")
   rps_of[$name/$clients]=$rps
   local ratio=""
-  if [ "$name" = police ] && [ -n "${rps_of[reference/$clients]:-}" ]; then
+  if [ "$name" != reference ] && [ -n "${rps_of[reference/$clients]:-}" ]; then
     ratio=$(awk -v a="$rps" -v b="${rps_of[reference/$clients]}" 'BEGIN { printf "%.2f", a / b }')
   fi
-  printf '%-10s %7d %9.0f %8.2f %8.2f %14.3f %9d %9s %s\n' "$name" "$clients" "$rps" \
+  printf '%-10s %7d %9.0f %8.2f %8.2f %14.3f %9d %7s %7s %s\n' "$name" "$clients" "$rps" \
     "$(awk -v v="$p50" 'BEGIN { print v / 1000 }')" "$(awk -v v="$p99" 'BEGIN { print v / 1000 }')" \
     "$(awk -v t=$((after - before)) -v hz="$clk_tck" -v n="$n" 'BEGIN { print t / hz * 1000 / n }')" \
-    "$(rss_kib "$pid")" "$ratio" "$((noreply + connerr))"
+    "$(rss_kib "$pid")" "$ratio" "$((noreply + connerr))" "$((drops_after - drops_before))"
 }
 
 # Warm up each server once, then interleave the servers at each client count
 # so that a change in the machine's load touches all three alike.
-for name in reference police member; do
+for name in reference echo police member; do
   "$bin/pms-client" bench --port "${port_of[$name]}" --xml "${xml_of[$name]}" --clients 4 \
     --requests 200 >/dev/null
 done
 for clients in 1 8 64; do
-  for name in reference police member; do bench "$name" "$clients" "$requests"; done
+  for name in reference echo police member; do bench "$name" "$clients" "$requests"; done
 done
 
+echo "(overflows: connection attempts dropped because the listen queue of 15 was full; each"
+echo " costs its client a SYN retransmission after 1 s, which is what p99 shows at 64 clients)"
 echo
 echo "== police mode, $idle idle connections held, 8 clients, $requests requests"
 idle_out=$("$bin/pms-client" bench --port "$police_port" --xml "$police_xml" --clients 8 \
