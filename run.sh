@@ -7,6 +7,11 @@ cd "$(dirname "$0")"
 ./scripts/deps.sh
 cmake --preset default >/dev/null
 cmake --build --preset default
+# A fresh install works at once: lay a card on the simulated reader when none is there.
+if [ -z "${VELIO_READER_LIBRARY:-}" ]; then
+  simdir=${VELIO_READER_SIM_DIR:-build/bin/ReaderSim}
+  [ -f "$simdir/card.bin" ] || build/bin/cardsim new
+fi
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x build/bin/velio-interface ]; then
   exec build/bin/velio-interface "$@"
 fi

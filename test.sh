@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite in the
-# default and the asan builds, the tests labelled concurrency in the tsan build.
+# default and the asan builds, a short run of every fuzz target, and the tests
+# labelled concurrency in the tsan build. VELIO_FUZZ_SECONDS sets the fuzz time
+# per target (default 30).
 # Exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -23,6 +25,9 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 run_preset default all || status=1
 run_preset asan all || status=1
+# Every fuzz target, built with clang's libFuzzer, for a short run from its seeds.
+echo "=== fuzz: ${VELIO_FUZZ_SECONDS:-30}s per target ==="
+./scripts/fuzz.sh "${VELIO_FUZZ_SECONDS:-30}" || status=1
 run_preset tsan velio_concurrency || status=1
 
 if [ $status -ne 0 ]; then

@@ -7,6 +7,7 @@
 // that cannot start exits 1 after the orderly shut-down.
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "app/LogFileUnit.h"
@@ -109,9 +110,16 @@ int main(int argc, char** argv) {
       server.Deactivate();
       PrintLine(std::cout, StopLine());
     } catch (const std::exception& e) {
+      NoteServerStopFailed();
       PrintLine(std::cerr, e.what());
     }
   }
   FinalizeModules();
+  if (ServerStopFailed()) {
+    // Handler threads are still running: end without destroying anything.
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(exitCode);
+  }
   return exitCode;
 }

@@ -17,7 +17,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -105,6 +107,10 @@ int main(int argc, char** argv) {
   const int parsed = ParseProgramOptions(argc, argv, /*headless=*/false, options);
   if (parsed >= 0) return parsed;
 
+#ifndef _WIN32
+  std::signal(SIGPIPE, SIG_IGN);  // a peer that went away fails the write instead
+  std::signal(SIGXFSZ, SIG_IGN);  // so does a full log file
+#endif
   InitializeModules(options);
   int result = 0;
   {
@@ -124,5 +130,11 @@ int main(int argc, char** argv) {
     SetUiHooks(nullptr);
   }
   FinalizeModules();
+  if (ServerStopFailed()) {
+    // Handler threads are still running: end without destroying anything.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(result);
+  }
   return result;
 }

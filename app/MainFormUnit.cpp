@@ -159,7 +159,12 @@ void TMainForm::StartServer() {
 
 void TMainForm::StopServer() {
   RunGuarded([this] {
-    server_->Deactivate();
+    try {
+      server_->Deactivate();
+    } catch (...) {
+      NoteServerStopFailed();
+      throw;
+    }
     InfoMemo->appendPlainText(FromAnsi(StopLine()));
   });
 }

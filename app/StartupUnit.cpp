@@ -9,6 +9,7 @@
 #include "app/StartupUnit.h"
 
 #include <CLI/CLI.hpp>
+#include <atomic>
 #include <iostream>
 
 #include "app/LogFileUnit.h"
@@ -35,8 +36,9 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
   app.add_option("--home", options.Home,
                  "folder that holds Option.ini, the daily .LOG file and Client.db "
                  "(default: the executable's folder)");
-  app.add_option("--mode", mode, "interface mode: member (port MemberPortNo, default), doorlock "
-                                 "(DoorlockPortNo) or police (PolicePortNo)")
+  app.add_option("--mode", mode,
+                 "interface mode: member (port MemberPortNo, default), doorlock "
+                 "(DoorlockPortNo) or police (PolicePortNo)")
       ->check(CLI::IsMember({"member", "doorlock", "police"}));
   if (headless)
     app.add_flag("--init-db", options.InitDb,
@@ -66,7 +68,20 @@ void InitializeModules(const TProgramOptions& options) {
   SystemOptions->Load();
 }
 
+namespace {
+std::atomic<bool> gServerStopFailed{false};
+}  // namespace
+
+void NoteServerStopFailed() {
+  gServerStopFailed.store(true);
+}
+
+bool ServerStopFailed() {
+  return gServerStopFailed.load();
+}
+
 void FinalizeModules() {
+  if (ServerStopFailed()) return;
   delete SystemOptions;
   SystemOptions = nullptr;
   FinalizeDoorlockRecordStore();
@@ -92,6 +107,11 @@ TDeviceSession::TDeviceSession(int32_t mode) : mode_(mode) {
 }
 
 TDeviceSession::~TDeviceSession() {
+  if (ServerStopFailed()) {
+    // A handler thread may still be inside the device: leave it in place.
+    (void)member_.release();
+    return;
+  }
   if (member_) {
     MemberDevice.store(nullptr);
     member_->ClosePort();

@@ -19,9 +19,9 @@
 class TBaseMember;
 
 struct TProgramOptions {
-  std::string Home;           // empty: the executable's directory
+  std::string Home;  // empty: the executable's directory
   int32_t Mode = kModeMember;
-  bool InitDb = false;        // headless only: create Client.db and exit
+  bool InitDb = false;  // headless only: create Client.db and exit
 };
 
 // Parses --home DIR, --mode member|doorlock|police (and, when headless,
@@ -33,7 +33,16 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
 // Start-up step 1: sets the home directory, then starts the modules in order.
 void InitializeModules(const TProgramOptions& options);
 // Frees the modules in reverse order (the two options objects included).
+// After NoteServerStopFailed nothing is freed: handler threads that outlived
+// the stop wait may still use the modules and the device.
 void FinalizeModules();
+
+// Records that the server's stop wait timed out ("Terminate Thread Timeout").
+void NoteServerStopFailed();
+// True after NoteServerStopFailed. The entry then ends the process at once
+// after shut-down (std::_Exit), so no static object is destroyed under a
+// handler thread that is still running.
+bool ServerStopFailed();
 
 // The device of a mode for the time the program serves. The constructor
 // creates it (member: TZentaMember and OpenPort; door lock, police: the

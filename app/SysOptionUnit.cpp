@@ -19,8 +19,8 @@ int32_t ReadProfileInteger(const std::string& fileName, const AnsiString& sectio
   return StrToIntDef(text, def);
 }
 
-bool ReadProfileBool(const std::string& fileName, const AnsiString& section,
-                     const AnsiString& key, bool def) {
+bool ReadProfileBool(const std::string& fileName, const AnsiString& section, const AnsiString& key,
+                     bool def) {
   return ReadProfileInteger(fileName, section, key, def ? 1 : 0) != 0;
 }
 

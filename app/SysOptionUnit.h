@@ -51,7 +51,7 @@ extern TSysOption* SystemOptions;
 // (text of three characters or more) or "$"; anything else gives def.
 int32_t ReadProfileInteger(const std::string& fileName, const AnsiString& section,
                            const AnsiString& key, int32_t def);
-bool ReadProfileBool(const std::string& fileName, const AnsiString& section,
-                     const AnsiString& key, bool def);
+bool ReadProfileBool(const std::string& fileName, const AnsiString& section, const AnsiString& key,
+                     bool def);
 
 #endif  // VELIO_APP_SYSOPTIONUNIT_H_

@@ -8,7 +8,9 @@ TUiHooks gDefaultHooks;
 std::atomic<TUiHooks*> gHooks{&gDefaultHooks};
 }  // namespace
 
-TUiHooks& UiHooks() { return *gHooks.load(std::memory_order_acquire); }
+TUiHooks& UiHooks() {
+  return *gHooks.load(std::memory_order_acquire);
+}
 
 void SetUiHooks(TUiHooks* hooks) {
   gHooks.store(hooks ? hooks : &gDefaultHooks, std::memory_order_release);

@@ -41,10 +41,9 @@ class TDoorlockRecordManager {
   void InsertRoom(const AnsiString& roomKey, TDateTime time);
   // Inserts one T_IssueCardRecord row.
   void InsertIssueCardRecord(const AnsiString& RegisterId, const AnsiString& CardNo,
-                             const AnsiString& RoomNo, int32_t CardType,
-                             TDateTime LastCheckInTime, TDateTime CheckInTime,
-                             TDateTime CheckOutTime, bool IsCopy, const AnsiString& GuestName,
-                             TDateTime OpratingTime);
+                             const AnsiString& RoomNo, int32_t CardType, TDateTime LastCheckInTime,
+                             TDateTime CheckInTime, TDateTime CheckOutTime, bool IsCopy,
+                             const AnsiString& GuestName, TDateTime OpratingTime);
 
   const std::string DatabaseFileName;
 

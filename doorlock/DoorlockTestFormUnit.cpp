@@ -82,34 +82,34 @@ TDoorlockTestForm::TDoorlockTestForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TDoorlockTestForm::FormCreate() {
-  const TDoorlockTestTimes times = DefaultTestTimes(Now());
+  const TDoorlockTestTimes times = DoorlockTestDefaultTimes(Now());
   CheckInDateTimeTxt->setText(FromAnsi(times.CheckIn));
   CheckOutDateTimeTxt->setText(FromAnsi(times.CheckOut));
 }
 
 void TDoorlockTestForm::OpenPortBtnClick() {
-  RunGuarded([] { TestOpenPort(); });
+  RunGuarded([] { DoorlockTestOpenPort(); });
 }
 
 void TDoorlockTestForm::ClosePortBtnClick() {
-  RunGuarded([] { TestClosePort(); });
+  RunGuarded([] { DoorlockTestClosePort(); });
 }
 
 void TDoorlockTestForm::beepBtnClick() {
-  RunGuarded([] { TestBeep(); });
+  RunGuarded([] { DoorlockTestBeep(); });
 }
 
 void TDoorlockTestForm::ReadCardBtnClick() {
-  RunGuarded([this] { CardNoTxt->setText(FromAnsi(IntToStr(TestReadCard()))); });
+  RunGuarded([this] { CardNoTxt->setText(FromAnsi(IntToStr(DoorlockTestReadCard()))); });
 }
 
 void TDoorlockTestForm::EraseCardBtnClick() {
-  RunGuarded([] { TestEraseCard(); });
+  RunGuarded([] { DoorlockTestEraseCard(); });
 }
 
 void TDoorlockTestForm::WriteCardBtnClick() {
   RunGuarded([this] {
-    TestWriteCard(ToAnsi(RoomBuildingCodeTxt->text()), ToAnsi(RoomFloorCodeTxt->text()),
+    DoorlockTestWriteCard(ToAnsi(RoomBuildingCodeTxt->text()), ToAnsi(RoomFloorCodeTxt->text()),
                           ToAnsi(RoomNoTxt->text()), ToAnsi(CheckInDateTimeTxt->text()),
                           ToAnsi(CheckOutDateTimeTxt->text()), IsCopyCheckBox->isChecked());
   });

@@ -8,24 +8,25 @@ namespace {
 const char kBoxFormat[] = "yyyy-mm-dd hh:nn:ss";
 }  // namespace
 
-TDoorlockTestTimes DefaultTestTimes(TDateTime now) {
+TDoorlockTestTimes DoorlockTestDefaultTimes(TDateTime now) {
   return {FormatDateTime(kBoxFormat, now - 1.0 / 24), FormatDateTime(kBoxFormat, now + 2)};
 }
 
-void TestOpenPort() {
+void DoorlockTestOpenPort() {
   if (TBaseDoorlock* device = DoorlockDevice.load()) device->OpenPort();
 }
 
-void TestClosePort() {
+void DoorlockTestClosePort() {
   if (TBaseDoorlock* device = DoorlockDevice.load()) device->ClosePort();
 }
 
-void TestBeep() {
+void DoorlockTestBeep() {
   if (TBaseDoorlock* device = DoorlockDevice.load()) device->Beep();
 }
 
-bool TestWriteCard(const AnsiString& building, const AnsiString& floor, const AnsiString& room,
-                   const AnsiString& checkInText, const AnsiString& checkOutText, bool isCopy) {
+bool DoorlockTestWriteCard(const AnsiString& building, const AnsiString& floor,
+                           const AnsiString& room, const AnsiString& checkInText,
+                           const AnsiString& checkOutText, bool isCopy) {
   TIssueRequest request;
   request.BuildingCode = building;
   request.FloorCode = floor;
@@ -38,12 +39,12 @@ bool TestWriteCard(const AnsiString& building, const AnsiString& floor, const An
   return IssueDoorlockCard(request, cardNo, /*fromTestWindow=*/true);
 }
 
-int64_t TestReadCard() {
+int64_t DoorlockTestReadCard() {
   int64_t cardNo = 0;
   if (TBaseDoorlock* device = DoorlockDevice.load()) device->ReadCard(cardNo);
   return cardNo;
 }
 
-void TestEraseCard() {
+void DoorlockTestEraseCard() {
   if (TBaseDoorlock* device = DoorlockDevice.load()) device->EraseCard();
 }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
+#include <random>
 #include <string>
 
 #include "app/LogFileUnit.h"
@@ -49,7 +50,7 @@ class TFuzzConnection : public TConnection {
 struct TFuzzHome {
   TFuzzHome() {
     dir = std::filesystem::temp_directory_path() /
-          ("velio-fuzz-member-" + std::to_string(static_cast<long>(std::rand())));
+          ("velio-fuzz-member-" + std::to_string(std::random_device()()));
     std::filesystem::create_directories(dir);
     log = new TLogFile((dir / "fuzz.LOG").string());
     OperationLog = log;
@@ -60,9 +61,21 @@ struct TFuzzHome {
   unsigned runs = 0;
 };
 
+TFuzzHome* gHome = nullptr;
+
+// Removes the temporary home when the run ends.
+void RemoveHome() {
+  OperationLog = nullptr;
+  std::error_code ec;
+  std::filesystem::remove_all(gHome->dir, ec);
+}
+
 TFuzzHome& Home() {
-  static TFuzzHome* home = new TFuzzHome();  // lives for the whole run
-  return *home;
+  if (!gHome) {
+    gHome = new TFuzzHome();  // lives for the whole run
+    std::atexit(RemoveHome);
+  }
+  return *gHome;
 }
 
 }  // namespace

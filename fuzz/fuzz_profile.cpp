@@ -80,7 +80,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string key = TakeLine(in);
   const std::string value = TakeLine(in);
   const std::string contents(in);
-  const std::string kDef = "\x01" "default";
+  const std::string kDef =
+      "\x01"
+      "default";
 
   (void)ReadProfileStringFromText(contents, section, key, kDef);
   std::vector<std::pair<std::string, std::string>> probes = Probes(contents);

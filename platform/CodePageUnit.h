@@ -28,7 +28,9 @@ AnsiString Utf8ToAnsi(std::string_view utf8);
 std::string AnsiToUtf8(std::string_view ansi);
 
 // True when the byte is a lead byte of a double-byte character in code page 936.
-inline bool IsLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+inline bool IsLeadByte(unsigned char c) {
+  return c >= 0x81 && c <= 0xFE;
+}
 
 // Letter case folding "in the local code page": ASCII letters fold, the trail
 // byte of a double-byte character never does.
@@ -37,6 +39,8 @@ bool AnsiSameText(std::string_view a, std::string_view b);
 
 // A UTF-8 literal converted once to code page 936. Use for the system's fixed
 // Chinese texts:  static const AnsiString kText = Lit("写卡成功");
-inline AnsiString Lit(std::string_view utf8) { return Utf8ToAnsi(utf8); }
+inline AnsiString Lit(std::string_view utf8) {
+  return Utf8ToAnsi(utf8);
+}
 
 #endif  // VELIO_PLATFORM_CODEPAGEUNIT_H_

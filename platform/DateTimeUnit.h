@@ -41,6 +41,8 @@ bool TryStrToDateTime(std::string_view text, TDateTime& value);
 TDateTime StrToDateTime(std::string_view text);
 
 // Shifts a date-time by n minutes: (t * 1440 + n) / 1440.
-inline TDateTime IncMinutes(TDateTime t, int n) { return (t * 1440.0 + n) / 1440.0; }
+inline TDateTime IncMinutes(TDateTime t, int n) {
+  return (t * 1440.0 + n) / 1440.0;
+}
 
 #endif  // VELIO_PLATFORM_DATETIMEUNIT_H_

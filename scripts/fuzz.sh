@@ -7,7 +7,9 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-60}
 ./scripts/deps.sh >/dev/null
-cmake --preset fuzz >/dev/null && cmake --build --preset fuzz || exit 1
+targets=$(for f in fuzz/fuzz_*.cpp; do basename "$f" .cpp; done)
+# shellcheck disable=SC2086
+cmake --preset fuzz >/dev/null && cmake --build --preset fuzz --target $targets || exit 1
 mkdir -p fuzz/findings
 status=0
 for bin in build-fuzz/bin/fuzz_*; do

@@ -9,10 +9,14 @@
 // edge-triggered, each wake-up reads until the socket would block before it
 // waits again.
 //
-// When the NUL has arrived the connection passes to a new detached thread of
-// its own: that thread creates the mode's handler, decodes the request, calls
-// HandleMessage, frees the handler and closes the socket. From then on the
-// socket belongs to that thread; the only thing another thread may do to it is
+// When the NUL has arrived the connection passes to a handler thread of its
+// own: a parked one if there is one, else a new detached thread (so a request
+// never waits for another request's handler). That thread creates the mode's
+// handler, decodes the request, calls HandleMessage, frees the handler and
+// closes the socket; then it parks for the next request, and ends after
+// kWorkerIdleTime without one, when too many are parked, or when Deactivate
+// releases the parked threads. While a connection is being handled its
+// socket belongs to its thread; the only thing another thread may do to it is
 // shut it down (Deactivate), under the connection's lock, which makes a
 // blocked or later write fail. The socket is switched back to blocking mode on
 // hand-over, so replies are written with plain blocking sends (asio passes
@@ -64,6 +68,8 @@ constexpr std::size_t kBlockSize = 32768;      // receive and send block
 constexpr std::size_t kMaxLineLength = 16384;  // request bytes before the NUL
 constexpr int kListenBacklog = 15;
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(10);
+constexpr auto kWorkerIdleTime = std::chrono::seconds(10);
+constexpr std::size_t kMaxParkedWorkers = 64;
 
 const char kAddressInUse[] = "Could not bind socket. Address and port are already in use.";
 const char kTerminateThreadTimeout[] = "Terminate Thread Timeout";
@@ -256,6 +262,7 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
 
  private:
   // I/O thread.
+  void RunIo();
   void StartAccept();
   void OnAccepted(const asio::error_code& ec, asio::ip::tcp::socket socket);
   void WaitReadable(const TConnectionPtr& connection);
@@ -264,13 +271,28 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
   void Drop(const TConnectionPtr& connection);
   void CloseEverything();
 
-  // Handler thread.
-  static void RunHandler(std::shared_ptr<TImpl> self, TConnectionPtr connection,
-                         std::string request);
+  // Handler threads.
+  struct TJob {
+    TConnectionPtr connection;
+    std::string request;
+  };
+  // A handler thread waiting for its next request in parked_workers_.
+  struct TParkedWorker {
+    std::condition_variable wake;
+    std::optional<TJob> job;  // set by StartHandler
+    bool stop = false;        // set by ReleaseParkedWorkers
+  };
+  static void WorkerMain(std::shared_ptr<TImpl> self, TJob job);
+  void Serve(TJob& job);
   void HandlerDone(const TConnectionPtr& connection);
+  // Controlling thread: tells every parked handler thread to end.
+  void ReleaseParkedWorkers();
 
   // Controlling thread: true when no handler thread is left in time.
   bool WaitForHandlers();
+
+  // Declared first so that it is destroyed last, after every socket.
+  asio::io_context io_;
 
   std::mutex lock_;  // guards the fields down to running_handlers_
   std::condition_variable handlers_done_;
@@ -281,10 +303,10 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
   std::chrono::milliseconds stop_wait_{5000};
   std::chrono::milliseconds stop_step_{250};
   std::unordered_set<TConnectionPtr> live_;  // every connection not yet closed for good
-  int running_handlers_ = 0;
+  int running_handlers_ = 0;                 // requests between hand-over and HandlerDone
+  std::vector<TParkedWorker*> parked_workers_;
+  bool workers_released_ = false;  // parked threads end instead of parking
 
-  // Declared first among the asio objects so that it is destroyed last.
-  asio::io_context io_;
   // I/O thread only while active (set up by Activate before the thread starts).
   std::vector<char> scratch_;
   asio::ip::tcp::acceptor acceptor_;
@@ -312,7 +334,7 @@ void TRequestServer::TImpl::Activate() {
   if (ec) fail(ec);
 #ifndef _WIN32
   // Lets a restarted server bind while old connections linger in TIME_WAIT. On
-  // POSIX this never allows binding a port another socket is listening on.
+  // Linux this never allows binding a port another socket is listening on.
   acceptor.set_option(asio::socket_base::reuse_address(true), ec);
   if (ec) fail(ec);
 #endif
@@ -330,18 +352,31 @@ void TRequestServer::TImpl::Activate() {
   io_.restart();
   work_.emplace(asio::make_work_guard(io_));
   StartAccept();
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    active_ = true;
-    bound_port_ = local.port();
+  try {
+    io_thread_ = std::thread([this] { RunIo(); });
+  } catch (const std::exception& e) {
+    accepting_ = false;
+    acceptor_.close(ec);  // the aborted accept completes at the next run
+    work_.reset();
+    throw ESocketError(e.what());
   }
-  io_thread_ = std::thread([this] {
+  std::lock_guard<std::mutex> lock(lock_);
+  active_ = true;
+  bound_port_ = local.port();
+  workers_released_ = false;
+}
+
+void TRequestServer::TImpl::RunIo() {
+  // run() returns once Deactivate has released the work guard and every
+  // operation has completed. An exception escaping a completion handler (out
+  // of memory) costs that one connection, not the server: run again.
+  for (;;) {
     try {
       io_.run();
+      return;
     } catch (...) {
-      // Completion handlers do not throw; nothing is left to do here.
     }
-  });
+  }
 }
 
 void TRequestServer::TImpl::Deactivate() {
@@ -358,6 +393,7 @@ void TRequestServer::TImpl::Deactivate() {
   closed_future.wait();
 
   const bool left_over = !WaitForHandlers();
+  ReleaseParkedWorkers();
 
   // No socket operation is pending any more: run() returns once the guard goes.
   work_.reset();
@@ -492,19 +528,25 @@ void TRequestServer::TImpl::ReadAvailable(const TConnectionPtr& connection) {
 }
 
 void TRequestServer::TImpl::StartHandler(const TConnectionPtr& connection) {
-  std::string request = std::move(connection->Input());
+  TJob job{connection, std::move(connection->Input())};
   connection->Input() = std::string();
   connection->BeginHandling();
   {
     std::lock_guard<std::mutex> lock(lock_);
     ++running_handlers_;
+    if (!parked_workers_.empty()) {
+      TParkedWorker* worker = parked_workers_.back();
+      parked_workers_.pop_back();
+      worker->job = std::move(job);
+      worker->wake.notify_one();
+      return;
+    }
   }
   gLiveHandlerThreads.fetch_add(1);
   try {
-    StartDetachedThread(
-        [self = shared_from_this(), connection, request = std::move(request)]() mutable {
-          RunHandler(std::move(self), std::move(connection), std::move(request));
-        });
+    StartDetachedThread([self = shared_from_this(), job = std::move(job)]() mutable {
+      WorkerMain(std::move(self), std::move(job));
+    });
   } catch (const std::exception&) {
     // No thread to be had: the request is dropped like any failed request.
     connection->Finish();
@@ -519,29 +561,61 @@ void TRequestServer::TImpl::Drop(const TConnectionPtr& connection) {
   live_.erase(connection);
 }
 
-void TRequestServer::TImpl::RunHandler(std::shared_ptr<TImpl> self, TConnectionPtr connection,
-                                       std::string request) {
+void TRequestServer::TImpl::WorkerMain(std::shared_ptr<TImpl> self, TJob job) {
+  // One request per pass; the thread ends when it is not given another in
+  // time, so the loop is bounded by the requests that keep arriving.
+  for (;;) {
+    self->Serve(job);
+    TParkedWorker parked;
+    std::unique_lock<std::mutex> lock(self->lock_);
+    if (self->workers_released_ || self->parked_workers_.size() >= kMaxParkedWorkers) break;
+    self->parked_workers_.push_back(&parked);
+    const bool woken = parked.wake.wait_for(
+        lock, kWorkerIdleTime, [&parked] { return parked.job.has_value() || parked.stop; });
+    if (!woken) {
+      std::erase(self->parked_workers_, &parked);
+      break;
+    }
+    if (!parked.job) break;  // released
+    job = std::move(*parked.job);
+  }
+  // The lock is gone with the loop's scope; this may be the last hold on the
+  // server's state.
+  self.reset();
+  gLiveHandlerThreads.fetch_sub(1);
+}
+
+void TRequestServer::TImpl::Serve(TJob& job) {
   TMemo* memo;
   {
-    std::lock_guard<std::mutex> lock(self->lock_);
-    memo = self->memo_;
+    std::lock_guard<std::mutex> lock(lock_);
+    memo = memo_;
   }
   try {
     std::unique_ptr<TMessageHandler> handler = CreateMessageHandler(InterfaceMode.load(), memo);
     if (handler) {
-      const std::u16string text = DecodeUtf8(request);
-      handler->HandleMessage(*connection, text);
+      const std::u16string text = DecodeUtf8(job.request);
+      handler->HandleMessage(*job.connection, text);
     }
   } catch (...) {
     // A failed request ends its connection: no reply, nothing logged.
   }
-  connection->Finish();
-  self->HandlerDone(connection);
+  job.connection->Finish();
+  HandlerDone(job.connection);
   // The connection (and its socket) must go before the last hold on the
   // io_context it belongs to.
-  connection.reset();
-  self.reset();
-  gLiveHandlerThreads.fetch_sub(1);
+  job.connection.reset();
+  job.request = std::string();
+}
+
+void TRequestServer::TImpl::ReleaseParkedWorkers() {
+  std::lock_guard<std::mutex> lock(lock_);
+  workers_released_ = true;
+  for (TParkedWorker* worker : parked_workers_) {
+    worker->stop = true;
+    worker->wake.notify_one();
+  }
+  parked_workers_.clear();
 }
 
 void TRequestServer::TImpl::HandlerDone(const TConnectionPtr& connection) {

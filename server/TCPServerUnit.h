@@ -57,9 +57,9 @@ class TRequestServer {
   // Test hook: the stop wait's total and step (default 5000 ms and 250 ms).
   void SetStopWait(std::chrono::milliseconds total, std::chrono::milliseconds step);
 
-  // Handler threads of every server in the process that have not ended yet,
-  // including those left over by a stop wait that timed out (for tests and
-  // shutdown diagnostics). Thread-safe.
+  // Handler threads of every server in the process that have not ended yet:
+  // busy ones, parked ones (released by Deactivate) and those left over by a
+  // stop wait that timed out (for tests and shutdown diagnostics). Thread-safe.
   static int LiveHandlerThreads();
 
  private:

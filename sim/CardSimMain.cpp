@@ -121,7 +121,7 @@ int CmdShow(const std::string& dir, int sector, int block) {
       size_t offset = 0;
       readersim::BlockOffset(s, b, offset);
       const uint8_t* p = image.data() + offset;
-      char head[32];
+      char head[64];
       std::snprintf(head, sizeof head, "sector %2d block %2d  ", s, b);
       std::cout << head << Hex(p, readersim::kBlockSize) << "  "
                 << (readersim::IsTrailer(s, b) ? std::string("(trailer)")

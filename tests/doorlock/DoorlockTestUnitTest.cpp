@@ -48,14 +48,14 @@ TEST_F(DoorlockTestWindowTest, DefaultTimesAreAnHourAgoAndTwoDaysOn) {
   p.Month = 6;
   p.Day = 1;
   p.Hour = 14;
-  TDoorlockTestTimes times = DefaultTestTimes(EncodeDateTime(p));
+  TDoorlockTestTimes times = DoorlockTestDefaultTimes(EncodeDateTime(p));
   EXPECT_EQ(times.CheckIn, "2009-06-01 13:00:00");
   EXPECT_EQ(times.CheckOut, "2009-06-03 14:00:00");
   p.Hour = 0;
   p.Minute = 30;
   p.Day = 1;
   p.Month = 1;
-  times = DefaultTestTimes(EncodeDateTime(p));
+  times = DoorlockTestDefaultTimes(EncodeDateTime(p));
   EXPECT_EQ(times.CheckIn, "2008-12-31 23:30:00");
   EXPECT_EQ(times.CheckOut, "2009-01-03 00:30:00");
 }
@@ -65,7 +65,8 @@ TEST_F(DoorlockTestWindowTest, WriteGivesTheBoxTimesUnshiftedAndRecordsATestIssu
   options_.DelayMinutes2 = 30;
   options_.SaveDoorlockRecord = true;
   device_->cardNo = 321;
-  EXPECT_TRUE(TestWriteCard("00", "01", "01", "2009-06-01 13:00:00", "2009-06-03 14:00:00", false));
+  EXPECT_TRUE(
+      DoorlockTestWriteCard("00", "01", "01", "2009-06-01 13:00:00", "2009-06-03 14:00:00", false));
   ASSERT_EQ(device_->issues.size(), 1u);
   const doorlock_test::TIssueCall& call = device_->issues[0];
   EXPECT_EQ(call.RegisterId, "");
@@ -83,7 +84,8 @@ TEST_F(DoorlockTestWindowTest, WriteGivesTheBoxTimesUnshiftedAndRecordsATestIssu
             "2009-06-03 14:00:00");
 
   device_->result = false;
-  EXPECT_FALSE(TestWriteCard("00", "01", "01", "2009-06-01 13:00:00", "2009-06-03 14:00:00", true));
+  EXPECT_FALSE(
+      DoorlockTestWriteCard("00", "01", "01", "2009-06-01 13:00:00", "2009-06-03 14:00:00", true));
   EXPECT_EQ(sql_.Count("T_IssueCardRecord"), 2);
 }
 
@@ -93,7 +95,7 @@ TEST_F(DoorlockTestWindowTest, CopyForAnUnknownRoomStoresItBeforeTheDevice) {
   bool storedFirst = false;
   device_->onIssue = [&] { storedFirst = store_.GetLastCheckInTime("000101") != 0; };
   const TDateTime before = Now();
-  TestWriteCard("00", "01", "01", "2009-06-01 13:00:00", "2009-06-03 14:00:00", true);
+  DoorlockTestWriteCard("00", "01", "01", "2009-06-01 13:00:00", "2009-06-03 14:00:00", true);
   const TDateTime after = Now();
   EXPECT_TRUE(storedFirst);
   ASSERT_EQ(device_->issues.size(), 1u);
@@ -105,35 +107,36 @@ TEST_F(DoorlockTestWindowTest, CopyForAnUnknownRoomStoresItBeforeTheDevice) {
 TEST_F(DoorlockTestWindowTest, BoxTextThatDoesNotConvertStopsBeforeAnything) {
   options_.SaveDoorlockRecord = true;
   options_.UseNativeDoorlockDb = true;
-  EXPECT_THROW(TestWriteCard("00", "01", "01", "yesterday", "2009-06-03 14:00:00", true),
+  EXPECT_THROW(DoorlockTestWriteCard("00", "01", "01", "yesterday", "2009-06-03 14:00:00", true),
                EConvertError);
-  EXPECT_THROW(TestWriteCard("00", "01", "01", "2009-06-01 13:00:00", "2009-06-03 24:00", true),
-               EConvertError);
+  EXPECT_THROW(
+      DoorlockTestWriteCard("00", "01", "01", "2009-06-01 13:00:00", "2009-06-03 24:00", true),
+      EConvertError);
   EXPECT_TRUE(device_->issues.empty());
   EXPECT_EQ(sql_.Count("T_Room"), 0);
   EXPECT_EQ(sql_.Count("T_IssueCardRecord"), 0);
 }
 
 TEST_F(DoorlockTestWindowTest, PortBeepReadAndEraseReachTheDevice) {
-  TestOpenPort();
-  TestBeep();
-  TestClosePort();
+  DoorlockTestOpenPort();
+  DoorlockTestBeep();
+  DoorlockTestClosePort();
   EXPECT_EQ(device_->opens, 1);
   EXPECT_EQ(device_->beeps, 1);
   EXPECT_EQ(device_->closes, 1);
 
   device_->result = false;  // no card: the number stays 0
-  EXPECT_EQ(TestReadCard(), 0);
+  EXPECT_EQ(DoorlockTestReadCard(), 0);
   device_->result = true;
   device_->cardNo = 9876543210;
-  EXPECT_EQ(TestReadCard(), 9876543210);
-  TestEraseCard();
+  EXPECT_EQ(DoorlockTestReadCard(), 9876543210);
+  DoorlockTestEraseCard();
   EXPECT_EQ(device_->erases, 1);
 
   InstallDoorlockDevice(nullptr);
-  EXPECT_EQ(TestReadCard(), 0);
-  EXPECT_NO_THROW(TestOpenPort());
-  EXPECT_NO_THROW(TestEraseCard());
+  EXPECT_EQ(DoorlockTestReadCard(), 0);
+  EXPECT_NO_THROW(DoorlockTestOpenPort());
+  EXPECT_NO_THROW(DoorlockTestEraseCard());
 }
 
 }  // namespace

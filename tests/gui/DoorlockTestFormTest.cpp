@@ -27,11 +27,11 @@ class TRecordingDoorlock : public TBaseDoorlock {
   void Beep() override { ++beeps; }
   void ClosePort() override { ++closed; }
   bool IssueCard(const AnsiString& RegisterId, const AnsiString& BuildingCode,
-                 const AnsiString& FloorCode, const AnsiString& RoomNo,
-                 const AnsiString& GuestName, TDateTime StartTime, TDateTime StartTime2,
-                 TDateTime EndTime, TDateTime EndTime2, bool IsCopy, int64_t& CardNo) override {
-    issues.push_back({RegisterId, BuildingCode, FloorCode, RoomNo, GuestName, StartTime,
-                      StartTime2, EndTime, EndTime2, IsCopy});
+                 const AnsiString& FloorCode, const AnsiString& RoomNo, const AnsiString& GuestName,
+                 TDateTime StartTime, TDateTime StartTime2, TDateTime EndTime, TDateTime EndTime2,
+                 bool IsCopy, int64_t& CardNo) override {
+    issues.push_back({RegisterId, BuildingCode, FloorCode, RoomNo, GuestName, StartTime, StartTime2,
+                      EndTime, EndTime2, IsCopy});
     CardNo = 77;
     return true;
   }
@@ -100,9 +100,9 @@ TEST_F(DoorlockTestFormTest, ControlsHaveTheirPlacesTextsAndTabOrder) {
   EXPECT_EQ(form.Label7->pos(), QPoint(96, 200));
   EXPECT_FALSE(form.IsCopyCheckBox->isChecked());
 
-  QWidget* order[] = {form.OpenPortBtn,        form.ClosePortBtn,      form.CardNoTxt,
-                      form.RoomNoTxt,          form.RoomFloorCodeTxt,  form.RoomBuildingCodeTxt,
-                      form.ReadCardBtn,        form.WriteCardBtn,      form.EraseCardBtn,
+  QWidget* order[] = {form.OpenPortBtn,        form.ClosePortBtn,        form.CardNoTxt,
+                      form.RoomNoTxt,          form.RoomFloorCodeTxt,    form.RoomBuildingCodeTxt,
+                      form.ReadCardBtn,        form.WriteCardBtn,        form.EraseCardBtn,
                       form.CheckInDateTimeTxt, form.CheckOutDateTimeTxt, form.beepBtn,
                       form.IsCopyCheckBox};
   for (size_t i = 0; i + 1 < std::size(order); ++i) {

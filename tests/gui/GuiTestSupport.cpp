@@ -11,9 +11,9 @@
 
 void TGuiTest::SetUp() {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  home_ = std::filesystem::temp_directory_path() /
-          ("velio-gui-" + std::to_string(::getpid()) + "-" + info->test_suite_name() + "-" +
-           info->name());
+  home_ =
+      std::filesystem::temp_directory_path() / ("velio-gui-" + std::to_string(::getpid()) + "-" +
+                                                info->test_suite_name() + "-" + info->name());
   std::filesystem::remove_all(home_);
   std::filesystem::create_directories(home_);
   SystemOptions = new TSysOption(OptionFile());

@@ -149,8 +149,8 @@ class TRecordingMember : public TBaseMember {
     channel = Channel;
     return true;
   }
-  bool ReadMemberCard(bool Flag, AnsiString& CardNo, AnsiString& Password, AnsiString&,
-                      AnsiString&, AnsiString&, int32_t Channel) override {
+  bool ReadMemberCard(bool Flag, AnsiString& CardNo, AnsiString& Password, AnsiString&, AnsiString&,
+                      AnsiString&, int32_t Channel) override {
     flag = Flag;
     channel = Channel;
     inputsEmpty = CardNo.empty() && Password.empty();

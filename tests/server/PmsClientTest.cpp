@@ -69,11 +69,6 @@ TEST(PmsRequest, IssueCardHasElevenValuesInOrder) {
   EXPECT_NE(text.find("<IsCopy>0</IsCopy>"), std::string::npos);
 }
 
-TEST(PmsRequest, BareRequests) {
-  EXPECT_EQ(BuildBareRequest("ReadCard"), "<Request type=\"ReadCard\"></Request>");
-  EXPECT_EQ(BuildBareRequest("a\"b"), "<Request type=\"a&quot;b\"></Request>");
-}
-
 TEST(PmsBench, PercentileUsesTheNearestRank) {
   const std::vector<int64_t> sorted = {10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
   EXPECT_EQ(Percentile(sorted, 0.50), 50);
@@ -82,11 +77,6 @@ TEST(PmsBench, PercentileUsesTheNearestRank) {
   EXPECT_EQ(Percentile(sorted, 1.0), 100);
   EXPECT_EQ(Percentile({7}, 0.5), 7);
   EXPECT_EQ(Percentile({}, 0.5), 0);
-}
-
-TEST(PmsBench, ResidentMemoryOfAProcess) {
-  EXPECT_GT(ResidentKib(static_cast<int>(getpid())), 0);
-  EXPECT_EQ(ResidentKib(-5), -1);
 }
 
 // --- The program against a live server -------------------------------------

@@ -78,7 +78,7 @@ TEST_F(TCPServerConcurrencyTest, BlockedHandlerDoesNotDelayAnotherConnection) {
 TEST_F(TCPServerConcurrencyTest, ManyHandlersRunAtTheSameTime) {
   // Every handler waits until all of them are inside: this only finishes if
   // no request waits for another request's handler.
-  constexpr int kRequests = 32;
+  constexpr int kRequests = 12;  // below the listen backlog: all connect at once
   servertest::TCounter inside;
   std::atomic<int> all_met{0};
   servertest::UseTestHandler([&](TConnection& connection, const std::u16string& request) {
@@ -188,6 +188,28 @@ TEST_F(TCPServerConcurrencyTest, StopWaitsForAHandlerThatEndsInTime) {
   const TClient::TReceived received = client.ReadUntilClosed(std::chrono::milliseconds(2000));
   EXPECT_NE(received.end, TEnd::kTimeout);
   EXPECT_EQ(received.bytes, "");
+}
+
+TEST_F(TCPServerConcurrencyTest, StopEndsAReplyBlockedOnAPeerThatDoesNotRead) {
+  servertest::TCounter writing;
+  std::atomic<bool> write_failed{false};
+  servertest::UseTestHandler([&](TConnection& connection, const std::u16string&) {
+    writing.Arrive();
+    try {
+      // Far more than the socket buffers hold: the send blocks.
+      const std::string block(1 << 20, 'b');
+      for (int i = 0; i < 256; ++i) connection.WriteBytes(block);
+    } catch (const ESocketError&) {
+      write_failed = true;
+    }
+  });
+  TClient client(port_);
+  ASSERT_TRUE(client.Send(std::string("x\0", 2)));
+  ASSERT_TRUE(writing.WaitFor(1));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the send fill the buffers
+  EXPECT_NO_THROW(server_->Deactivate());
+  EXPECT_TRUE(write_failed.load());
+  EXPECT_EQ(servertest::HandlerState().freed.load(), 1);
 }
 
 TEST_F(TCPServerConcurrencyTest, HandlerOutlivingTheStopWaitTimesOutSafely) {
