@@ -41,20 +41,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
-#include <functional>
 #include <future>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
-#include <system_error>
 #include <thread>
 #include <unordered_set>
 #include <vector>
-
-#ifndef _WIN32
-#include <pthread.h>
-#endif
 
 #include "app/InterfaceModeUnit.h"
 #include "asio.hpp"
@@ -179,42 +172,6 @@ using TConnectionPtr = std::shared_ptr<TServerConnection>;
 // Handler threads alive in the process; a thread's very last act is to count
 // itself out.
 std::atomic<int> gLiveHandlerThreads{0};
-
-// The stack of a handler thread: 1 MB, what a Windows thread gets by default,
-// in place of the process's 8 MB. No handler recurses (the XML reader keeps its
-// own stack of frames). glibc keeps up to 40 MB of stacks of ended threads for
-// new ones: at 8 MB only five are kept, and with more handlers running at once
-// every further thread maps a fresh stack, faults it in page by page and
-// unmaps it again (each unmapping interrupts the other processors to flush
-// their address translations).
-constexpr std::size_t kHandlerStackSize = 1 << 20;
-
-// Runs task on a new detached thread with a kHandlerStackSize stack. Raises
-// std::system_error when no thread can be made (task is then not run).
-void StartDetachedThread(std::function<void()> task) {
-#ifdef _WIN32
-  std::thread(std::move(task)).detach();  // 1 MB is already the default
-#else
-  auto owned = std::make_unique<std::function<void()>>(std::move(task));
-  pthread_attr_t attr;
-  int rc = pthread_attr_init(&attr);
-  if (rc != 0) throw std::system_error(rc, std::generic_category(), "pthread_attr_init");
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  pthread_attr_setstacksize(&attr, kHandlerStackSize);
-  pthread_t thread;
-  rc = pthread_create(
-      &thread, &attr,
-      [](void* arg) -> void* {
-        std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(arg));
-        (*run)();
-        return nullptr;
-      },
-      owned.get());
-  pthread_attr_destroy(&attr);
-  if (rc != 0) throw std::system_error(rc, std::generic_category(), "pthread_create");
-  owned.release();  // the thread frees it
-#endif
-}
 
 }  // namespace
 
@@ -544,9 +501,7 @@ void TRequestServer::TImpl::StartHandler(const TConnectionPtr& connection) {
   }
   gLiveHandlerThreads.fetch_add(1);
   try {
-    StartDetachedThread([self = shared_from_this(), job = std::move(job)]() mutable {
-      WorkerMain(std::move(self), std::move(job));
-    });
+    std::thread(&TImpl::WorkerMain, shared_from_this(), std::move(job)).detach();
   } catch (const std::exception&) {
     // No thread to be had: the request is dropped like any failed request.
     connection->Finish();
