@@ -3,6 +3,8 @@
 // The entry is assembled in memory and handed to the file in one write. When the
 // disk takes only part of it, the file is cut back to its earlier length, so a
 // reader never sees a broken line; the entry is lost, as the contract allows.
+// On POSIX the lock covers the stamp, the write and the cut only; the file is
+// opened and closed outside it.
 #include "app/LogFileUnit.h"
 
 #include <atomic>
@@ -23,17 +25,22 @@ TLogFile* OperationLog = nullptr;
 TLogFile::TLogFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
 void TLogFile::WriteLog(const AnsiString& text) {
-  std::lock_guard<std::mutex> guard(lock_);
   // Step 1: open for appending, creating the file when it is missing.
 #ifdef _WIN32
+  std::lock_guard<std::mutex> guard(lock_);
   HANDLE h = CreateFileA(fileName_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
   LARGE_INTEGER before;
   GetFileSizeEx(h, &before);
 #else
+  // Opening and closing the file cost more than the rest of an entry and need
+  // no lock (every descriptor appends at the end, whoever opened first): only
+  // the stamp, the write and its undo are serialised, so entries stay whole
+  // and in stamp order while threads open and close side by side.
   int fd = ::open(fileName_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) return;
+  std::unique_lock<std::mutex> guard(lock_);
   struct stat st;
   off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
 #endif
@@ -64,6 +71,7 @@ void TLogFile::WriteLog(const AnsiString& text) {
       // Nothing more can be done for this entry.
     }
   }
+  guard.unlock();
   ::close(fd);
 #endif
 }

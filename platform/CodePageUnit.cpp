@@ -187,5 +187,19 @@ AnsiString AnsiUpperCase(std::string_view text) {
 
 bool AnsiSameText(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
-  return AnsiUpperCase(a) == AnsiUpperCase(b);
+  // AnsiUpperCase(a) == AnsiUpperCase(b) without building either: each side
+  // folds its own bytes, skipping its own trail bytes.
+  bool trailA = false, trailB = false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char ca = static_cast<unsigned char>(a[i]);
+    unsigned char cb = static_cast<unsigned char>(b[i]);
+    const bool leadA = !trailA && IsLeadByte(ca);
+    const bool leadB = !trailB && IsLeadByte(cb);
+    if (!trailA && ca >= 'a' && ca <= 'z') ca = static_cast<unsigned char>(ca - 'a' + 'A');
+    if (!trailB && cb >= 'a' && cb <= 'z') cb = static_cast<unsigned char>(cb - 'a' + 'A');
+    if (ca != cb) return false;
+    trailA = leadA;
+    trailB = leadB;
+  }
+  return true;
 }

@@ -106,10 +106,33 @@ TDateTime Now() {
   return EncodeDateTime(p);
 }
 
+namespace {
+
+// Appends value in decimal, zero-padded to width digits: what "%0<width>d"
+// writes, without printf (every log entry formats its stamp through here).
+void AppendNumber(AnsiString& out, int value, int width) {
+  if (value < 0) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%0*d", width, value);
+    out += buf;
+    return;
+  }
+  char digits[12];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value > 0);
+  for (int k = n; k < width; ++k) out.push_back('0');
+  while (n > 0) out.push_back(digits[--n]);
+}
+
+}  // namespace
+
 AnsiString FormatDateTime(std::string_view fmt, TDateTime value) {
   TDateTimeParts p = DecodeDateTime(value);
   AnsiString out;
-  char buf[16];
+  out.reserve(fmt.size() + 8);
   bool afterHour = false;
   auto lower = [](char c) {
     return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -122,35 +145,33 @@ AnsiString FormatDateTime(std::string_view fmt, TDateTime value) {
       return true;
     };
     if (match("yyyy")) {
-      std::snprintf(buf, sizeof buf, "%04d", p.Year);
+      AppendNumber(out, p.Year, 4);
       i += 4;
     } else if (match("zzz")) {
-      std::snprintf(buf, sizeof buf, "%03d", p.MilliSecond);
+      AppendNumber(out, p.MilliSecond, 3);
       i += 3;
     } else if (match("mm")) {
-      std::snprintf(buf, sizeof buf, "%02d", afterHour ? p.Minute : p.Month);
+      AppendNumber(out, afterHour ? p.Minute : p.Month, 2);
       afterHour = false;
       i += 2;
     } else if (match("dd")) {
-      std::snprintf(buf, sizeof buf, "%02d", p.Day);
+      AppendNumber(out, p.Day, 2);
       i += 2;
     } else if (match("hh")) {
-      std::snprintf(buf, sizeof buf, "%02d", p.Hour);
+      AppendNumber(out, p.Hour, 2);
       afterHour = true;
       i += 2;
     } else if (match("nn")) {
-      std::snprintf(buf, sizeof buf, "%02d", p.Minute);
+      AppendNumber(out, p.Minute, 2);
       afterHour = false;
       i += 2;
     } else if (match("ss")) {
-      std::snprintf(buf, sizeof buf, "%02d", p.Second);
+      AppendNumber(out, p.Second, 2);
       i += 2;
     } else {
-      buf[0] = fmt[i];
-      buf[1] = '\0';
+      out.push_back(fmt[i]);
       ++i;
     }
-    out += buf;
   }
   return out;
 }

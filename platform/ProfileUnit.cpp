@@ -33,19 +33,26 @@ struct TLine {
   std::string_view end;   // "\r\n", "\n", "\r" or "" for the last line
 };
 
+// The line of s that starts at i, with its end; advances i past it. False when
+// i is at the end of s.
+bool NextLine(std::string_view s, size_t& i, TLine& line) {
+  if (i >= s.size()) return false;
+  size_t j = i;
+  while (j < s.size() && s[j] != '\n' && s[j] != '\r') ++j;
+  size_t k = j;
+  if (k < s.size() && s[k] == '\r') ++k;
+  if (k < s.size() && s[k] == '\n' && (k == j || s[j] == '\r')) ++k;
+  if (k == j && j < s.size()) ++k;
+  line = {s.substr(i, j - i), s.substr(j, k - j)};
+  i = k;
+  return true;
+}
+
 std::vector<TLine> SplitLines(std::string_view s) {
   std::vector<TLine> lines;
   size_t i = 0;
-  while (i < s.size()) {
-    size_t j = i;
-    while (j < s.size() && s[j] != '\n' && s[j] != '\r') ++j;
-    size_t k = j;
-    if (k < s.size() && s[k] == '\r') ++k;
-    if (k < s.size() && s[k] == '\n' && (k == j || s[j] == '\r')) ++k;
-    if (k == j && j < s.size()) ++k;
-    lines.push_back({s.substr(i, j - i), s.substr(j, k - j)});
-    i = k;
-  }
+  TLine line;
+  while (NextLine(s, i, line)) lines.push_back(line);
   return lines;
 }
 
@@ -77,6 +84,16 @@ bool KeyOf(std::string_view line, std::string_view& key, std::string_view& value
   return true;
 }
 
+// A key line's value as a read returns it: trimmed, one pair of enclosing
+// quotes dropped, cut to kMaxProfileValue.
+std::string_view ValueText(std::string_view v) {
+  v = Trim(v);
+  if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+    v = v.substr(1, v.size() - 2);
+  if (v.size() > kMaxProfileValue) v = v.substr(0, kMaxProfileValue);
+  return v;
+}
+
 std::string ReadWholeFile(const std::string& fileName, bool& exists) {
   std::ifstream in(fileName, std::ios::binary);
   exists = static_cast<bool>(in);
@@ -95,7 +112,10 @@ std::string ReadWholeFile(const std::string& fileName, bool& exists) {
 AnsiString ReadProfileStringFromText(const std::string& contents, const AnsiString& section,
                                      const AnsiString& key, const AnsiString& def) {
   bool inSection = false;
-  for (const TLine& line : SplitLines(contents)) {
+  size_t next = 0;
+  TLine line;
+  // Line by line without a line table: a lookup is one pass that stops at its key.
+  while (NextLine(contents, next, line)) {
     std::string_view name;
     if (SectionName(line.text, name)) {
       if (inSection) break;  // the first matching section decides
@@ -105,13 +125,29 @@ AnsiString ReadProfileStringFromText(const std::string& contents, const AnsiStri
     if (!inSection) continue;
     std::string_view k, v;
     if (!KeyOf(line.text, k, v) || !AnsiSameText(k, key)) continue;
-    v = Trim(v);
-    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
-      v = v.substr(1, v.size() - 2);
-    if (v.size() > kMaxProfileValue) v = v.substr(0, kMaxProfileValue);
-    return AnsiString(v);
+    return AnsiString(ValueText(v));
   }
   return def;
+}
+
+std::vector<std::pair<AnsiString, AnsiString>> ReadProfileSectionFromText(
+    const std::string& contents, const AnsiString& section, bool& found) {
+  std::vector<std::pair<AnsiString, AnsiString>> entries;
+  found = false;
+  size_t next = 0;
+  TLine line;
+  while (NextLine(contents, next, line)) {
+    std::string_view name;
+    if (SectionName(line.text, name)) {
+      if (found) break;  // the first matching section decides
+      found = AnsiSameText(name, section);
+      continue;
+    }
+    if (!found) continue;
+    std::string_view k, v;
+    if (KeyOf(line.text, k, v)) entries.emplace_back(AnsiString(k), AnsiString(ValueText(v)));
+  }
+  return entries;
 }
 
 AnsiString ReadProfileString(const std::string& fileName, const AnsiString& section,

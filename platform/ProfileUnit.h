@@ -18,6 +18,8 @@
 #define VELIO_PLATFORM_PROFILEUNIT_H_
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/CodePageUnit.h"
 
@@ -31,6 +33,13 @@ AnsiString ReadProfileString(const std::string& fileName, const AnsiString& sect
 // The same lookup on file contents already in memory (used by the fuzz target).
 AnsiString ReadProfileStringFromText(const std::string& contents, const AnsiString& section,
                                      const AnsiString& key, const AnsiString& def);
+
+// Every key line of section (the first section of that name, as the lookups
+// above) in file order: the key and its value as ReadProfileStringFromText
+// gives it. found tells whether the section exists. One pass over contents,
+// for callers that read many keys of one section.
+std::vector<std::pair<AnsiString, AnsiString>> ReadProfileSectionFromText(
+    const std::string& contents, const AnsiString& section, bool& found);
 
 // Sets key in section to value. Raises EInOutError "Unable to write to %s"
 // (the file's full path) when the file cannot be written; the old file is then

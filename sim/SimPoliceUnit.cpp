@@ -2,13 +2,12 @@
 //
 // ReadGuest reads the whole file once, so the fields of one record always come
 // from the same version of the file (profile writes replace it atomically),
-// checks that a [Guest] section is present and then looks every field up in
-// those contents.
+// takes the key lines of its [Guest] section in one pass (no section: no
+// guest) and looks every field up among them, as a profile read would.
 #include "sim/SimPoliceUnit.h"
 
 #include <fstream>
-#include <iterator>
-#include <string_view>
+#include <sstream>
 
 #include "app/LogFileUnit.h"
 #include "app/UiHooksUnit.h"
@@ -32,31 +31,6 @@ AnsiString SourceLine(const std::string& path) {
   return kLine + PathText(path);
 }
 
-std::string_view TrimBlanks(std::string_view s) {
-  const char* blanks = " \t\r\n";
-  size_t a = s.find_first_not_of(blanks);
-  if (a == std::string_view::npos) return {};
-  return s.substr(a, s.find_last_not_of(blanks) + 1 - a);
-}
-
-// True when contents hold a section header naming section (letter case ignored).
-bool HasSection(std::string_view contents, std::string_view section) {
-  size_t i = 0;
-  while (i < contents.size()) {
-    size_t end = contents.find_first_of("\r\n", i);
-    if (end == std::string_view::npos) end = contents.size();
-    std::string_view line = TrimBlanks(contents.substr(i, end - i));
-    if (!line.empty() && line[0] == '[') {
-      size_t close = line.find(']');
-      std::string_view name =
-          TrimBlanks(close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1));
-      if (AnsiSameText(name, section)) return true;
-    }
-    i = end + 1;
-  }
-  return false;
-}
-
 std::unique_ptr<TSimPolice> gInstalled;
 
 }  // namespace
@@ -70,11 +44,18 @@ void TSimPolice::ShowOptions() {
 std::shared_ptr<const TGuest> TSimPolice::ReadGuest() {
   std::ifstream in(fileName_, std::ios::binary);
   if (!in) return nullptr;
-  const std::string contents((std::istreambuf_iterator<char>(in)),
-                             std::istreambuf_iterator<char>());
-  if (!HasSection(contents, kGuest)) return nullptr;
-  auto field = [&](const char* key) {
-    return ReadProfileStringFromText(contents, kGuest, key, "");
+  std::ostringstream buffer;  // one bulk read, not a character at a time
+  buffer << in.rdbuf();
+  const std::string contents = std::move(buffer).str();
+  bool found = false;
+  // One pass over the file for all twelve fields.
+  const auto entries = ReadProfileSectionFromText(contents, kGuest, found);
+  if (!found) return nullptr;
+  auto field = [&entries](const char* key) -> AnsiString {
+    for (const auto& [name, value] : entries) {
+      if (AnsiSameText(name, key)) return value;  // the first key line decides
+    }
+    return AnsiString();
   };
   auto guest = std::make_shared<TGuest>();
   guest->RoomNo = field("RoomNo");

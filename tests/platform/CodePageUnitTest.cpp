@@ -4,6 +4,7 @@
 
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/CodePageUnit.h"
 #include "platform/ConvertUnit.h"
@@ -89,6 +90,28 @@ TEST(CodePage, LetterCaseSkipsTrailBytes) {
   EXPECT_TRUE(AnsiSameText("", ""));
   EXPECT_FALSE(AnsiSameText("\xE4", "\xC4"));  // bytes above 0x7F never fold
   EXPECT_EQ(AnsiUpperCase("z\x81"), "Z\x81");  // a lead byte at the end
+}
+
+// AnsiSameText compares without building upper-case copies; it must agree with
+// comparing AnsiUpperCase of both sides for every pair of short strings over
+// letters, lead bytes and other bytes (the two sides may be out of step about
+// which bytes are trail bytes).
+TEST(CodePage, SameTextAgreesWithUpperCase) {
+  const char alphabet[] = {'a', 'A', 'z', 'Z', '1', '{', '\x81', '\xFE', '\xE4'};
+  std::vector<std::string> words{""};
+  for (size_t length = 1, begin = 0; length <= 3; ++length) {
+    const size_t end = words.size();
+    for (size_t w = begin; w < end; ++w)
+      for (char c : alphabet) words.push_back(words[w] + c);
+    begin = end;
+  }
+  int mismatches = 0;
+  for (const std::string& a : words)
+    for (const std::string& b : words)
+      if (a.size() == b.size() && AnsiSameText(a, b) != (AnsiUpperCase(a) == AnsiUpperCase(b)) &&
+          ++mismatches < 5)
+        ADD_FAILURE() << "AnsiSameText disagrees on [" << a << "] and [" << b << "]";
+  EXPECT_EQ(mismatches, 0);
 }
 
 TEST(Convert, IntegerSyntax) {

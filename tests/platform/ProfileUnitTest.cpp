@@ -62,6 +62,52 @@ TEST(ProfileRead, LookupRules) {
         << c.section << "/" << c.key;
 }
 
+// The one-pass section read gives every key what the single-key lookup gives
+// it (the first key line of a name decides), and holds no key the lookup
+// would not find.
+TEST(ProfileRead, SectionReadAgreesWithLookups) {
+  const std::string files[] = {
+      kFile,
+      "[A]\nx=1\n[B]\nx=2\ny=3",
+      "[A]\rx=1\r[a]\rx=2\r",
+      "k=outside\r\n[S]\r\nK=\"q\"\r\nk=second\r\nno equals\r\n=empty key\r\n",
+      "[\x81\x61s]\n\x81\x61k=1\n[\x81\x41s]\n\x81\x41k=2\n",
+      "",
+  };
+  const char* sections[] = {"SysOption", "DoorlockOption", "A",       "B", "S",
+                            "\x81\x61S", "\x81\x41s",      "Missing", ""};
+  const char* keys[] = {"Password", "Key", "Dq", "Eq", "x", "y", "k", "", "\x81\x61K", "none"};
+  for (const std::string& text : files) {
+    for (const char* section : sections) {
+      bool found = false;
+      const auto entries = ReadProfileSectionFromText(text, section, found);
+      EXPECT_TRUE(found || entries.empty());
+      for (const char* key : keys) {
+        std::string expected = "<def>";
+        for (const auto& [k, v] : entries) {
+          if (AnsiSameText(k, key)) {
+            expected = v;
+            break;
+          }
+        }
+        EXPECT_EQ(ReadProfileStringFromText(text, section, key, "<def>"), expected)
+            << "[" << section << "] " << key << " in " << text.substr(0, 20);
+      }
+    }
+  }
+  bool found = false;
+  const auto sys = ReadProfileSectionFromText(kFile, "sysoption", found);
+  ASSERT_TRUE(found);
+  ASSERT_EQ(sys.size(), 11u);  // the first [SysOption] only
+  EXPECT_EQ(sys[0], (std::pair<AnsiString, AnsiString>{"Password", "qelvan"}));
+  EXPECT_EQ(sys[3], (std::pair<AnsiString, AnsiString>{"Spaced", "padded value"}));
+  EXPECT_EQ(sys[4], (std::pair<AnsiString, AnsiString>{"Dq", "  quoted  "}));
+  EXPECT_TRUE(ReadProfileSectionFromText("[Empty]\r\n", "empty", found).empty());
+  EXPECT_TRUE(found);
+  EXPECT_TRUE(ReadProfileSectionFromText(kFile, "MemberOption", found).empty());
+  EXPECT_FALSE(found);
+}
+
 TEST(ProfileRead, FromFileAndMissingFile) {
   TTempDir dir;
   const std::string path = dir.File("Option.ini");
