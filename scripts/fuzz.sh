@@ -17,8 +17,13 @@ for bin in build-fuzz/bin/fuzz_*; do
   work=build-fuzz/corpus/$corpus
   mkdir -p "$work"
   echo "=== $name: ${SECONDS_EACH}s ==="
-  if ! "$bin" "$work" "fuzz/corpus/$corpus" -max_total_time="$SECONDS_EACH" \
-       -print_final_stats=1 -artifact_prefix="fuzz/findings/${name}-" 2>&1 | tail -n 12; then
+  log=build-fuzz/$name.log
+  if "$bin" "$work" "fuzz/corpus/$corpus" -max_total_time="$SECONDS_EACH" \
+       -print_final_stats=1 -artifact_prefix="fuzz/findings/${name}-" >"$log" 2>&1; then
+    # The final coverage line and the run count.
+    grep -E 'DONE|^Done|number_of_executed_units' "$log"
+  else
+    tail -n 40 "$log"
     status=1
   fi
 done
