@@ -7,8 +7,8 @@
 // server). Each accepted connection gets a thread of its own (256 KB of
 // stack), which reads up to the first NUL (dropping the connection silently
 // after more than 16384 bytes without one, or when the peer closes first),
-// writes a fixed reply of N bytes and one NUL, and closes. No handler, no log, no code page conversion: what is
-// left is the cost of accepting, a thread, reading, writing and closing.
+// writes a fixed reply of N bytes and one NUL, and closes. No handler, no log, no code page
+// conversion: what is left is the cost of accepting, a thread, reading, writing and closing.
 //
 // Prints "port <P> pid <PID>" once listening and runs until SIGINT or SIGTERM.
 // Raises its descriptor limit to the hard limit.
