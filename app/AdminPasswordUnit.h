@@ -10,9 +10,7 @@
 #include <string_view>
 
 #include "platform/CodePageUnit.h"
-
-// text without its leading and trailing blanks: every byte at or below ' '.
-AnsiString TrimBlanks(std::string_view text);
+#include "platform/ConvertUnit.h"  // TrimBlanks
 
 // True when typed, trimmed, equals the stored password byte for byte (letter
 // case counts; the stored password is not trimmed).

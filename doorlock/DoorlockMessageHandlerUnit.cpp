@@ -33,15 +33,6 @@ enum : int32_t {
   kIssueChildCount = 11,
 };
 
-// Removes leading and trailing characters whose code is 32 or less.
-AnsiString TrimControls(const AnsiString& text) {
-  size_t begin = 0;
-  size_t end = text.size();
-  while (begin < end && static_cast<unsigned char>(text[begin]) <= 32) ++begin;
-  while (end > begin && static_cast<unsigned char>(text[end - 1]) <= 32) --end;
-  return text.substr(begin, end - begin);
-}
-
 AnsiString ValueAt(const TXmlNode& root, int32_t position) {
   TXmlNode* child = root.ChildAt(position);
   if (!child)
@@ -75,7 +66,7 @@ void TDoorlockMessageHandler::HandleMessage(TConnection& connection,
   document.LoadFromText(text);
   TXmlNode* root = document.RootElement();
   if (!root) throw EVelioError("The request has no root element");
-  const AnsiString type = TrimControls(root->AttributeText("type"));
+  const AnsiString type = TrimBlanks(root->AttributeText("type"));
 
   WriteLog(kExecute);
   if (type == "IssueCard") {

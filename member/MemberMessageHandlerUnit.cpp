@@ -12,6 +12,7 @@
 #include "app/InterfaceModeUnit.h"
 #include "app/LogFileUnit.h"
 #include "member/BaseMemberUnit.h"
+#include "platform/ConvertUnit.h"
 #include "server/XmlUnit.h"
 
 namespace {
@@ -28,14 +29,6 @@ const TXmlNode& Child(const TXmlNode& root, int32_t index) {
 int32_t OptionalChannel(const TXmlNode& root, int32_t index) {
   const TXmlNode* child = root.ChildAt(index);
   return child ? child->ValueIntegerOr(-1) : -1;
-}
-
-// Strips leading and trailing blanks and control characters (bytes <= 0x20).
-AnsiString TrimText(const AnsiString& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
 }
 
 // Keeps the ASCII digits and letters, in order.
@@ -70,7 +63,7 @@ void TMemberMessageHandler::HandleMessage(TConnection& connection, const std::u1
   document->LoadFromText(text);
   const TXmlNode* root = document->RootElement();
   if (!root) throw EMemberRequestError("Request has no root element");
-  const AnsiString type = TrimText(root->AttributeText("type"));
+  const AnsiString type = TrimBlanks(root->AttributeText("type"));
 
   if (type == "WriteMemberCard") {
     const AnsiString cardNo = Child(*root, 1).ValueText();

@@ -59,6 +59,14 @@ int32_t StrToIntDef(std::string_view text, int32_t def) {
   return TryStrToInt(text, v) ? v : def;
 }
 
+AnsiString TrimBlanks(std::string_view text) {
+  size_t first = 0;
+  size_t last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+  return AnsiString(text.substr(first, last - first));
+}
+
 AnsiString IntToStr(int64_t value) {
   return std::to_string(value);
 }

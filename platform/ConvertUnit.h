@@ -22,6 +22,10 @@ int32_t StrToInt(std::string_view text);
 // As TryStrToInt; returns def when text is no integer.
 int32_t StrToIntDef(std::string_view text, int32_t def);
 
+// text without its leading and trailing blanks and control characters (every
+// byte at or below the space character).
+AnsiString TrimBlanks(std::string_view text);
+
 // Signed decimal text.
 AnsiString IntToStr(int64_t value);
 

@@ -27,7 +27,7 @@ inline bool IsBlank(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
-std::string_view TrimBlanks(std::string_view s) {
+std::string_view TrimXmlBlanks(std::string_view s) {
   size_t b = 0, e = s.size();
   while (b < e && IsBlank(s[b])) ++b;
   while (e > b && IsBlank(s[e - 1])) --e;
@@ -213,7 +213,7 @@ class TXmlReader {
       size_t gt = s_.find('>', pos_ + 1);
       if (gt == std::string_view::npos)
         throw XmlParseError("Missing \">\" in close tag of element " + f.node->name_);
-      std::string_view closeName = TrimBlanks(s_.substr(pos_ + 1, gt - pos_ - 1));
+      std::string_view closeName = TrimXmlBlanks(s_.substr(pos_ + 1, gt - pos_ - 1));
       if (!AnsiSameText(closeName, f.node->name_))
         throw XmlParseError("Incorrect close tag in element " + f.node->name_);
       Flush(f, lt);
@@ -308,7 +308,7 @@ class TXmlReader {
         return false;
       case TXmlNodeKind::Stylesheet:
         node.name_ = kStylesheetName;
-        node.value_.assign(TrimBlanks(ReadTag(true)));
+        node.value_.assign(TrimXmlBlanks(ReadTag(true)));
         return false;
       case TXmlNodeKind::DocType:
         ReadDeclaration(node, ReadDocType());
@@ -406,13 +406,13 @@ class TXmlReader {
 
   // Kinds 5 to 9: the first word is the name, the rest (trimmed) the value.
   static void ReadDeclaration(TXmlNode& node, std::string_view text) {
-    text = TrimBlanks(text);
+    text = TrimXmlBlanks(text);
     size_t w = 0;
     while (w < text.size() && !IsBlank(text[w]) && text[w] != '[' && text[w] != '"' &&
            text[w] != '\'')
       ++w;
     node.name_.assign(text.substr(0, w));
-    node.value_.assign(TrimBlanks(text.substr(w)));
+    node.value_.assign(TrimXmlBlanks(text.substr(w)));
   }
 
   // Splits a tag's text into tokens at blanks outside quotes, then joins a
