@@ -38,7 +38,9 @@ void TLogFile::WriteLog(const AnsiString& text) {
   // no lock (every descriptor appends at the end, whoever opened first): only
   // the stamp, the write and its undo are serialised, so entries stay whole
   // and in stamp order while threads open and close side by side.
-  int fd = ::open(fileName_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // A new log is readable by its owner and group only: it carries guests'
+  // names and identity numbers. An existing log keeps its mode.
+  int fd = ::open(fileName_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
   if (fd < 0) return;
   std::unique_lock<std::mutex> guard(lock_);
   struct stat st;

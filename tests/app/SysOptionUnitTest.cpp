@@ -78,7 +78,15 @@ TEST(SysOption, IntegerAndBooleanRules) {
               {"\"12\"", 12},
               {"0xG1", 77},
               {"08", 8},
-              {"2147483647", 2147483647}};
+              {"2147483647", 2147483647},
+              // Hexadecimal only after a leading "0x", "0X" or "$".
+              {"x1F90", 77},
+              {"X10", 77},
+              {"-0x10", 77},
+              {"+$10", 77},
+              {"-$10", 77},
+              {"0X1f", 31},
+              {"-0", 0}};
   for (const auto& c : ints) {
     WriteFile(path, std::string("[S]\nk=") + c.text + "\n");
     EXPECT_EQ(ReadProfileInteger(path, "S", "k", 77), c.value) << c.text;

@@ -432,6 +432,27 @@ TEST_F(FaultE2e, SimulatorFolderThatCannotBeWrittenKeepsTheCard) {
   EXPECT_EQ(CountEntries(RequestEntries(TodayLog(home_)), Gbk("写卡失败:00000017")), 1);
 }
 
+// ---- the encoder's state file ----------------------------------------------------------------
+
+// A guest name carrying "&#13;&#10;[Encoder]&#13;&#10;Fail=1" would plant a
+// section that fails every later request: the issue fails, the file keeps
+// every byte, and the next request is served.
+TEST_F(FaultE2e, GuestNameWithLineBreaksPlantsNothingInTheEncodersFile) {
+  auto daemon = StartDoorlock("");
+  EXPECT_EQ(Send(port_, IssueCard("0")).text, DoorReply("200", "发卡成功", "1000"));
+  const std::string before = home_.Read("DoorlockSim.ini");
+  std::string hostile = IssueCard("0");
+  hostile.replace(hostile.find("<G>Guest</G>"), 12, "<G>&#13;&#10;[Encoder]&#13;&#10;Fail=1</G>");
+  EXPECT_EQ(Send(port_, hostile).text, DoorReply("500", "发卡失败", "0"));
+  EXPECT_EQ(home_.Read("DoorlockSim.ini"), before);
+  EXPECT_EQ(home_.Read("DoorlockSim.ini").find("Fail"), std::string::npos);
+  EXPECT_EQ(Send(port_, IssueCard("0")).text, DoorReply("200", "发卡成功", "1001"));
+  EXPECT_EQ(daemon->Stop(), 0);
+  EXPECT_EQ(CountEntries(RequestEntries(TodayLog(home_)),
+                         "Unable to write to " + home_.File("DoorlockSim.ini")),
+            1);
+}
+
 // ---- peers -----------------------------------------------------------------------------------
 
 bool SendAll(int s, const std::string& bytes) {
