@@ -139,34 +139,37 @@ TEST(DoorlockConcurrencyTest, SimultaneousCopyCardsForANewRoomInsertItOnce) {
   DoorlockRecordManager = &store;
   doorlock_test::TFakeDoorlock* device = doorlock_test::InstallFakeDoorlock();
 
-  const int copies = 60;
-  std::latch start(copies);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < copies; ++i) {
-    threads.emplace_back([&, i] {
-      const std::u16string request = DecodeUtf8(Request(i % 3, "1"));
-      doorlock_test::TFakeConnection connection;
-      TDoorlockMessageHandler handler(nullptr);
-      start.arrive_and_wait();
-      handler.HandleMessage(connection, request);
-    });
+  // Three rounds of three new rooms each, every room asked for by many threads.
+  const int rounds = 3, copies = 48;
+  for (int round = 0; round < rounds; ++round) {
+    std::latch start(copies);
+    std::vector<std::thread> threads;
+    for (int i = 0; i < copies; ++i) {
+      threads.emplace_back([&, i] {
+        const std::u16string request = DecodeUtf8(Request(round * 3 + i % 3, "1"));
+        doorlock_test::TFakeConnection connection;
+        TDoorlockMessageHandler handler(nullptr);
+        start.arrive_and_wait();
+        handler.HandleMessage(connection, request);
+      });
+    }
+    for (std::thread& t : threads) t.join();
   }
-  for (std::thread& t : threads) t.join();
-  ASSERT_EQ(device->issues.size(), static_cast<size_t>(copies));
+  ASSERT_EQ(device->issues.size(), static_cast<size_t>(rounds * copies));
   std::map<AnsiString, std::set<TDateTime>> startTimes;
   for (const auto& call : device->issues) startTimes[call.RoomNo].insert(call.StartTime);
   InstallDoorlockDevice(nullptr);
 
-  EXPECT_EQ(startTimes.size(), 3u);
+  EXPECT_EQ(startTimes.size(), 9u);
   for (const auto& [room, times] : startTimes) EXPECT_EQ(times.size(), 1u) << room;
   {
     TSql sql(dir.File("Client.db"));
-    EXPECT_EQ(sql.Count("T_Room"), 3);
+    EXPECT_EQ(sql.Count("T_Room"), 9);
   }
   const std::vector<AnsiString> entries = doorlock_test::LogEntries(log.FileName());
   EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
                           [](const AnsiString& e) { return e.rfind(Lit("新建房间"), 0) == 0; }),
-            3);
+            9);
 
   DoorlockRecordManager = nullptr;
   SystemOptions = nullptr;
