@@ -148,8 +148,7 @@ TEST(SysOption, UnreadableFileGivesDefaultsAndIsNotReplaced) {
   int rc = velio_test::RunUnprivileged([&] {
     TSysOption opt(path);
     opt.Load();
-    if (opt.Password != "qelvan" || opt.MemberPortNo != 8883 || opt.PolicePortNo != 8885)
-      return 1;
+    if (opt.Password != "qelvan" || opt.MemberPortNo != 8883 || opt.PolicePortNo != 8885) return 1;
     opt.Password = "new";
     try {
       opt.Save();
