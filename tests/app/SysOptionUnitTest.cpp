@@ -136,32 +136,6 @@ TEST(SysOption, SaveWritesAllKeysAndKeepsMemberOption) {
   EXPECT_FALSE(again.SaveDoorlockRecord);
 }
 
-// An Option.ini that exists but cannot be read gives every default, and the
-// password change refuses to replace it with a file of two sections.
-TEST(SysOption, UnreadableFileGivesDefaultsAndIsNotReplaced) {
-  TTempDir dir;
-  const std::string path = dir.File("Option.ini");
-  const std::string original = "[SysOption]\r\nPassword=secret\r\nMemberPortNo=9000\r\n";
-  WriteFile(path, original);
-  ::chmod(path.c_str(), 0200);
-  ::chmod(dir.Path().c_str(), 0777);
-  int rc = velio_test::RunUnprivileged([&] {
-    TSysOption opt(path);
-    opt.Load();
-    if (opt.Password != "qelvan" || opt.MemberPortNo != 8883 || opt.PolicePortNo != 8885) return 1;
-    opt.Password = "new";
-    try {
-      opt.Save();
-    } catch (const EInOutError& e) {
-      return std::string(e.what()) == "Unable to write to " + path ? 0 : 3;
-    }
-    return 2;
-  });
-  ::chmod(path.c_str(), 0644);
-  EXPECT_EQ(rc, 0) << "1: not the defaults, 2: saved, 3: wrong message";
-  EXPECT_EQ(ReadFile(path), original);
-}
-
 TEST(SysOption, SaveCreatesTheFile) {
   TTempDir dir;
   TSysOption opt(dir.File("Option.ini"));
