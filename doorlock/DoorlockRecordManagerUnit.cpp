@@ -9,8 +9,7 @@
 // is written to the operation log.
 //
 // UpdateLastCheckInTime runs its update and the fallback insert under one hold
-// of the lock, and GetOrInsertLastCheckInTime its select and the fallback
-// insert, so two requests for a new room cannot both insert it.
+// of the lock, so two requests for a new room cannot both insert it.
 #include "doorlock/DoorlockRecordManagerUnit.h"
 
 #include <sqlite3.h>
@@ -147,12 +146,6 @@ class TDoorlockRecordManager::TImpl {
   template <typename Op>
   void Run(Op&& op) {
     std::lock_guard<std::mutex> guard(lock);
-    RunLocked(op);
-  }
-
-  // As Run, for a caller that already holds the lock.
-  template <typename Op>
-  void RunLocked(Op&& op) {
     try {
       if (!db) throw EDatabaseError(notConnected);
       op(db.get());
@@ -202,32 +195,14 @@ bool TDoorlockRecordManager::Open() {
   return true;
 }
 
-namespace {
-
-// The room's stored time, or 0; the caller holds the store's lock.
-TDateTime SelectLastCheckInLocked(sqlite3* db, const AnsiString& roomKey) {
-  TStatement st(db, kSelectLastCheckIn);
-  st.BindText(":RoomNo", roomKey);
-  return st.Step() ? st.ColumnDate(0) : 0;
-}
-
-}  // namespace
-
 TDateTime TDoorlockRecordManager::GetLastCheckInTime(const AnsiString& roomKey) {
   TDateTime result = 0;
-  impl_->Run([&](sqlite3* db) { result = SelectLastCheckInLocked(db, roomKey); });
+  impl_->Run([&](sqlite3* db) {
+    TStatement st(db, kSelectLastCheckIn);
+    st.BindText(":RoomNo", roomKey);
+    if (st.Step()) result = st.ColumnDate(0);
+  });
   return result;
-}
-
-TDateTime TDoorlockRecordManager::GetOrInsertLastCheckInTime(const AnsiString& roomKey,
-                                                             TDateTime time) {
-  std::lock_guard<std::mutex> guard(impl_->lock);
-  TDateTime stored = 0;
-  // Each step logs its own failure, as the two separate calls would.
-  impl_->RunLocked([&](sqlite3* db) { stored = SelectLastCheckInLocked(db, roomKey); });
-  if (stored != 0) return stored;
-  impl_->RunLocked([&](sqlite3* db) { InsertRoomLocked(db, roomKey, time); });
-  return time;
 }
 
 void TDoorlockRecordManager::UpdateLastCheckInTime(const AnsiString& roomKey, TDateTime time) {
@@ -245,6 +220,29 @@ void TDoorlockRecordManager::UpdateLastCheckInTime(const AnsiString& roomKey, TD
 
 void TDoorlockRecordManager::InsertRoom(const AnsiString& roomKey, TDateTime time) {
   impl_->Run([&](sqlite3* db) { InsertRoomLocked(db, roomKey, time); });
+}
+
+// The select and the fallback insert under one hold of the lock, as in
+// UpdateLastCheckInTime.
+TDateTime TDoorlockRecordManager::GetOrInsertLastCheckInTime(const AnsiString& roomKey,
+                                                             TDateTime time) {
+  TDateTime result = time;
+  impl_->Run([&](sqlite3* db) {
+    try {
+      TStatement st(db, kSelectLastCheckIn);
+      st.BindText(":RoomNo", roomKey);
+      const TDateTime stored = st.Step() ? st.ColumnDate(0) : 0;
+      if (stored != 0) {
+        result = stored;
+        return;
+      }
+    } catch (const std::exception& e) {
+      // Logged as GetLastCheckInTime logs it; the room is inserted all the same.
+      LogDatabaseError(e.what());
+    }
+    InsertRoomLocked(db, roomKey, time);
+  });
+  return result;
 }
 
 void TDoorlockRecordManager::InsertIssueCardRecord(

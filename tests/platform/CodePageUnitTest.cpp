@@ -1,7 +1,9 @@
 // Tests of the code page 936 conversions, letter-case folding and the integer
 // syntax.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/wait.h>
+#endif
 
 #include <cstdlib>
 #include <string>
@@ -80,6 +82,7 @@ TEST(CodePage, ConversionsOnSeveralThreads) {
   EXPECT_TRUE(ok2);
 }
 
+#ifndef _WIN32
 // A converter that fails to open (no descriptor left for its module) raises
 // instead of giving '?' for every character, and is opened again by the same
 // thread once descriptors are back (tests/platform/CodePageProbe.cpp).
@@ -91,6 +94,7 @@ TEST(CodePage, ConverterThatFailsToOpenIsNotKeptForTheThread) {
       << "20: the converter opened without descriptors, so nothing was tested; 21: text came "
          "back unconverted; 22, 23: the thread could not convert again";
 }
+#endif  // !_WIN32
 
 TEST(CodePage, LetterCaseSkipsTrailBytes) {
   EXPECT_EQ(AnsiUpperCase("abcXyz09"), "ABCXYZ09");

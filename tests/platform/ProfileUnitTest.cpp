@@ -1,7 +1,9 @@
 // Tests of the profile (INI) functions against hand-made files.
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
 #include <sys/resource.h>
+#endif
 
 #include <filesystem>
 #include <string>
@@ -292,6 +294,7 @@ TEST(ProfileRead, UnreadableFileIsNotAMissingOne) {
   EXPECT_TRUE(std::filesystem::is_empty(path));
   std::filesystem::remove(path);
 
+#ifndef _WIN32
   // No read permission (an ordinary user: root reads anything).
   WriteFile(path, original);
   ::chmod(path.c_str(), 0200);
@@ -340,8 +343,10 @@ TEST(ProfileRead, UnreadableFileIsNotAMissingOne) {
   EXPECT_EQ(writeWhat, "Unable to write to " + path);
   EXPECT_EQ(ReadFile(path), original);
   EXPECT_EQ(ReadProfileString(path, "SysOption", "Password", "dflt"), "secret");
+#endif
 }
 
+#ifndef _WIN32
 // The atomic replacement keeps the file's mode and owner.
 TEST(ProfileWrite, KeepsTheFilesModeAndOwner) {
   TTempDir dir;
@@ -408,5 +413,6 @@ TEST(ProfileWrite, WritesThroughSymbolicLinks) {
   EXPECT_TRUE(fs::is_symlink(dangling));
   EXPECT_EQ(ReadFile(dir.File("conf/New.ini")), "[S]\r\nk=v\r\n");
 }
+#endif  // !_WIN32
 
 }  // namespace
