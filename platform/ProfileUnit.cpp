@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string_view>
 #include <vector>
 
