@@ -30,23 +30,23 @@ class TIconv {
  public:
   TIconv(const char* to, const char* from) : to_(to), from_(from) {}
   ~TIconv() {
-    if (cd_ != kClosed) iconv_close(cd_);
+    if (cd_ != Closed()) iconv_close(cd_);
   }
   TIconv(const TIconv&) = delete;
   TIconv& operator=(const TIconv&) = delete;
 
   iconv_t get() {
-    if (cd_ == kClosed) cd_ = iconv_open(to_, from_);
-    if (cd_ == kClosed)
+    if (cd_ == Closed()) cd_ = iconv_open(to_, from_);
+    if (cd_ == Closed())
       throw EConvertError(std::string("Unable to open the converter from ") + from_ + " to " + to_);
     return cd_;
   }
 
  private:
-  static inline const iconv_t kClosed = reinterpret_cast<iconv_t>(-1);
+  static iconv_t Closed() { return reinterpret_cast<iconv_t>(-1); }
   const char* const to_;
   const char* const from_;
-  iconv_t cd_ = kClosed;
+  iconv_t cd_ = Closed();
 };
 
 // Converts in into out; on a sequence that cannot be converted, appends '?' (in
