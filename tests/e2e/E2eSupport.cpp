@@ -244,7 +244,47 @@ TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
 TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
                  const TSpawnOptions& options)
     : port_(port), out_(outputs_.File("stdout")), err_(outputs_.File("stderr")) {
-  pid_ = Spawn({BinPath("velio-interfaced"), "--home", home, "--mode", mode}, options, out_, err_);
+  std::vector<std::string> argv = {BinPath("velio-interfaced"), "--home", home, "--mode", mode};
+  argv.insert(argv.end(), options.args.begin(), options.args.end());
+  pid_ = Spawn(argv, options, out_, err_);
+}
+
+TProcess::TProcess(const std::vector<std::string>& argv, const TSpawnOptions& options) {
+  pid_ = Spawn(argv, options, outputs_.File("stdout"), outputs_.File("stderr"));
+}
+
+TProcess::~TProcess() {
+  Stop();
+}
+
+bool TProcess::Running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+int TProcess::Stop(int timeoutMs) {
+  if (pid_ <= 0) return exit_;
+  ::kill(pid_, SIGTERM);
+  if (!WaitUntil([this] { return !Running(); }, timeoutMs) && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    exit_ = Reap(pid_);
+    pid_ = -1;
+  }
+  return exit_;
+}
+
+std::string TProcess::Stdout() const {
+  return outputs_.Read("stdout");
+}
+
+std::string TProcess::Stderr() const {
+  return outputs_.Read("stderr");
 }
 
 bool TDaemon::Running() {
