@@ -6,6 +6,7 @@
 // the call answers the present state at once and nothing waits for a card.
 #include "pcsc/PcscReaderUnit.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 

@@ -44,6 +44,18 @@ int FreePortPair() {
 
 }  // namespace
 
+std::string PcscServiceInUse() {
+  if (const int pid = RunningPcscd())
+    return "a pcscd already runs on this machine (pid " + std::to_string(pid) +
+           "); the pcsc tests start their own and share its fixed client socket "
+           "/run/pcscd/pcscd.comm: stop it first (systemctl stop pcscd.socket pcscd)";
+  std::error_code ec;
+  if (std::filesystem::exists("/run/pcscd/pcscd.comm", ec))
+    return "/run/pcscd/pcscd.comm exists while no pcscd runs: systemd's pcscd.socket listens "
+           "there (systemctl stop pcscd.socket), or a pcscd ended without removing it";
+  return std::string();
+}
+
 int RunningPcscd() {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator("/proc", ec)) {
@@ -62,10 +74,8 @@ TPcscChain::TPcscChain(const std::string& cardDir) : cardDir_(cardDir) {
                   << "): run scripts/deps.sh (packages pcscd, vsmartcard-vpcd)";
     return;
   }
-  if (const int pid = RunningPcscd()) {
-    ADD_FAILURE() << "a pcscd already runs on this machine (pid " << pid
-                  << "); the pcsc tests start their own and share its fixed client socket "
-                     "/run/pcscd/pcscd.comm: stop it first (systemctl stop pcscd.socket pcscd)";
+  if (const std::string inUse = PcscServiceInUse(); !inUse.empty()) {
+    ADD_FAILURE() << inUse;
     return;
   }
   port_ = FreePortPair();

@@ -21,6 +21,9 @@ namespace pcsctest {
 
 // The pid of a pcscd running on this machine, or 0.
 int RunningPcscd();
+// Why the PC/SC service of this machine is in use (a pcscd runs, or its
+// socket exists), or empty text.
+std::string PcscServiceInUse();
 
 class TPcscChain {
  public:

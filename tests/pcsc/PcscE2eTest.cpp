@@ -365,8 +365,8 @@ TEST_F(PcscE2e, ReaderDiagnoseDescribesTheChosenReader) {
 
 // Without any pcscd: every path says so, and nothing is left open.
 TEST(PcscNoService, StartSCardAndTheToolSayThePcscServiceIsNotRunning) {
-  ASSERT_EQ(pcsctest::RunningPcscd(), 0)
-      << "a pcscd runs on this machine; this test needs none running";
+  const std::string inUse = pcsctest::PcscServiceInUse();
+  ASSERT_TRUE(inUse.empty()) << inUse << "; this test needs no PC/SC service";
   TTempHome cards;
   TSettings settings;
   TServer server(cards.File("ReaderSim"), settings, true);
