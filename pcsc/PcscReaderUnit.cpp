@@ -170,6 +170,16 @@ int32_t TConnection::Connect(TContext& context, const std::string& reader) {
   return READER_PCSC_OK;
 }
 
+int32_t TConnection::BeginTransaction() {
+  if (!connected_) return READER_PCSC_ERR_PORT_CLOSED;
+  const LONG rc = SCardBeginTransaction(card_);
+  return rc == SCARD_S_SUCCESS ? READER_PCSC_OK : Code(rc);
+}
+
+void TConnection::EndTransaction() {
+  if (connected_) SCardEndTransaction(card_, SCARD_LEAVE_CARD);
+}
+
 int32_t TConnection::Transmit(const std::vector<uint8_t>& command, std::vector<uint8_t>& response) {
   response.clear();
   if (!connected_) return READER_PCSC_ERR_PORT_CLOSED;

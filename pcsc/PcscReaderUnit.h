@@ -73,6 +73,11 @@ class TConnection : public TApduChannel {
   const std::vector<uint8_t>& Atr() const { return atr_; }
   int32_t Transmit(const std::vector<uint8_t>& command, std::vector<uint8_t>& response) override;
   void Disconnect();
+  // Holds the card for this connection alone (other connections' commands
+  // wait), so the card's authentication is not changed between our commands.
+  // 0 or a PC/SC code. REQUIRES: connected; EndTransaction follows.
+  int32_t BeginTransaction();
+  void EndTransaction();
 
  private:
   SCARDHANDLE card_ = 0;

@@ -5,7 +5,9 @@
 // ReadCard and WriteCard use them; EndSCard empties it (disconnecting with the
 // card left in place, then releasing the context). Nothing else is kept, so
 // two ports work at the same time from two threads, and a call on one port
-// waits only for another call on the same port. Codes: ReaderPcscCodes.h.
+// waits only for another call on the same port. One block access runs as one
+// PC/SC transaction: the card keeps a single authentication for all the
+// connections to it. Codes: ReaderPcscCodes.h.
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -53,10 +55,16 @@ int32_t Access(int32_t port, uint8_t* key6, uint8_t* block16, int32_t sector, in
   std::lock_guard<std::mutex> guard(slot.Lock);
   if (!slot.Connection) return READER_PCSC_ERR_PORT_CLOSED;
   if (!key6 || !block16 || len != 16) return READER_PCSC_ERR_ARGUMENT;
-  return write ? pcsc::WriteBlock(*slot.Connection, slot.Sectors, key6, keyMode, sector, block,
-                                  block16)
-               : pcsc::ReadBlock(*slot.Connection, slot.Sectors, key6, keyMode, sector, block,
-                                 block16);
+  // The card has one authentication state for all its connections: the
+  // commands of one access run as one transaction.
+  const int32_t rc = slot.Connection->BeginTransaction();
+  if (rc != READER_PCSC_OK) return rc;
+  const int32_t result =
+      write
+          ? pcsc::WriteBlock(*slot.Connection, slot.Sectors, key6, keyMode, sector, block, block16)
+          : pcsc::ReadBlock(*slot.Connection, slot.Sectors, key6, keyMode, sector, block, block16);
+  slot.Connection->EndTransaction();
+  return result;
 }
 
 }  // namespace

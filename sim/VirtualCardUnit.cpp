@@ -13,6 +13,10 @@
 #include "sim/VirtualCardUnit.h"
 
 #include <asio.hpp>
+#ifdef __linux__
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#endif
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -184,6 +188,8 @@ class TVpcdSession {
   // Runs until the driver closes, the card goes or a stop is asked for.
   // Answers why it ended.
   std::string Run(asio::io_context& io) {
+    asio::error_code ignored;
+    socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
     card_.Reset();
     ReadHeader();
     Watch();
@@ -209,7 +215,20 @@ class TVpcdSession {
     });
   }
 
+  // vpcd sends a message's length and its bytes in two small writes, so the
+  // bytes wait for our acknowledgement of the length: acknowledge at once
+  // (Linux) instead of after the delayed-acknowledgement timeout (40 ms a
+  // command otherwise).
+  void QuickAck() {
+#ifdef __linux__
+    asio::error_code ignored;
+    socket_.set_option(asio::detail::socket_option::boolean<IPPROTO_TCP, TCP_QUICKACK>(true),
+                       ignored);
+#endif
+  }
+
   void ReadHeader() {
+    QuickAck();
     asio::async_read(socket_, asio::buffer(header_), [this](const asio::error_code& ec, size_t) {
       if (ec) return End("vpcd closed the connection");
       const size_t size = static_cast<size_t>(header_[0] << 8 | header_[1]);

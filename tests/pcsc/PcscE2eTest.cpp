@@ -4,11 +4,13 @@
 // from both reader libraries (and, where the situation is the same, the same
 // device log line), and the PC/SC library leaves the card free afterwards
 // (EndSCard ran) on every path.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <thread>
 
 #include "pcsc/ReaderPcscCodes.h"
 #include "platform/DynLibUnit.h"
@@ -361,6 +363,73 @@ TEST_F(PcscE2e, ReaderDiagnoseDescribesTheChosenReader) {
   diagnose(0, small, sizeof small);
   EXPECT_EQ(std::string(small), "reader ");
   EXPECT_EQ(diagnose(0, nullptr, 0), 0);
+}
+
+// The library's own checks, and two ports used from two threads at once.
+TEST_F(PcscE2e, LibraryFunctionsCheckTheirArgumentsAndServeTwoPortsAtOnce) {
+  std::string error;
+  std::unique_ptr<TDynLib> lib = TDynLib::Open(BinPath("libReaderPcsc.so"), error);
+  ASSERT_TRUE(lib) << error;
+  using TStart = int32_t (*)(int32_t, int32_t*, int32_t);
+  using TAccess = int32_t (*)(int32_t, uint8_t*, uint8_t*, int32_t, int32_t, int32_t, int32_t);
+  using TEnd = int32_t (*)(int32_t);
+  auto start = reinterpret_cast<TStart>(lib->Symbol("StartSCard", error));
+  auto read = reinterpret_cast<TAccess>(lib->Symbol("ReadCard", error));
+  auto write = reinterpret_cast<TAccess>(lib->Symbol("WriteCard", error));
+  auto end = reinterpret_cast<TEnd>(lib->Symbol("EndSCard", error));
+  ASSERT_TRUE(start && read && write && end) << error;
+  uint8_t key[6] = {0x7D, 0x2A, 0x9C, 0x41, 0xE6, 0xB3};
+  uint8_t block[16] = {};
+  int32_t param = READER_PCSC_START_PARAM, badParam = 4112;
+
+  EXPECT_EQ(start(10, &param, 0), READER_PCSC_ERR_PORT_RANGE);
+  EXPECT_EQ(start(0, &badParam, 0), READER_PCSC_ERR_START_PARAM);
+  EXPECT_EQ(start(0, nullptr, 0), READER_PCSC_ERR_START_PARAM);
+  EXPECT_EQ(read(0, key, block, 4, 0, 16, 4), READER_PCSC_ERR_PORT_CLOSED);
+  EXPECT_EQ(end(0), READER_PCSC_ERR_PORT_CLOSED);
+  // A failed start leaves nothing open; EndSCard after it is safe.
+  EXPECT_EQ(start(1, &param, 0), READER_PCSC_ERR_NO_CARD);
+  EXPECT_EQ(end(1), READER_PCSC_ERR_PORT_CLOSED);
+  ASSERT_EQ(start(0, &param, 0), READER_PCSC_OK);
+  EXPECT_EQ(read(0, key, block, 4, 0, 15, 4), READER_PCSC_ERR_ARGUMENT);
+  EXPECT_EQ(read(0, nullptr, block, 4, 0, 16, 4), READER_PCSC_ERR_ARGUMENT);
+  EXPECT_EQ(read(0, key, block, 4, 0, 16, 6), READER_PCSC_ERR_KEY_MODE);
+  EXPECT_EQ(write(0, key, block, 39, 15, 16, 4), READER_PCSC_ERR_TRAILER);
+  EXPECT_EQ(read(0, key, block, 4, 0, 16, 4), READER_PCSC_OK);
+  EXPECT_FALSE(chain_->CardFree());  // the connection is held until EndSCard
+  EXPECT_EQ(end(0), READER_PCSC_OK);
+  EXPECT_TRUE(chain_->CardFree());
+
+  // COM0 and USB (both the first reader) from two threads, each its own connection.
+  auto run = [&](int32_t port, int32_t sector, uint8_t fill, int* failures) {
+    for (int i = 0; i < 15; ++i) {
+      int32_t p = READER_PCSC_START_PARAM;
+      uint8_t k[6] = {0x7D, 0x2A, 0x9C, 0x41, 0xE6, 0xB3};
+      uint8_t data[16];
+      std::memset(data, fill + i, sizeof data);
+      uint8_t back[16] = {};
+      if (start(port, &p, 0) != READER_PCSC_OK || write(port, k, data, sector, 1, 16, 4) != 0 ||
+          read(port, k, back, sector, 1, 16, 4) != 0 || std::memcmp(back, data, 16) != 0)
+        ++*failures;
+      end(port);
+    }
+  };
+  int failuresA = 0, failuresB = 0;
+  std::thread a(run, 0, 6, 0x10, &failuresA), b(run, -1, 7, 0x40, &failuresB);
+  a.join();
+  b.join();
+  EXPECT_EQ(failuresA, 0);
+  EXPECT_EQ(failuresB, 0);
+  EXPECT_EQ(CardBlock(6, 1), std::string(16, '\x1E'));
+  EXPECT_EQ(CardBlock(7, 1), std::string(16, '\x4E'));
+  EXPECT_TRUE(chain_->CardFree());
+}
+
+// A second chain while this one runs: the fixture says a pcscd runs, and fails.
+TEST_F(PcscE2e, FixtureFailsWhenAPcscdAlreadyRuns) {
+  static std::string dir;
+  dir = cardDir_;
+  EXPECT_NONFATAL_FAILURE(pcsctest::TPcscChain second(dir), "a pcscd already runs on this machine");
 }
 
 // Without any pcscd: every path says so, and nothing is left open.
