@@ -173,10 +173,17 @@ extern "C" void OnStopSignal(int) {
 
 // Answers as a MIFARE Classic card behind the vpcd virtual reader until
 // SIGINT or SIGTERM.
-int CmdPresent(const std::string& dir, const std::string& host, int port, bool small) {
+int CmdPresent(const std::string& dir, const std::string& host, int port, bool small,
+               const std::string& atrHex) {
+  readersim::TVirtualCard card(dir, small ? 16 : 40);
+  if (!atrHex.empty()) {
+    std::string atr;
+    if (!ParseHexBytes(atrHex, atr) || atr.size() > 33)
+      return Fail("--atr must give 1 to 33 bytes as hexadecimal digits");
+    card.SetAtr(std::vector<uint8_t>(atr.begin(), atr.end()));
+  }
   std::signal(SIGINT, OnStopSignal);
   std::signal(SIGTERM, OnStopSignal);
-  readersim::TVirtualCard card(dir, small ? 16 : 40);
   std::cout << "cardsim: MIFARE Classic " << (small ? "1K" : "4K") << " on "
             << readersim::CardFile(dir) << std::endl;
   return readersim::RunVpcdCard(card, host, port, gStop, [](const std::string& line) {
@@ -232,13 +239,17 @@ int main(int argc, char** argv) {
       ->check(CLI::Range(1, 65535));
   cmdPresent->add_option("--host", vpcdHost, "the vpcd driver's address")->capture_default_str();
   cmdPresent->add_flag("--1k", small, "answer as a MIFARE Classic 1K card (sectors 0-15)");
+  std::string atrHex;
+  cmdPresent->add_option("--atr", atrHex,
+                         "answer with this ATR instead (hexadecimal), to see how a reader "
+                         "library takes another card type");
 
   CLI11_PARSE(app, argc, argv);
 
   const std::string dir = readersim::StateDir(ExecutableDir());
   if (*cmdNew) return CmdNew(dir, key);
   if (*cmdRemove) return CmdRemove(dir);
-  if (*cmdPresent) return CmdPresent(dir, vpcdHost, vpcdPort, small);
+  if (*cmdPresent) return CmdPresent(dir, vpcdHost, vpcdPort, small, atrHex);
   if (*cmdShow) return CmdShow(dir, showSector, showBlock);
   if (*cmdWrite) {
     if (!*hexOpt && !*textOpt) return Fail("write needs --hex or --text");

@@ -35,6 +35,8 @@ class TVirtualCard {
   TVirtualCard(std::string stateDir, int sectors);
 
   const std::vector<uint8_t>& Atr() const { return atr_; }
+  // Answers the driver's ATR request with atr instead (another card type).
+  void SetAtr(std::vector<uint8_t> atr) { atr_ = std::move(atr); }
   // Power off, on or reset: forgets the loaded keys and the authentication.
   void Reset();
   // Answers one command APDU with its response APDU (data, SW1, SW2).

@@ -112,7 +112,7 @@ TPcscChain::~TPcscChain() {
   pcscd_.reset();
 }
 
-bool TPcscChain::StartCard(bool oneK) {
+bool TPcscChain::StartCard(bool oneK, const std::string& atrHex) {
   card_.reset();
   if (!WaitCard(false)) {
     ADD_FAILURE() << "the card stayed in the reader after its link stopped:\n" << Output();
@@ -121,6 +121,7 @@ bool TPcscChain::StartCard(bool oneK) {
   std::vector<std::string> argv = {e2e::BinPath("cardsim"), "present", "--vpcd",
                                    std::to_string(port_)};
   if (oneK) argv.push_back("--1k");
+  if (!atrHex.empty()) argv.insert(argv.end(), {"--atr", atrHex});
   e2e::TSpawnOptions options;
   options.env["VELIO_READER_SIM_DIR"] = cardDir_;
   card_ = std::make_unique<e2e::TProcess>(argv, options);

@@ -35,8 +35,9 @@ class TPcscChain {
 
   // True when pcscd and the card link are up (otherwise a failure was recorded).
   bool Up() const { return up_; }
-  // (Re)starts the card link, as a 1K or a 4K card, and waits for the card.
-  bool StartCard(bool oneK = false);
+  // (Re)starts the card link, as a 1K or a 4K card (or with the ATR atrHex),
+  // and waits for the card.
+  bool StartCard(bool oneK = false, const std::string& atrHex = {});
   // Waits until reader 0 shows a card (present) or none (!present).
   bool WaitCard(bool present, int timeoutMs = 10000);
   // True when no program holds a connection to the card of reader 0: an

@@ -291,6 +291,14 @@ TEST_F(PcscE2e, PcscOnlyFailuresAnswer500WithTheirCodes) {
   EXPECT_EQ(beyond.Send(WriteRequest("16")), Reply("500", "写卡失败", "16"));
   EXPECT_EQ(beyond.DeviceLine(), Gbk("写卡失败:00000011"));
   EXPECT_TRUE(chain_->CardFree());
+  // A card of another type (a MIFARE Ultralight's ATR): refused when opening the port.
+  ASSERT_TRUE(chain_->StartCard(false, "3B8F8001804F0CA0000003060300030000000068"))
+      << chain_->Output();
+  TServer other(cardDir_, {}, true);
+  ASSERT_TRUE(other.Up());
+  EXPECT_EQ(other.Send(kReadRequest), Reply("500", "读卡失败", ""));
+  EXPECT_EQ(other.DeviceLine(), Gbk("端口打开失败USBlStatus=34"));
+  EXPECT_TRUE(chain_->CardFree());
 }
 
 // The installer's tool over the same chain.
