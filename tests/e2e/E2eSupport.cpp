@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -159,7 +160,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
   args.push_back(nullptr);
 
   const bool dropRoot = options.unprivileged && RunningAsRoot();
-  if (options.fileSizeLimit >= 0 || options.openFilesLimit >= 0 || dropRoot) {
+  if (options.fileSizeLimit >= 0 || options.openFilesLimit >= 0 || dropRoot ||
+      options.endWithTest) {
     // fork and exec: the child only makes async-signal-safe calls.
     pid_t pid = ::fork();
     if (pid != 0) return pid;
@@ -167,6 +169,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
     int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) ::_exit(126);
+    if (options.endWithTest && ::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) ::_exit(126);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);

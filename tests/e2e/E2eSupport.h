@@ -68,6 +68,9 @@ struct TSpawnOptions {
   // Run as user and group "nobody" when the test runs as root, so that file
   // permissions bind the program as they bind an ordinary user.
   bool unprivileged = false;
+  // The program gets SIGTERM when the test's thread that started it ends, also
+  // when the test crashes or is killed (a service such as pcscd must not outlive it).
+  bool endWithTest = false;
   // TDaemon: arguments after --home and --mode (e.g. --reader-library PATH).
   std::vector<std::string> args;
 };

@@ -63,7 +63,14 @@ int RunningPcscd() {
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
     std::ifstream comm(entry.path() / "comm");
     std::string command;
-    if (std::getline(comm, command) && command == "pcscd") return std::stoi(name);
+    if (!std::getline(comm, command) || command != "pcscd") continue;
+    // An ended pcscd not yet reaped by its parent does not count.
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(") ");
+    if (close != std::string::npos && close + 2 < line.size() && line[close + 2] == 'Z') continue;
+    return std::stoi(name);
   }
   return 0;
 }
@@ -89,8 +96,11 @@ TPcscChain::TPcscChain(const std::string& cardDir) : cardDir_(cardDir) {
   conf_.Write("reader.conf.d/vpcd", std::string("FRIENDLYNAME \"Virtual PCD\"\n") +
                                         "DEVICENAME   /dev/null:" + hex + "\n" + "LIBPATH      " +
                                         kVpcdDriver + "\n" + "CHANNELID    " + hex + "\n");
+  e2e::TSpawnOptions pcscdOptions;
+  pcscdOptions.endWithTest = true;
   pcscd_ = std::make_unique<e2e::TProcess>(
-      std::vector<std::string>{kPcscd, "--foreground", "--config", conf_.File("reader.conf.d")});
+      std::vector<std::string>{kPcscd, "--foreground", "--config", conf_.File("reader.conf.d")},
+      pcscdOptions);
   // pcscd is up when a context can be established and both readers are listed.
   const bool listed = e2e::WaitUntil([this] {
     if (!pcscd_->Running()) return true;
@@ -124,6 +134,7 @@ bool TPcscChain::StartCard(bool oneK, const std::string& atrHex) {
   if (!atrHex.empty()) argv.insert(argv.end(), {"--atr", atrHex});
   e2e::TSpawnOptions options;
   options.env["VELIO_READER_SIM_DIR"] = cardDir_;
+  options.endWithTest = true;
   card_ = std::make_unique<e2e::TProcess>(argv, options);
   if (std::filesystem::exists(cardDir_ + "/card.bin") && !WaitCard(true)) {
     ADD_FAILURE() << "the virtual card did not reach the reader:\n" << Output();
