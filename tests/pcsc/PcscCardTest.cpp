@@ -4,7 +4,10 @@
 // before anything is sent, and the reader filter.
 #include <gtest/gtest.h>
 
+#include <asio.hpp>
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "pcsc/PcscCardUnit.h"
 #include "pcsc/PcscReaderUnit.h"
@@ -215,6 +218,53 @@ TEST_F(PcscCardTest, StatusWordsAndTransmitErrorsKeepTheirOwnCodes) {
   std::vector<uint8_t> uid;
   ASSERT_EQ(pcsc::ReadUid(channel, uid), READER_PCSC_OK);
   EXPECT_EQ(pcsc::HexBytes(uid.data(), uid.size()), "A1 B2 C3 D4");
+}
+
+// The vpcd link against a stand-in for the driver: control codes, the ATR, a
+// command, the card leaving with card.bin and coming back, and the stop.
+TEST_F(PcscCardTest, VpcdLinkAnswersTheDriverAndFollowsCardBin) {
+  asio::io_context io;
+  asio::ip::tcp::acceptor acceptor(io, {asio::ip::make_address("127.0.0.1"), 0});
+  const int port = acceptor.local_endpoint().port();
+  readersim::TVirtualCard card(dir_.Path(), 40);
+  std::atomic<bool> stop{false};
+  std::thread link([&] { readersim::RunVpcdCard(card, "127.0.0.1", port, stop, [](auto&) {}); });
+
+  auto send = [](asio::ip::tcp::socket& s, std::vector<uint8_t> message) {
+    std::vector<uint8_t> framed = {static_cast<uint8_t>(message.size() >> 8),
+                                   static_cast<uint8_t>(message.size())};
+    framed.insert(framed.end(), message.begin(), message.end());
+    asio::write(s, asio::buffer(framed));
+  };
+  auto receive = [](asio::ip::tcp::socket& s) {
+    uint8_t head[2];
+    asio::read(s, asio::buffer(head));
+    std::vector<uint8_t> body(static_cast<size_t>(head[0] << 8 | head[1]));
+    asio::read(s, asio::buffer(body));
+    return pcsc::HexBytes(body.data(), body.size());
+  };
+  {
+    asio::ip::tcp::socket driver(io);
+    acceptor.accept(driver);
+    send(driver, {0x01});  // power on: no answer
+    send(driver, {0x04});  // the ATR
+    EXPECT_EQ(receive(driver), "3B 8F 80 01 80 4F 0C A0 00 00 03 06 03 00 02 00 00 00 00 69");
+    send(driver, {0xFF, 0xCA, 0x00, 0x00, 0x00});
+    EXPECT_EQ(receive(driver), "A1 B2 C3 D4 90 00");
+    // The card leaves the reader: the link closes the connection.
+    readersim::RemoveCard(dir_.Path());
+    uint8_t byte;
+    asio::error_code ec;
+    asio::read(driver, asio::buffer(&byte, 1), ec);
+    EXPECT_EQ(ec, asio::error::eof);
+  }
+  Save();  // back on the reader: the link connects again
+  asio::ip::tcp::socket again(io);
+  acceptor.accept(again);
+  send(again, {0x04});
+  EXPECT_EQ(receive(again).substr(0, 5), "3B 8F");
+  stop = true;
+  link.join();
 }
 
 TEST(PcscReaders, FilterKeepsNamesContainingTheText) {
