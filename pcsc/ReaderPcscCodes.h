@@ -16,7 +16,8 @@
  * checks from its ATR that it is a MIFARE Classic 1K or 4K card; it never
  * waits for a card. ReadCard and WriteCard turn sector and block into the
  * card's absolute block, load the key into the reader, authenticate with key A
- * (mode 4) or key B (mode 5) and read or update the 16 bytes. EndSCard
+ * (mode 4) or key B (mode 5) and read or update the 16 bytes, as one PC/SC
+ * transaction (the card has one authentication for all its connections). EndSCard
  * disconnects, leaving the card in place, and releases the PC/SC context; it
  * is safe on every path. Each port holds at most one connection, from
  * StartSCard to EndSCard; the functions are thread-safe and two ports may be

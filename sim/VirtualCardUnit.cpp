@@ -87,7 +87,8 @@ std::vector<uint8_t> TVirtualCard::Process(const std::vector<uint8_t>& c) {
   if (c[0] != 0xFF) return Sw(0x6E00);
   switch (c[1]) {
     case 0xCA: {  // get data: the UID
-      if (c.size() != 5 || c[2] != 0x00) return Sw(c[2] == 0x01 ? 0x6A81 : 0x6B00);
+      if (c.size() != 5) return Sw(0x6700);
+      if (c[2] != 0x00) return Sw(c[2] == 0x01 ? 0x6A81 : 0x6B00);
       TCardLock lock(dir_);
       TCardImage image;
       const TLoadResult loaded = LoadCard(dir_, image);
