@@ -92,7 +92,7 @@ int main(int argc, char** argv) {
   InitializeModules(options);
   int exitCode = 0;
   {
-    TDeviceSession session(options.Mode);
+    TDeviceSession session(options.Mode, options.ReaderLibrary);
     session.Install();
     TRequestServer server;
     server.SetPort(PortForMode(options.Mode));

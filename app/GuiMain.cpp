@@ -1,6 +1,6 @@
 // velio-interface: the operator's desktop program.
 //
-//   velio-interface [--home DIR] [--mode member|doorlock|police]
+//   velio-interface [--home DIR] [--mode member|doorlock|police] [--reader-library PATH]
 //
 // Start-up: the command line, the process-wide modules, the Qt application and
 // the GUI hooks, the device session of the mode; then the main window runs
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
     if (!screenshotDir.isEmpty())
       QTimer::singleShot(300, [screenshotDir] { TakeScreenshots(screenshotDir); });
     try {
-      TDeviceSession session(options.Mode);
+      TDeviceSession session(options.Mode, options.ReaderLibrary);
       RunMainWindow(application, session);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "velio-interface: %s\n", AnsiToUtf8(e.what()).c_str());

@@ -40,6 +40,10 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
                  "interface mode: member (port MemberPortNo, default), doorlock "
                  "(DoorlockPortNo) or police (PolicePortNo)")
       ->check(CLI::IsMember({"member", "doorlock", "police"}));
+  app.add_option("--reader-library", options.ReaderLibrary,
+                 "member mode: the card reader library to load, e.g. libReaderPcsc.so for any "
+                 "PC/SC reader (default: VELIO_READER_LIBRARY, else the simulator beside the "
+                 "executable)");
   if (headless)
     app.add_flag("--init-db", options.InitDb,
                  "create Client.db with its tables in the home folder when missing, then exit");
@@ -55,6 +59,12 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
     std::cerr << "--home: " << options.Home << " is not an existing folder\n";
     return 2;
   }
+  if (!options.ReaderLibrary.empty() && !FileExists(options.ReaderLibrary)) {
+    std::cerr << "--reader-library: " << options.ReaderLibrary << " is not an existing file\n";
+    return 2;
+  }
+  // dlopen would search the library path for a bare file name.
+  if (!options.ReaderLibrary.empty()) options.ReaderLibrary = AbsolutePath(options.ReaderLibrary);
   options.Mode = mode == "doorlock" ? kModeDoorlock : mode == "police" ? kModePolice : kModeMember;
   return -1;
 }
@@ -91,7 +101,7 @@ void FinalizeModules() {
   FinalizeMemberOptions();
 }
 
-TDeviceSession::TDeviceSession(int32_t mode) : mode_(mode) {
+TDeviceSession::TDeviceSession(int32_t mode, const std::string& readerLibrary) : mode_(mode) {
   switch (mode_) {
     case kModeDoorlock:
       InstallSimulatedDoorlock();
@@ -100,7 +110,8 @@ TDeviceSession::TDeviceSession(int32_t mode) : mode_(mode) {
       InstallSimulatedPolice();
       break;
     default:
-      member_ = std::make_unique<TZentaMember>();
+      member_ = readerLibrary.empty() ? std::make_unique<TZentaMember>()
+                                      : std::make_unique<TZentaMember>(readerLibrary);
       member_->OpenPort();
       break;
   }

@@ -21,11 +21,12 @@ class TBaseMember;
 struct TProgramOptions {
   std::string Home;  // empty: the executable's directory
   int32_t Mode = kModeMember;
-  bool InitDb = false;  // headless only: create Client.db and exit
+  bool InitDb = false;        // headless only: create Client.db and exit
+  std::string ReaderLibrary;  // --reader-library; empty: TReaderLibrary::DefaultPath()
 };
 
-// Parses --home DIR, --mode member|doorlock|police (and, when headless,
-// --init-db). Returns -1 to go on; otherwise the exit code after printing help
+// Parses --home DIR, --mode member|doorlock|police, --reader-library PATH (and,
+// when headless, --init-db). Returns -1 to go on; otherwise the exit code after printing help
 // (0) or a clear message on stderr (2: unknown option, a home that is not a
 // folder, a bad mode).
 int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& options);
@@ -51,7 +52,9 @@ bool ServerStopFailed();
 // calls ClosePort and frees the device (or uninstalls the simulated one).
 class TDeviceSession {
  public:
-  explicit TDeviceSession(int32_t mode);
+  // readerLibrary: the member device's reader library; empty for the default
+  // (VELIO_READER_LIBRARY, else the simulator beside the executable).
+  explicit TDeviceSession(int32_t mode, const std::string& readerLibrary = {});
   ~TDeviceSession();
   TDeviceSession(const TDeviceSession&) = delete;
   TDeviceSession& operator=(const TDeviceSession&) = delete;

@@ -10,7 +10,9 @@
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -20,6 +22,7 @@
 #include "platform/CodePageUnit.h"
 #include "platform/PathUnit.h"
 #include "sim/CardImageUnit.h"
+#include "sim/VirtualCardUnit.h"
 
 namespace {
 
@@ -162,6 +165,32 @@ int CmdWrite(const std::string& dir, int sector, int block, const std::string* h
   return 0;
 }
 
+std::atomic<bool> gStop{false};
+
+extern "C" void OnStopSignal(int) {
+  gStop.store(true);
+}
+
+// Answers as a MIFARE Classic card behind the vpcd virtual reader until
+// SIGINT or SIGTERM.
+int CmdPresent(const std::string& dir, const std::string& host, int port, bool small,
+               const std::string& atrHex) {
+  readersim::TVirtualCard card(dir, small ? 16 : 40);
+  if (!atrHex.empty()) {
+    std::string atr;
+    if (!ParseHexBytes(atrHex, atr) || atr.size() > 33)
+      return Fail("--atr must give 1 to 33 bytes as hexadecimal digits");
+    card.SetAtr(std::vector<uint8_t>(atr.begin(), atr.end()));
+  }
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+  std::cout << "cardsim: MIFARE Classic " << (small ? "1K" : "4K") << " on "
+            << readersim::CardFile(dir) << std::endl;
+  return readersim::RunVpcdCard(card, host, port, gStop, [](const std::string& line) {
+    std::cout << "cardsim: " << line << std::endl;
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -197,11 +226,30 @@ int main(int argc, char** argv) {
   hexOpt->excludes(textOpt);
   textOpt->excludes(hexOpt);
 
+  int vpcdPort = 0;
+  std::string vpcdHost = "127.0.0.1";
+  bool small = false;
+  CLI::App* cmdPresent = app.add_subcommand(
+      "present",
+      "Answer as a MIFARE Classic 4K card with this image behind the PC/SC virtual reader of "
+      "vsmartcard-vpcd, until SIGINT or SIGTERM; the card is out of the reader while card.bin "
+      "is missing");
+  cmdPresent->add_option("--vpcd", vpcdPort, "the vpcd driver's port (its CHANNELID)")
+      ->required()
+      ->check(CLI::Range(1, 65535));
+  cmdPresent->add_option("--host", vpcdHost, "the vpcd driver's address")->capture_default_str();
+  cmdPresent->add_flag("--1k", small, "answer as a MIFARE Classic 1K card (sectors 0-15)");
+  std::string atrHex;
+  cmdPresent->add_option("--atr", atrHex,
+                         "answer with this ATR instead (hexadecimal), to see how a reader "
+                         "library takes another card type");
+
   CLI11_PARSE(app, argc, argv);
 
   const std::string dir = readersim::StateDir(ExecutableDir());
   if (*cmdNew) return CmdNew(dir, key);
   if (*cmdRemove) return CmdRemove(dir);
+  if (*cmdPresent) return CmdPresent(dir, vpcdHost, vpcdPort, small, atrHex);
   if (*cmdShow) return CmdShow(dir, showSector, showBlock);
   if (*cmdWrite) {
     if (!*hexOpt && !*textOpt) return Fail("write needs --hex or --text");

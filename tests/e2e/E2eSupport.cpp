@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -159,7 +160,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
   args.push_back(nullptr);
 
   const bool dropRoot = options.unprivileged && RunningAsRoot();
-  if (options.fileSizeLimit >= 0 || options.openFilesLimit >= 0 || dropRoot) {
+  if (options.fileSizeLimit >= 0 || options.openFilesLimit >= 0 || dropRoot ||
+      options.endWithTest) {
     // fork and exec: the child only makes async-signal-safe calls.
     pid_t pid = ::fork();
     if (pid != 0) return pid;
@@ -167,6 +169,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
     int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) ::_exit(126);
+    if (options.endWithTest && ::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) ::_exit(126);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
@@ -239,12 +242,56 @@ int RunProgram(const std::vector<std::string>& argv, std::string& out, std::stri
 
 TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
                  std::map<std::string, std::string> env)
-    : TDaemon(home, mode, port, TSpawnOptions{std::move(env)}) {}
+    : TDaemon(home, mode, port, [&env] {
+        TSpawnOptions options;
+        options.env = std::move(env);
+        return options;
+      }()) {}
 
 TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
                  const TSpawnOptions& options)
     : port_(port), out_(outputs_.File("stdout")), err_(outputs_.File("stderr")) {
-  pid_ = Spawn({BinPath("velio-interfaced"), "--home", home, "--mode", mode}, options, out_, err_);
+  std::vector<std::string> argv = {BinPath("velio-interfaced"), "--home", home, "--mode", mode};
+  argv.insert(argv.end(), options.args.begin(), options.args.end());
+  pid_ = Spawn(argv, options, out_, err_);
+}
+
+TProcess::TProcess(const std::vector<std::string>& argv, const TSpawnOptions& options) {
+  pid_ = Spawn(argv, options, outputs_.File("stdout"), outputs_.File("stderr"));
+}
+
+TProcess::~TProcess() {
+  Stop();
+}
+
+bool TProcess::Running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+int TProcess::Stop(int timeoutMs) {
+  if (pid_ <= 0) return exit_;
+  ::kill(pid_, SIGTERM);
+  if (!WaitUntil([this] { return !Running(); }, timeoutMs) && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    exit_ = Reap(pid_);
+    pid_ = -1;
+  }
+  return exit_;
+}
+
+std::string TProcess::Stdout() const {
+  return outputs_.Read("stdout");
+}
+
+std::string TProcess::Stderr() const {
+  return outputs_.Read("stderr");
 }
 
 bool TDaemon::Running() {

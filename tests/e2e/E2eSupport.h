@@ -68,6 +68,11 @@ struct TSpawnOptions {
   // Run as user and group "nobody" when the test runs as root, so that file
   // permissions bind the program as they bind an ordinary user.
   bool unprivileged = false;
+  // The program gets SIGTERM when the test's thread that started it ends, also
+  // when the test crashes or is killed (a service such as pcscd must not outlive it).
+  bool endWithTest = false;
+  // TDaemon: arguments after --home and --mode (e.g. --reader-library PATH).
+  std::vector<std::string> args;
 };
 
 // True when the tests run as root (file modes then do not stop them).
@@ -106,6 +111,28 @@ class TDaemon {
   int port_;
   TTempHome outputs_;  // stdout and stderr, outside the home the program may not write
   std::string out_, err_;
+  int exit_ = -1;
+};
+
+// Any program of the test's own (pcscd, cardsim present ...), started in the
+// background with stdout and stderr kept in files. The destructor stops it.
+class TProcess {
+ public:
+  TProcess(const std::vector<std::string>& argv, const TSpawnOptions& options = {});
+  ~TProcess();
+  TProcess(const TProcess&) = delete;
+  TProcess& operator=(const TProcess&) = delete;
+  // False when the program could not be started or has ended.
+  bool Running();
+  // SIGTERM; SIGKILL after timeoutMs. Returns the exit code (-1: a signal death).
+  int Stop(int timeoutMs = 5000);
+  std::string Stdout() const;
+  std::string Stderr() const;
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  TTempHome outputs_;
   int exit_ = -1;
 };
 

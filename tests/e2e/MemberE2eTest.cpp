@@ -135,6 +135,22 @@ TEST_F(MemberE2e, MissingReaderLibraryAnswers500AndSaysWhy) {
   EXPECT_NE(log.find("no-such-reader.so"), std::string::npos) << log;
 }
 
+// --reader-library wins over VELIO_READER_LIBRARY; the log names the file in use.
+TEST_F(MemberE2e, ReaderLibraryOptionWinsOverTheEnvironment) {
+  NewCard();
+  env_["VELIO_READER_LIBRARY"] = home_.File("no-such-reader.so");
+  TSpawnOptions options;
+  options.env = env_;
+  options.args = {"--reader-library", BinPath("libReader.so")};
+  TDaemon daemon(home_.Path(), "member", port_, options);
+  ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();
+  EXPECT_EQ(Send(port_, WriteRequest("4321")).text, Expand(kWriteReplyOk, "4321"));
+  daemon.Stop();
+  const std::vector<std::string> entries = LogEntries(TodayLog(home_));
+  ASSERT_GE(entries.size(), 2u);
+  EXPECT_EQ(entries[1], Gbk("读卡器库: ") + BinPath("libReader.so"));
+}
+
 TEST_F(MemberE2e, UnknownTypeAndMalformedRequestsGetNoBytes) {
   TDaemon daemon(home_.Path(), "member", port_, env_);
   ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();
@@ -188,13 +204,17 @@ TEST_F(MemberE2e, PortInUseExitsWithTheBindMessage) {
 TEST(DaemonCommandLine, HelpBadHomeAndUnknownOptions) {
   std::string out, err;
   EXPECT_EQ(RunProgram({BinPath("velio-interfaced"), "--help"}, out, err), 0);
-  for (const char* option : {"--home", "--mode", "--init-db"})
+  for (const char* option : {"--home", "--mode", "--init-db", "--reader-library"})
     EXPECT_NE(out.find(option), std::string::npos) << option;
   EXPECT_EQ(RunProgram({BinPath("velio-interfaced"), "--home", "/no/such/folder"}, out, err), 2);
   EXPECT_NE(err.find("/no/such/folder"), std::string::npos);
   EXPECT_EQ(RunProgram({BinPath("velio-interfaced"), "--frobnicate"}, out, err), 2);
   EXPECT_FALSE(err.empty());
   EXPECT_EQ(RunProgram({BinPath("velio-interfaced"), "--mode", "hotel"}, out, err), 2);
+  EXPECT_EQ(
+      RunProgram({BinPath("velio-interfaced"), "--reader-library", "/no/such/reader.so"}, out, err),
+      2);
+  EXPECT_NE(err.find("/no/such/reader.so"), std::string::npos) << err;
 }
 
 }  // namespace
