@@ -244,7 +244,9 @@ TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
 TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
                  const TSpawnOptions& options)
     : port_(port), out_(outputs_.File("stdout")), err_(outputs_.File("stderr")) {
-  pid_ = Spawn({BinPath("velio-interfaced"), "--home", home, "--mode", mode}, options, out_, err_);
+  std::vector<std::string> argv = {BinPath("velio-interfaced"), "--home", home, "--mode", mode};
+  argv.insert(argv.end(), options.args.begin(), options.args.end());
+  pid_ = Spawn(argv, options, out_, err_);
 }
 
 bool TDaemon::Running() {

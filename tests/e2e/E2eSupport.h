@@ -68,6 +68,8 @@ struct TSpawnOptions {
   // Run as user and group "nobody" when the test runs as root, so that file
   // permissions bind the program as they bind an ordinary user.
   bool unprivileged = false;
+  // TDaemon: further arguments after --home, --mode (--verbose, --allow ...).
+  std::vector<std::string> args;
 };
 
 // True when the tests run as root (file modes then do not stop them).
