@@ -548,7 +548,8 @@ void TRequestServer::TImpl::ReadAvailable(const TConnectionPtr& connection) {
       return;
     }
     if (ec) {  // end of stream before the NUL, or a socket error: dropped silently
-      if (Verbose()) {
+      // A connection that sent nothing (a port probe) carried no request.
+      if (Verbose() && !input.empty()) {
         VerboseLine(PeerText(connection->Peer()) + ": no reply: " +
                     (ec == asio::error::eof
                          ? "the peer closed the connection before the request's end byte"

@@ -239,7 +239,11 @@ int RunProgram(const std::vector<std::string>& argv, std::string& out, std::stri
 
 TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
                  std::map<std::string, std::string> env)
-    : TDaemon(home, mode, port, TSpawnOptions{std::move(env)}) {}
+    : TDaemon(home, mode, port, [&env] {
+        TSpawnOptions options;
+        options.env = std::move(env);
+        return options;
+      }()) {}
 
 TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
                  const TSpawnOptions& options)

@@ -78,12 +78,14 @@ TEST_F(MemberE2e, WritesThenReadsACardOverTcp) {
   EXPECT_EQ(daemon.Stdout(), "会员卡接口监听服务器已经启动...\n接口监听服务器已经停止。\n");
 
   std::vector<std::string> all = LogEntries(TodayLog(home_));
-  // Start-up: the missing Client.db is logged, then the reader library is named.
-  ASSERT_EQ(all.size(), 8u) << TodayLog(home_);
+  // Start-up: the missing Client.db is logged, then the reader library is named, then the
+  // simulated card's file.
+  ASSERT_EQ(all.size(), 9u) << TodayLog(home_);
   EXPECT_EQ(all[0], "unable to open database file");
   EXPECT_EQ(all[1].rfind(Gbk("读卡器库: "), 0), 0u) << all[1];
   EXPECT_NE(all[1].find("libReader.so"), std::string::npos);
-  std::vector<std::string> entries(all.begin() + 1, all.end());
+  EXPECT_EQ(all[2], Gbk("模拟读卡器: ") + home_.File("ReaderSim") + "/card.bin");
+  std::vector<std::string> entries(all.begin() + 2, all.end());
   EXPECT_EQ(entries[1], Gbk("收到消息: \r\n" + WriteRequest("12345678")));
   EXPECT_EQ(entries[2], Gbk("写卡成功, 卡号为:12345678"));
   EXPECT_EQ(entries[3], Gbk("写卡成功,卡号为:12345678"));
@@ -196,7 +198,8 @@ TEST_F(MemberE2e, PortInUseExitsWithTheBindMessage) {
 // and the reader's status for a failed card operation; replies and the log
 // are the same as without it.
 TEST_F(MemberE2e, VerboseSaysWhyOnStderrOnly) {
-  TSpawnOptions options{env_};
+  TSpawnOptions options;
+  options.env = env_;
   options.args = {"--verbose", "--listen", "127.0.0.1", "--allow", "127.0.0.1,10.0.0.0/8"};
   TDaemon daemon(home_.Path(), "member", port_, options);
   ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();
@@ -244,7 +247,8 @@ TEST_F(MemberE2e, VerboseSaysWhyOnStderrOnly) {
 
 TEST_F(MemberE2e, ConnectionsOutsideTheAllowListAreRefusedAndCounted) {
   NewCard();
-  TSpawnOptions options{env_};
+  TSpawnOptions options;
+  options.env = env_;
   options.args = {"--verbose", "--allow", "10.0.0.0/8, 192.168.0.0/16"};
   TDaemon daemon(home_.Path(), "member", port_, options);
   ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();

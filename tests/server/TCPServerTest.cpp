@@ -260,7 +260,13 @@ TEST_F(TCPServerTest, VerboseSaysWhyARequestGotNoReply) {
     EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
   }
 
-  // Requests that never reach a handler.
+  // Requests that never reach a handler; a connection that sends nothing (a
+  // port probe) carried no request and is not reported.
+  {
+    TClient probe(port_);
+    probe.ShutdownSend();
+    probe.ReadUntilClosed();
+  }
   {
     TClient client(port_);
     ASSERT_TRUE(client.Send("<A"));
