@@ -65,7 +65,7 @@ void SetEnvironmentDefault(const std::string& name, const std::string& value) {
 #ifdef _WIN32
   const char* current = std::getenv(name.c_str());
   if (current && *current) return;
-  _putenv_s(name.c_str(), value.c_str());
+  _putenv((name + "=" + value).c_str());  // the C runtime's copy, which getenv reads
 #else
   const char* current = ::getenv(name.c_str());
   if (current && *current) return;

@@ -299,6 +299,8 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
   // Declared first so that it is destroyed last, after every socket.
   asio::io_context io_;
 
+  std::atomic<uint64_t> refused_{0};  // counted by the I/O thread, read by any
+
   std::mutex lock_;  // guards the fields down to running_handlers_
   std::condition_variable handlers_done_;
   int32_t port_ = 0;
@@ -316,7 +318,6 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
 
   // I/O thread only while active (set up by Activate before the thread starts).
   std::vector<char> scratch_;
-  std::atomic<uint64_t> refused_{0};
   asio::ip::tcp::acceptor acceptor_;
   asio::steady_timer retry_timer_;
   bool accepting_ = false;
@@ -474,8 +475,11 @@ void TRequestServer::TImpl::OnAccepted(const asio::error_code& ec, asio::ip::tcp
     });
     return;
   }
+  // The peer's address is asked for only when something needs it (one system
+  // call per connection otherwise saved).
   asio::error_code peer_ec;
-  const asio::ip::tcp::endpoint peer = socket.remote_endpoint(peer_ec);
+  asio::ip::tcp::endpoint peer;
+  if (!allow_.AllowsEveryone() || Verbose()) peer = socket.remote_endpoint(peer_ec);
   if (!allow_.AllowsEveryone()) {
     bool allowed = false;
     if (!peer_ec) {

@@ -198,6 +198,8 @@ TEST_F(MemberE2e, PortInUseExitsWithTheBindMessage) {
 // and the reader's status for a failed card operation; replies and the log
 // are the same as without it.
 TEST_F(MemberE2e, VerboseSaysWhyOnStderrOnly) {
+  // Option.ini saved by an editor as UTF-8: the port is still read, and the file is named.
+  home_.Write("Option.ini", "\xEF\xBB\xBF" + home_.Read("Option.ini"));
   TSpawnOptions options;
   options.env = env_;
   options.args = {"--verbose", "--listen", "127.0.0.1", "--allow", "127.0.0.1,10.0.0.0/8"};
@@ -234,6 +236,11 @@ TEST_F(MemberE2e, VerboseSaysWhyOnStderrOnly) {
   for (std::string line; std::getline(err, line);)
     if (line.rfind("127.0.0.1:", 0) == 0) lines.push_back(line);
   ASSERT_EQ(lines.size(), std::size(cases) + 1) << daemon.Stderr();
+  EXPECT_NE(daemon.Stderr().find(home_.File("Option.ini") +
+                                 ": starts with a UTF-8 byte-order mark: the mark is skipped, "
+                                 "but the file is read as code page 936"),
+            std::string::npos)
+      << daemon.Stderr();
   for (size_t i = 0; i < std::size(cases); ++i)
     EXPECT_NE(lines[i].find(cases[i].reason), std::string::npos) << lines[i];
   EXPECT_NE(lines.back().find("card operation failed: ReadCard answered status 0x00000010 (16)"),
