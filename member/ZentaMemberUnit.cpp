@@ -47,6 +47,15 @@ AnsiString NativeToAnsi(const std::string& text) {
 #endif
 }
 
+// The same texts for stderr (--verbose), which takes UTF-8.
+std::string NativeToUtf8(const std::string& text) {
+#ifdef _WIN32
+  return AnsiToUtf8(text);
+#else
+  return text;
+#endif
+}
+
 AnsiString Hex8(int32_t code) {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(static_cast<uint32_t>(code)));
@@ -130,8 +139,8 @@ bool Prepare(const TReaderLibrary& lib, const AnsiString& failPrefix, TMemberSet
   if (!lib.Loaded()) {
     WriteLog(failPrefix + kNoLibrary);
     if (Verbose())
-      VerboseLine("card operation failed: the reader library " + lib.Path() +
-                  " is not loaded: " + lib.Error());
+      VerboseLine("card operation failed: the reader library " + NativeToUtf8(lib.Path()) +
+                  " is not loaded: " + NativeToUtf8(lib.Error()));
     return false;
   }
   TOption* options = MemberOptions;

@@ -69,7 +69,8 @@ class TReaderLibrary {
 
   bool Loaded() const { return loaded_; }
   const std::string& Path() const { return path_; }
-  // Why the library cannot be used (native text of the platform); empty when loaded.
+  // Why the library cannot be used (native text of the platform), without the
+  // file's name that the loader's own message may begin with; empty when loaded.
   const std::string& Error() const { return error_; }
 
   TStartSCardFn StartSCard = nullptr;
