@@ -90,11 +90,16 @@ void SayUtf8ProfileFiles(int32_t mode) {
   if (mode == kModeDoorlock) files.push_back(HomeDir() + "DoorlockSim.ini");
   if (mode == kModePolice) files.push_back(HomeDir() + "Guest.ini");
   for (const std::string& file : files) {
-    if (ProfileStartsWithUtf8Bom(file))
-      VerboseLine(file +
-                  ": starts with a UTF-8 byte-order mark: the mark is skipped, but the file is "
-                  "read as code page 936 (GBK), so text in it beyond ASCII is misread; save it "
-                  "in code page 936");
+    if (!ProfileStartsWithUtf8Bom(file)) continue;
+#ifdef _WIN32
+    const std::string name = AnsiToUtf8(file);  // paths are in the ANSI code page there
+#else
+    const std::string& name = file;
+#endif
+    VerboseLine(name +
+                ": starts with a UTF-8 byte-order mark: the mark is skipped, but the file is "
+                "read as code page 936 (GBK), so text in it beyond ASCII is misread; save it "
+                "in code page 936");
   }
 }
 
