@@ -175,6 +175,22 @@ TEST_F(PmsClientProgramTest, UnusableCommandLinesAndInputsExitOne) {
   }
   EXPECT_EQ(RunClient(port_arg_, "printf '' | ").status, 1);  // empty standard input
   EXPECT_EQ(RunClient("--help").status, 0);
+
+  // Standard input on a terminal (script gives it one, at its end at once): the
+  // program says where it reads from instead of waiting silently.
+  const std::string command =
+      "script -qec " + Quote(Quote(std::string(VELIO_BIN_DIR) + "/pms-client") + " " + port_arg_) +
+      " /dev/null < /dev/null 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string said;
+  char block[1024];
+  std::size_t n;
+  while ((n = std::fread(block, 1, sizeof block, pipe)) > 0) said.append(block, n);
+  const int status = ::pclose(pipe);
+  EXPECT_NE(said.find("pms-client: reading the request from standard input"), std::string::npos)
+      << said;
+  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << said;  // then nothing came
 }
 
 TEST_F(PmsClientProgramTest, RequestFromStandardInputAndFile) {
