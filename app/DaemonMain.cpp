@@ -4,7 +4,10 @@
 // server on the mode's port), prints the memo's start and stop lines on stdout
 // and serves until SIGINT or SIGTERM; then stops the server, closes the device
 // and shuts the modules down in reverse order. Errors go to stderr: a server
-// that cannot start exits 1 after the orderly shut-down.
+// that cannot start exits 1 after the orderly shut-down; its line names the
+// mode and the port beside the server's own message. A reader library that
+// cannot be loaded is said on stderr at start-up too (the server still serves,
+// answering card requests with 500).
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -93,6 +96,8 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   {
     TDeviceSession session(options.Mode, options.ReaderLibrary);
+    if (const std::string problem = session.ReaderProblem(); !problem.empty())
+      std::cerr << "velio-interfaced: " << problem << std::endl;
     session.Install();
     TRequestServer server;
     server.SetPort(PortForMode(options.Mode));
@@ -101,7 +106,12 @@ int main(int argc, char** argv) {
     try {
       server.Activate();
     } catch (const std::exception& e) {
-      PrintLine(std::cerr, e.what());
+      // The system's own message, with the mode and the port it could not take.
+      const std::string address = server.ListenAddress();
+      std::cerr << "velio-interfaced: " << ModeNameForMode(options.Mode) << " mode, "
+                << (address.empty() ? std::string() : "address " + address + " ") << "port "
+                << server.Port() << " (" << PortKeyForMode(options.Mode)
+                << " in Option.ini): " << AnsiToUtf8(e.what()) << std::endl;
       serving = false;
       exitCode = 1;
     }

@@ -4,7 +4,9 @@
 // rewrite reproduces every untouched byte. A line is a section header when its
 // first non-blank character is '['; the name runs to the next ']'. A line in a
 // section is a key line when it holds '='; its key is the text before the first
-// '=', trimmed.
+// '=', trimmed. A UTF-8 byte-order mark at the very start of the file (as
+// some editors write one) is not part of the first line: reads skip it, and a
+// rewrite keeps it in front.
 #include "platform/ProfileUnit.h"
 
 #include <cerrno>
@@ -29,6 +31,13 @@
 namespace {
 
 std::mutex gWriteLock;
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// The length of a UTF-8 byte-order mark at the start of s: 3 or 0.
+size_t BomLength(std::string_view s) {
+  return s.substr(0, kUtf8Bom.size()) == kUtf8Bom ? kUtf8Bom.size() : 0;
+}
 
 struct TLine {
   std::string_view text;  // without its line end
@@ -186,7 +195,7 @@ std::string WriteTarget(const std::string& path) {
 AnsiString ReadProfileStringFromText(const std::string& contents, const AnsiString& section,
                                      const AnsiString& key, const AnsiString& def) {
   bool inSection = false;
-  size_t next = 0;
+  size_t next = BomLength(contents);
   TLine line;
   // Line by line without a line table: a lookup is one pass that stops at its key.
   while (NextLine(contents, next, line)) {
@@ -208,7 +217,7 @@ std::vector<std::pair<AnsiString, AnsiString>> ReadProfileSectionFromText(
     const std::string& contents, const AnsiString& section, bool& found) {
   std::vector<std::pair<AnsiString, AnsiString>> entries;
   found = false;
-  size_t next = 0;
+  size_t next = BomLength(contents);
   TLine line;
   while (NextLine(contents, next, line)) {
     std::string_view name;
@@ -251,6 +260,8 @@ AnsiString ReadProfileString(const std::string& fileName, const AnsiString& sect
 
 std::string UpdateProfileText(const std::string& contents, const AnsiString& section,
                               const AnsiString& key, const AnsiString& value) {
+  if (const size_t bom = BomLength(contents))
+    return std::string(kUtf8Bom) + UpdateProfileText(contents.substr(bom), section, key, value);
   std::vector<TLine> lines = SplitLines(contents);
   // New lines take the file's own line end; CR LF for a new file.
   std::string_view eol = "\r\n";
@@ -405,4 +416,10 @@ void WriteProfileString(const std::string& fileName, const AnsiString& section,
     CannotWrite(fileName);
   }
 #endif
+}
+
+bool ProfileStartsWithUtf8Bom(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  char head[3] = {};
+  return in.read(head, sizeof head) && BomLength(std::string_view(head, sizeof head)) != 0;
 }

@@ -4,7 +4,8 @@
 // "Key=Value" lines hold values. Section and key names match without letter
 // case (code-page aware). Reading trims the value of blanks, drops one pair of
 // enclosing single or double quotes and cuts it to 2047 characters; a missing
-// file, section or key gives the default.
+// file, section or key gives the default. A UTF-8 byte-order mark at the start
+// of the file is skipped (and kept by writes).
 //
 // A file that exists but cannot be read (no permission, no descriptor left, a
 // folder of that name) is never taken for a missing one: a read raises
@@ -67,6 +68,11 @@ bool IsProfileText(std::string_view text);
 // section, key or value holds CR, LF or NUL; the old file is then left intact.
 void WriteProfileString(const std::string& fileName, const AnsiString& section,
                         const AnsiString& key, const AnsiString& value);
+
+// True when the file starts with a UTF-8 byte-order mark: an editor saved it
+// as UTF-8, while profile files are read as code page 936 (the mark itself is
+// skipped, text beyond ASCII is misread).
+bool ProfileStartsWithUtf8Bom(const std::string& fileName);
 
 // Pure form of the write: the new contents of a file that held contents.
 std::string UpdateProfileText(const std::string& contents, const AnsiString& section,

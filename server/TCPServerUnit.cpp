@@ -51,9 +51,11 @@
 
 #include "app/InterfaceModeUnit.h"
 #include "asio.hpp"
+#include "platform/CodePageUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "server/MessageHandlerUnit.h"
 #include "server/Utf8Unit.h"
+#include "server/VerboseUnit.h"
 
 namespace {
 
@@ -69,7 +71,24 @@ const char kTerminateThreadTimeout[] = "Terminate Thread Timeout";
 const char kConnectionClosed[] = "Connection closed.";
 // The reason a connection is dropped when its request is too long. Like every
 // reading failure it ends the connection silently: nobody shows or logs it.
-[[maybe_unused]] const char kMaxLineLengthExceeded[] = "Max line length exceeded.";
+const char kMaxLineLengthExceeded[] = "Max line length exceeded.";
+
+// The peer as "address:port" ("[address]:port" for IPv6), for --verbose.
+std::string PeerText(const asio::ip::tcp::endpoint& peer) {
+  const asio::ip::address address = peer.address();
+  const std::string text =
+      address.is_v6() && !address.to_v6().is_v4_mapped() ? "[" + address.to_string() + "]"
+      : address.is_v6()
+          ? asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string()
+          : address.to_string();
+  return text + ":" + std::to_string(peer.port());
+}
+
+// Process-wide defaults of new servers (--listen, --allow); set by the entry
+// before any server exists.
+std::mutex gDefaultAccessLock;
+std::string gDefaultListenAddress;
+TAddressFilter gDefaultAllow;
 
 // One accepted connection.
 //
@@ -80,7 +99,8 @@ class TServerConnection final : public TConnection {
  public:
   enum class TState { kReading, kHandling, kClosed };
 
-  explicit TServerConnection(asio::ip::tcp::socket socket) : socket_(std::move(socket)) {}
+  TServerConnection(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer)
+      : socket_(std::move(socket)), peer_(peer) {}
   TServerConnection(const TServerConnection&) = delete;
   TServerConnection& operator=(const TServerConnection&) = delete;
 
@@ -89,6 +109,7 @@ class TServerConnection final : public TConnection {
     {
       std::lock_guard<std::mutex> lock(lock_);
       if (state_ != TState::kHandling || shut_) throw ESocketError(kConnectionClosed);
+      replied_ = true;
     }
     std::size_t sent = 0;
     while (sent < bytes.size()) {  // each pass sends one block or throws
@@ -101,6 +122,13 @@ class TServerConnection final : public TConnection {
   }
 
   asio::ip::tcp::socket& Socket() { return socket_; }
+  const asio::ip::tcp::endpoint& Peer() const { return peer_; }
+
+  // True once the handler has written (or tried to write) its reply.
+  bool Replied() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return replied_;
+  }
   std::string& Input() { return input_; }
 
   TState State() {
@@ -161,10 +189,12 @@ class TServerConnection final : public TConnection {
 
  private:
   asio::ip::tcp::socket socket_;
+  const asio::ip::tcp::endpoint peer_;
   std::string input_;  // bytes before the NUL so far; I/O thread only
   std::mutex lock_;
   TState state_ = TState::kReading;
   bool shut_ = false;
+  bool replied_ = false;
 };
 
 using TConnectionPtr = std::shared_ptr<TServerConnection>;
@@ -177,7 +207,11 @@ std::atomic<int> gLiveHandlerThreads{0};
 
 class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer::TImpl> {
  public:
-  TImpl() : scratch_(kBlockSize), acceptor_(io_), retry_timer_(io_) {}
+  TImpl() : scratch_(kBlockSize), acceptor_(io_), retry_timer_(io_) {
+    std::lock_guard<std::mutex> lock(gDefaultAccessLock);
+    listen_address_ = gDefaultListenAddress;
+    allow_ = gDefaultAllow;
+  }
   ~TImpl() {
     // Deactivate always joins the I/O thread; this is only a safety net.
     if (io_thread_.joinable()) {
@@ -200,6 +234,20 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
     std::lock_guard<std::mutex> lock(lock_);
     memo_ = memo;
   }
+  void SetListenAddress(const std::string& address) {
+    std::lock_guard<std::mutex> lock(lock_);
+    listen_address_ = address;
+  }
+  std::string ListenAddress() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return listen_address_;
+  }
+  // REQUIRES: inactive (the I/O thread reads allow_ without the lock).
+  void SetAllowList(const TAddressFilter& allow) {
+    std::lock_guard<std::mutex> lock(lock_);
+    allow_ = allow;
+  }
+  uint64_t RefusedConnections() const { return refused_.load(); }
   bool Active() {
     std::lock_guard<std::mutex> lock(lock_);
     return active_;
@@ -251,10 +299,14 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
   // Declared first so that it is destroyed last, after every socket.
   asio::io_context io_;
 
+  std::atomic<uint64_t> refused_{0};  // counted by the I/O thread, read by any
+
   std::mutex lock_;  // guards the fields down to running_handlers_
   std::condition_variable handlers_done_;
   int32_t port_ = 0;
   TMemo* memo_ = nullptr;
+  std::string listen_address_;  // empty: every local IPv4 address
+  TAddressFilter allow_;        // read by the I/O thread while active
   bool active_ = false;
   uint16_t bound_port_ = 0;
   std::chrono::milliseconds stop_wait_{5000};
@@ -281,13 +333,20 @@ void TRequestServer::TImpl::Activate() {
 
   asio::ip::tcp::acceptor acceptor(io_);
   asio::error_code ec;
+  asio::ip::address address = asio::ip::address_v4::any();
+  if (const std::string listen = ListenAddress(); !listen.empty()) {
+    asio::error_code address_ec;
+    address = asio::ip::make_address(listen, address_ec);
+    if (address_ec) throw ESocketError("Invalid listen address " + listen + ".");
+  }
+  const asio::ip::tcp::endpoint endpoint(address, static_cast<uint16_t>(port));
   auto fail = [&acceptor](const asio::error_code& error) {
     asio::error_code ignored;
     acceptor.close(ignored);
     if (error == asio::error::address_in_use) throw ESocketError(kAddressInUse);
     throw ESocketError(error.message());
   };
-  acceptor.open(asio::ip::tcp::v4(), ec);
+  acceptor.open(endpoint.protocol(), ec);
   if (ec) fail(ec);
 #ifndef _WIN32
   // Lets a restarted server bind while old connections linger in TIME_WAIT. On
@@ -295,8 +354,7 @@ void TRequestServer::TImpl::Activate() {
   acceptor.set_option(asio::socket_base::reuse_address(true), ec);
   if (ec) fail(ec);
 #endif
-  acceptor.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::any(), static_cast<uint16_t>(port)),
-                ec);
+  acceptor.bind(endpoint, ec);
   if (ec) fail(ec);
   acceptor.listen(kListenBacklog, ec);
   if (ec) fail(ec);
@@ -417,8 +475,39 @@ void TRequestServer::TImpl::OnAccepted(const asio::error_code& ec, asio::ip::tcp
     });
     return;
   }
+  // The peer's address is asked for only when something needs it (one system
+  // call per connection otherwise saved).
+  asio::error_code peer_ec;
+  asio::ip::tcp::endpoint peer;
+  if (!allow_.AllowsEveryone() || Verbose()) peer = socket.remote_endpoint(peer_ec);
+  if (!allow_.AllowsEveryone()) {
+    bool allowed = false;
+    if (!peer_ec) {
+      const asio::ip::address address = peer.address();
+      if (address.is_v4()) {
+        const auto bytes = address.to_v4().to_bytes();
+        allowed = allow_.Allows(bytes.data(), bytes.size());
+      } else {
+        const auto bytes = address.to_v6().to_bytes();
+        allowed = allow_.Allows(bytes.data(), bytes.size());
+      }
+    }
+    if (!allowed) {
+      // Closed before a byte is read: the peer is never heard.
+      asio::error_code close_ec;
+      socket.close(close_ec);
+      const uint64_t refused = refused_.fetch_add(1) + 1;
+      if (Verbose()) {
+        VerboseLine((peer_ec ? std::string("a peer without an address") : PeerText(peer)) +
+                    ": connection refused, not in the allow list (" + std::to_string(refused) +
+                    " refused so far)");
+      }
+      StartAccept();
+      return;
+    }
+  }
   try {
-    auto connection = std::make_shared<TServerConnection>(std::move(socket));
+    auto connection = std::make_shared<TServerConnection>(std::move(socket), peer);
     {
       std::lock_guard<std::mutex> lock(lock_);
       live_.insert(connection);
@@ -463,6 +552,14 @@ void TRequestServer::TImpl::ReadAvailable(const TConnectionPtr& connection) {
       return;
     }
     if (ec) {  // end of stream before the NUL, or a socket error: dropped silently
+      // A connection that sent nothing (a port probe) carried no request.
+      if (Verbose() && !input.empty()) {
+        VerboseLine(PeerText(connection->Peer()) + ": no reply: " +
+                    (ec == asio::error::eof
+                         ? "the peer closed the connection before the request's end byte"
+                         : "reading failed: " + ec.message()) +
+                    " (" + std::to_string(input.size()) + " bytes received)");
+      }
       Drop(connection);
       return;
     }
@@ -477,6 +574,10 @@ void TRequestServer::TImpl::ReadAvailable(const TConnectionPtr& connection) {
     input.append(scratch_.data(), take);
     if (input.size() > kMaxLineLength) {
       // kMaxLineLengthExceeded: no reply, no handler, nothing logged.
+      if (Verbose()) {
+        VerboseLine(PeerText(connection->Peer()) + ": no reply: " + kMaxLineLengthExceeded +
+                    " (more than 16384 bytes before the end byte)");
+      }
       Drop(connection);
       return;
     }
@@ -546,15 +647,33 @@ void TRequestServer::TImpl::Serve(TJob& job) {
     std::lock_guard<std::mutex> lock(lock_);
     memo = memo_;
   }
+  std::optional<TVerboseRequest> context;
+  if (Verbose()) context.emplace(PeerText(job.connection->Peer()));
+  std::string failure;  // why the handler failed, for --verbose
+  bool not_utf8 = false;
   try {
     std::unique_ptr<TMessageHandler> handler = CreateMessageHandler(InterfaceMode.load(), memo);
     if (handler) {
       const std::u16string text = DecodeUtf8(job.request);
+      not_utf8 = text.empty() && !job.request.empty();
       handler->HandleMessage(*job.connection, text);
+    } else {
+      failure = "no handler for this interface mode";
     }
-  } catch (...) {
+  } catch (const std::exception& e) {
     // A failed request ends its connection: no reply, nothing logged.
+    if (context) failure = AnsiToUtf8(e.what());
+  } catch (...) {
+    if (context) failure = "unknown error";
   }
+  if (context && !job.connection->Replied()) {
+    std::string reason = !failure.empty()                    ? failure
+                         : !context->NoReplyReason().empty() ? context->NoReplyReason()
+                                                             : "the handler wrote no reply";
+    if (not_utf8) reason += " (the request is not valid UTF-8 and was handled as empty text)";
+    VerboseLine("no reply: " + reason);
+  }
+  context.reset();
   job.connection->Finish();
   HandlerDone(job.connection);
   // The connection (and its socket) must go before the last hold on the
@@ -602,6 +721,24 @@ int32_t TRequestServer::Port() const {
 }
 void TRequestServer::SetMemo(TMemo* memo) {
   impl_->SetMemo(memo);
+}
+void TRequestServer::SetListenAddress(const std::string& address) {
+  impl_->SetListenAddress(address);
+}
+std::string TRequestServer::ListenAddress() const {
+  return impl_->ListenAddress();
+}
+void TRequestServer::SetAllowList(const TAddressFilter& allow) {
+  impl_->SetAllowList(allow);
+}
+uint64_t TRequestServer::RefusedConnections() const {
+  return impl_->RefusedConnections();
+}
+void TRequestServer::SetDefaultAccess(const std::string& listenAddress,
+                                      const TAddressFilter& allow) {
+  std::lock_guard<std::mutex> lock(gDefaultAccessLock);
+  gDefaultListenAddress = listenAddress;
+  gDefaultAllow = allow;
 }
 void TRequestServer::Activate() {
   impl_->Activate();

@@ -2,11 +2,17 @@
 // and edits its blocks.
 //
 // The card is card.bin in the state folder that the reader simulator uses:
-// VELIO_READER_SIM_DIR when set, else ReaderSim/ beside this program (the
-// library's own default, since both live in the same bin folder). Every access
+// VELIO_READER_SIM_DIR when set, else ReaderSim/ in the --home folder (where
+// velio-interfaced --home DIR has its simulator keep the card), else
+// ReaderSim/ beside this program (the library's own default, since both live
+// in the same bin folder). Every access
 // holds the card lock, so a running reader simulator never sees half a change.
 // Text on the command line and on the screen is UTF-8; on the card it is code
 // page 936, as the member device writes it.
+//
+// Exit status: 0 done, 1 the card could not be used (no card, an unreadable
+// or unwritable card file, a key or block value that does not fit), 2 an
+// unusable command line.
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
@@ -30,9 +36,19 @@ using readersim::TCardImage;
 
 constexpr char kDefaultKey[] = "7D2A9C41E6B3";
 
+constexpr int kExitDone = 0;
+constexpr int kExitCardFailed = 1;
+constexpr int kExitCommandLine = 2;
+
 int Fail(const std::string& message) {
   std::cerr << "cardsim: " << message << "\n";
-  return 1;
+  return kExitCardFailed;
+}
+
+// A value on the command line that cannot be used.
+int Usage(const std::string& message) {
+  std::cerr << "cardsim: " << message << "\n";
+  return kExitCommandLine;
 }
 
 std::string Hex(const uint8_t* p, size_t n) {
@@ -69,7 +85,7 @@ bool ParseHexBytes(const std::string& text, std::string& bytes) {
 int CmdNew(const std::string& dir, const std::string& keyText) {
   readersim::TKey key;
   if (!readersim::ParseKey(keyText, key))
-    return Fail("--key must be 12 hexadecimal digits: " + keyText);
+    return Usage("--key must be 12 hexadecimal digits: " + keyText);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec) return Fail("cannot create " + dir + ": " + ec.message());
@@ -87,9 +103,12 @@ int CmdNew(const std::string& dir, const std::string& keyText) {
 
 int CmdRemove(const std::string& dir) {
   readersim::TCardLock lock(dir);
+  std::error_code ec;
+  const bool present = std::filesystem::exists(readersim::CardFile(dir), ec);
   if (!readersim::RemoveCard(dir)) return Fail("cannot remove " + readersim::CardFile(dir));
-  std::cout << "no card on the reader\n";
-  return 0;
+  std::cout << (present ? "card taken off the reader: " : "there was no card on the reader: ")
+            << readersim::CardFile(dir) << "\n";
+  return kExitDone;
 }
 
 int LoadOrFail(const std::string& dir, TCardImage& image) {
@@ -109,8 +128,8 @@ int LoadOrFail(const std::string& dir, TCardImage& image) {
 int CmdShow(const std::string& dir, int sector, int block) {
   if (sector >= readersim::kSectorCount ||
       (sector >= 0 && block >= 0 && block >= readersim::BlocksInSector(sector)))
-    return Fail("no such sector or block on the card");
-  if (block >= 0 && sector < 0) return Fail("--block needs --sector");
+    return Usage("no such sector or block on the card");
+  if (block >= 0 && sector < 0) return Usage("--block needs --sector");
   TCardImage image;
   {
     readersim::TCardLock lock(dir);
@@ -140,18 +159,18 @@ int CmdWrite(const std::string& dir, int sector, int block, const std::string* h
              const std::string* text) {
   size_t offset = 0;
   if (!readersim::BlockOffset(sector, block, offset))
-    return Fail("no such sector or block on the card");
+    return Usage("no such sector or block on the card");
   std::array<uint8_t, readersim::kBlockSize> data;
   if (hex) {
     std::string bytes;
     if (!ParseHexBytes(*hex, bytes) || bytes.size() > readersim::kBlockSize)
-      return Fail("--hex must give 1 to 16 bytes as hexadecimal digits");
+      return Usage("--hex must give 1 to 16 bytes as hexadecimal digits");
     data.fill(0x00);
     std::copy(bytes.begin(), bytes.end(), data.begin());
   } else {
     const AnsiString bytes = Utf8ToAnsi(*text);
     if (bytes.size() > readersim::kBlockSize)
-      return Fail("--text is longer than 16 bytes in code page 936");
+      return Usage("--text is longer than 16 bytes in code page 936");
     data.fill(0xFF);
     std::copy(bytes.begin(), bytes.end(), data.begin());
   }
@@ -196,8 +215,17 @@ int CmdPresent(const std::string& dir, const std::string& host, int port, bool s
 int main(int argc, char** argv) {
   CLI::App app{
       "cardsim: the card on the simulated card reader.\n"
-      "The card is card.bin in VELIO_READER_SIM_DIR, or in ReaderSim/ beside this program."};
-  app.require_subcommand(1);
+      "The card is card.bin in VELIO_READER_SIM_DIR, else in ReaderSim/ of the --home folder, "
+      "else in ReaderSim/ beside this program."};
+  app.footer(
+      "Exit status: 0 done, 1 the card could not be used (no card, unreadable or unwritable "
+      "card file, bad key or block), 2 unusable command line.");
+  app.require_subcommand(0, 1);  // a missing command is reported after unknown options
+  app.fallthrough();             // --home may also follow the command
+  std::string home;
+  app.add_option("--home", home,
+                 "the home folder of velio-interfaced --home: the card is in its ReaderSim/ "
+                 "(unless VELIO_READER_SIM_DIR is set)");
 
   std::string key = kDefaultKey;
   CLI::App* cmdNew = app.add_subcommand(
@@ -244,15 +272,27 @@ int main(int argc, char** argv) {
                          "answer with this ATR instead (hexadecimal), to see how a reader "
                          "library takes another card type");
 
-  CLI11_PARSE(app, argc, argv);
 
-  const std::string dir = readersim::StateDir(ExecutableDir());
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitCommandLine;
+  }
+  if (app.get_subcommands().empty())
+    return Usage("a command is required: new, remove, show, write or present (see --help)");
+  if (!home.empty() && !DirectoryExists(home))
+    return Usage("--home: " + home + " is not an existing folder");
+  const std::string dir =
+      readersim::StateDir(home.empty() ? ExecutableDir() : home + std::string(1, kPathDelim));
   if (*cmdNew) return CmdNew(dir, key);
   if (*cmdRemove) return CmdRemove(dir);
   if (*cmdPresent) return CmdPresent(dir, vpcdHost, vpcdPort, small, atrHex);
   if (*cmdShow) return CmdShow(dir, showSector, showBlock);
   if (*cmdWrite) {
-    if (!*hexOpt && !*textOpt) return Fail("write needs --hex or --text");
+    if (!*hexOpt && !*textOpt) return Usage("write needs --hex or --text");
     return CmdWrite(dir, writeSector, writeBlock, *hexOpt ? &hex : nullptr,
                     *textOpt ? &text : nullptr);
   }

@@ -58,6 +58,12 @@ TEST(SysOption, LoadsValuesAndEdgeCases) {
   EXPECT_EQ(opt.DelayMinutes2, 0);  // too large for 32 bits: the default
   EXPECT_TRUE(opt.UseNativeDoorlockDb);
   EXPECT_FALSE(opt.SaveDoorlockRecord);  // yes: the default
+
+  // Saved by an editor as UTF-8 with a byte-order mark: [SysOption] is still found.
+  WriteFile(path, "\xEF\xBB\xBF[SysOption]\r\nMemberPortNo=9123\r\n");
+  TSysOption marked(path);
+  marked.Load();
+  EXPECT_EQ(marked.MemberPortNo, 9123);
 }
 
 TEST(SysOption, IntegerAndBooleanRules) {

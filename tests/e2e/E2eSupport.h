@@ -71,7 +71,8 @@ struct TSpawnOptions {
   // The program gets SIGTERM when the test's thread that started it ends, also
   // when the test crashes or is killed (a service such as pcscd must not outlive it).
   bool endWithTest = false;
-  // TDaemon: arguments after --home and --mode (e.g. --reader-library PATH).
+  // TDaemon: further arguments after --home and --mode (--reader-library PATH,
+  // --verbose, --allow ...).
   std::vector<std::string> args;
 };
 

@@ -379,6 +379,15 @@ TEST_F(FaultE2e, ReaderLibraryMissingOrIncompleteAnswers500) {
     ASSERT_GE(all.size(), 2u);
     EXPECT_EQ(all[1].rfind(Gbk("读卡器库加载失败: ") + c.library + ": ", 0), 0u) << all[1];
     EXPECT_NE(all[1].find(c.why), std::string::npos) << all[1];
+    // The path is named once, in the log and on stderr at start-up.
+    EXPECT_EQ(all[1].find(c.library, all[1].find(c.library) + 1), std::string::npos) << all[1];
+    const std::string err = daemon->Stderr();
+    EXPECT_EQ(
+        err.rfind("velio-interfaced: the reader library " + c.library + " could not be loaded: ",
+                  0),
+        0u)
+        << err;
+    EXPECT_NE(err.find(c.why), std::string::npos) << err;
     std::vector<std::string> requests = RequestEntries(TodayLog(home_));
     EXPECT_EQ(CountEntries(requests, Gbk("读卡失败:读卡器库不可用")), 1);
     EXPECT_EQ(CountEntries(requests, Gbk("写卡失败:读卡器库不可用")), 1);

@@ -78,6 +78,8 @@ TEST(ProfileRead, SectionReadAgreesWithLookups) {
       "k=outside\r\n[S]\r\nK=\"q\"\r\nk=second\r\nno equals\r\n=empty key\r\n",
       "[\x81\x61s]\n\x81\x61k=1\n[\x81\x41s]\n\x81\x41k=2\n",
       "",
+      "\xEF\xBB\xBF[A]\r\nx=1\r\n[B]\r\ny=2\r\n",  // a UTF-8 mark does not hide [A]
+      "\xEF\xBB\xBFx=outside\r\n[S]\r\nk=1\r\n",
   };
   const char* sections[] = {"SysOption", "DoorlockOption", "A",       "B", "S",
                             "\x81\x61S", "\x81\x41s",      "Missing", ""};
@@ -111,6 +113,8 @@ TEST(ProfileRead, SectionReadAgreesWithLookups) {
   EXPECT_TRUE(found);
   EXPECT_TRUE(ReadProfileSectionFromText(kFile, "MemberOption", found).empty());
   EXPECT_FALSE(found);
+  EXPECT_EQ(ReadProfileSectionFromText("\xEF\xBB\xBF[A]\nx=1\n", "A", found).size(), 1u);
+  EXPECT_TRUE(found);
 }
 
 TEST(ProfileRead, FromFileAndMissingFile) {
@@ -121,6 +125,15 @@ TEST(ProfileRead, FromFileAndMissingFile) {
   WriteFile(path, kFile);
   EXPECT_EQ(ReadProfileString(path, "SysOption", "Password", "dflt"), "qelvan");
   EXPECT_EQ(ReadProfileString(path, "SysOption", "Missing", "dflt"), "dflt");
+  EXPECT_FALSE(ProfileStartsWithUtf8Bom(path));
+  // Saved by an editor as UTF-8: the mark is skipped, the first section found.
+  WriteFile(path,
+            std::string("\xEF\xBB\xBF") + std::string(kFile).substr(std::string(kFile).find('[')));
+  EXPECT_EQ(ReadProfileString(path, "SysOption", "Password", "dflt"), "qelvan");
+  EXPECT_TRUE(ProfileStartsWithUtf8Bom(path));
+  WriteFile(path, "\xEF\xBB");  // a cut-off mark is no mark
+  EXPECT_FALSE(ProfileStartsWithUtf8Bom(path));
+  EXPECT_FALSE(ProfileStartsWithUtf8Bom(dir.File("missing.ini")));
 }
 
 TEST(ProfileRead, LineEnds) {
@@ -175,6 +188,11 @@ TEST(ProfileUpdate, AddsKeyAfterLastLineOfItsSection) {
 
 TEST(ProfileUpdate, AppendsNewSectionInTheFilesLineEnds) {
   EXPECT_EQ(UpdateProfileText("", "S", "k", "v"), "[S]\r\nk=v\r\n");
+  // A UTF-8 mark stays in front; the section after it is updated, not added again.
+  EXPECT_EQ(UpdateProfileText("\xEF\xBB\xBF[S]\r\nk=1\r\n", "S", "k", "2"),
+            "\xEF\xBB\xBF[S]\r\nk=2\r\n");
+  EXPECT_EQ(UpdateProfileText("\xEF\xBB\xBF[S]\r\n", "T", "k", "v"),
+            "\xEF\xBB\xBF[S]\r\n\r\n[T]\r\nk=v\r\n");
   EXPECT_EQ(UpdateProfileText("[A]\nx=1\n", "S", "k", "v"), "[A]\nx=1\n\n[S]\nk=v\n");
   EXPECT_EQ(UpdateProfileText("[A]\r\nx=1", "S", "k", "v"), "[A]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n");
 }

@@ -1,11 +1,14 @@
 // The request server's framing, failure handling, activation and stopping.
 #include <gtest/gtest.h>
 
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ErrorsUnit.h"
 #include "server/TCPServerUnit.h"
+#include "server/VerboseUnit.h"
 #include "tests/server/ServerTestSupport.h"
 
 namespace {
@@ -177,6 +180,189 @@ TEST_F(TCPServerTest, HandlerThatThrowsEndsConnectionWithoutReply) {
   // The server goes on serving.
   servertest::UseTestHandler();
   EXPECT_EQ(Exchange(port_, std::string("ok\0", 3)).bytes, Reply(u"echo:ok"));
+}
+
+// --verbose: the lines said while it is on, collected.
+class TVerboseLines {
+ public:
+  TVerboseLines() {
+    SetVerboseSink([this](const std::string& line) {
+      std::lock_guard<std::mutex> lock(lock_);
+      lines_.push_back(line);
+    });
+  }
+  ~TVerboseLines() { SetVerboseSink(nullptr); }
+  std::vector<std::string> Take() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return std::exchange(lines_, {});
+  }
+  // Waits a moment for the count of lines (lines said after a close reach
+  // the sink a little later than the peer sees the close).
+  std::vector<std::string> TakeWhenAtLeast(size_t n) {
+    for (int i = 0; i < 500; ++i) {
+      {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (lines_.size() >= n) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Take();
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(TCPServerTest, VerboseSaysWhyARequestGotNoReply) {
+  TVerboseLines verbose;
+  struct {
+    const char* name;
+    std::string wire;
+    servertest::TScript script;
+    const char* reason;  // empty: no line
+  } cases[] = {
+      {"Failure", std::string("x\0", 2),
+       [](TConnection&, const std::u16string&) { throw EVelioError("Missing element name"); },
+       "no reply: Missing element name"},
+      {"NothingWritten", std::string("x\0", 2), [](TConnection&, const std::u16string&) {},
+       "no reply: the handler wrote no reply"},
+      {"NotedReason", std::string("x\0", 2),
+       [](TConnection&, const std::u16string&) {
+         NoteNoReply("the request type \"X\" is unknown");
+       },
+       "no reply: the request type \"X\" is unknown"},
+      {"NotUtf8", std::string("\xC3\x41\0", 3),
+       [](TConnection&, const std::u16string&) {
+         throw EVelioError("No root element found in xml");
+       },
+       "no reply: No root element found in xml (the request is not valid UTF-8"},
+      {"Replied", std::string("x\0", 2), servertest::EchoScript, ""},
+      {"PartlyReplied", std::string("x\0", 2),
+       [](TConnection& c, const std::u16string&) {
+         c.WriteBytes("partial");
+         throw EVelioError("late");
+       },
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    servertest::UseTestHandler(c.script);
+    EXPECT_EQ(Exchange(port_, c.wire).end, TEnd::kClosed);
+    const std::vector<std::string> lines =
+        verbose.TakeWhenAtLeast(std::string(c.reason).empty() ? 0 : 1);
+    if (std::string(c.reason).empty()) {
+      EXPECT_TRUE(lines.empty()) << lines.front();
+      continue;
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("127.0.0.1:", 0), 0u) << lines[0];  // the peer first
+    EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
+  }
+
+  // Requests that never reach a handler; a connection that sends nothing (a
+  // port probe) carried no request and is not reported.
+  {
+    TClient probe(port_);
+    probe.ShutdownSend();
+    probe.ReadUntilClosed();
+  }
+  {
+    TClient client(port_);
+    ASSERT_TRUE(client.Send("<A"));
+    client.ShutdownSend();
+    client.ReadUntilClosed();
+  }
+  std::vector<std::string> lines = verbose.TakeWhenAtLeast(1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("no reply: the peer closed the connection before the request's end "
+                          "byte (2 bytes received)"),
+            std::string::npos)
+      << lines[0];
+  Exchange(port_, std::string(16385, 'x'));
+  lines = verbose.TakeWhenAtLeast(1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("no reply: Max line length exceeded."), std::string::npos) << lines[0];
+}
+
+TEST(TCPServerAccess, AllowListDecidesWhoIsRead) {
+  servertest::UseTestHandler();
+  TVerboseLines verbose;
+  struct {
+    const char* list;
+    bool served;  // the test connects from 127.0.0.1
+  } cases[] = {
+      {"127.0.0.1", true},
+      {"127.0.0.0/8", true},
+      {"10.0.0.1, 127.0.0.1/32", true},
+      {"0.0.0.0/0", true},
+      {"10.0.0.0/8", false},
+      {"127.0.0.2", false},
+      {"::1", false},
+      {"192.168.0.0/16,10.0.0.1", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    TAddressFilter allow;
+    std::string error;
+    ASSERT_TRUE(TAddressFilter::Parse(c.list, allow, error)) << error;
+    TRequestServer server;
+    server.SetAllowList(allow);
+    server.Activate();
+    servertest::UseTestHandler();
+    const TClient::TReceived received = Exchange(server.BoundPort(), std::string("in\0", 3));
+    if (c.served) {
+      EXPECT_EQ(received.bytes, Reply(u"echo:in"));
+      EXPECT_EQ(server.RefusedConnections(), 0u);
+      EXPECT_TRUE(verbose.Take().empty());
+    } else {
+      // Closed without a byte read: no handler, no reply.
+      EXPECT_EQ(received.bytes, "");
+      EXPECT_EQ(servertest::HandlerState().created.load(), 0);
+      Exchange(server.BoundPort(), std::string("again\0", 6));
+      const std::vector<std::string> lines = verbose.TakeWhenAtLeast(2);  // said after counting
+      EXPECT_EQ(server.RefusedConnections(), 2u);
+      ASSERT_EQ(lines.size(), 2u);
+      EXPECT_EQ(lines[0].rfind("127.0.0.1:", 0), 0u) << lines[0];
+      EXPECT_NE(lines[0].find("refused, not in the allow list (1 refused so far)"),
+                std::string::npos)
+          << lines[0];
+      EXPECT_NE(lines[1].find("(2 refused so far)"), std::string::npos) << lines[1];
+    }
+    server.Deactivate();
+  }
+}
+
+TEST(TCPServerAccess, ListenAddressAndProcessDefaults) {
+  servertest::UseTestHandler();
+  {
+    TRequestServer server;
+    EXPECT_EQ(server.ListenAddress(), "");  // every local IPv4 address
+    server.SetListenAddress("127.0.0.1");
+    server.Activate();
+    EXPECT_EQ(Exchange(server.BoundPort(), std::string("lo\0", 3)).bytes, Reply(u"echo:lo"));
+  }
+  {
+    // An address this machine does not have: the system's error, inactive.
+    TRequestServer server;
+    server.SetListenAddress("192.0.2.1");
+    EXPECT_THROW(server.Activate(), ESocketError);
+    EXPECT_FALSE(server.Active());
+  }
+  // The entries' --listen and --allow reach every server made afterwards.
+  TAddressFilter nobodyHere;
+  std::string error;
+  ASSERT_TRUE(TAddressFilter::Parse("10.0.0.0/8", nobodyHere, error));
+  TRequestServer::SetDefaultAccess("127.0.0.1", nobodyHere);
+  TRequestServer server;
+  TRequestServer::SetDefaultAccess("", TAddressFilter());
+  EXPECT_EQ(server.ListenAddress(), "127.0.0.1");
+  server.Activate();
+  EXPECT_EQ(Exchange(server.BoundPort(), std::string("x\0", 2)).bytes, "");
+  for (int i = 0; i < 500 && server.RefusedConnections() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(server.RefusedConnections(), 1u);
+  EXPECT_EQ(TRequestServer().ListenAddress(), "");
 }
 
 TEST_F(TCPServerTest, WritingToAVanishedPeerRaisesInsteadOfKillingTheProcess) {
