@@ -31,6 +31,8 @@ struct TProgramOptions {
 int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& options);
 
 // Start-up step 1: sets the home directory, then starts the modules in order.
+// Once the log exists the open-file soft limit is raised to the hard limit
+// (a failure is logged, success is not).
 void InitializeModules(const TProgramOptions& options);
 // Frees the modules in reverse order (the two options objects included).
 // After NoteServerStopFailed nothing is freed: handler threads that outlived
