@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <system_error>
 
 #include "platform/ErrorsUnit.h"
 
@@ -20,8 +21,10 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <semaphore.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 #endif
 
@@ -125,3 +128,61 @@ bool SetTcpKeepAlive(TNativeSocket socket, const TKeepAlive& keepAlive) {
   return ok;
 #endif
 }
+
+#ifdef _WIN32
+struct TWakeSignal::TImpl {
+  HANDLE semaphore;
+};
+
+TWakeSignal::TWakeSignal() : impl_(std::make_unique<TImpl>()) {
+  impl_->semaphore = ::CreateSemaphoreA(nullptr, 0, 0x7fffffff, nullptr);
+  if (impl_->semaphore == nullptr)
+    throw std::system_error(static_cast<int>(::GetLastError()), std::system_category());
+}
+TWakeSignal::~TWakeSignal() {
+  ::CloseHandle(impl_->semaphore);
+}
+void TWakeSignal::Post() {
+  ::ReleaseSemaphore(impl_->semaphore, 1, nullptr);
+}
+void TWakeSignal::Wait() {
+  ::WaitForSingleObject(impl_->semaphore, INFINITE);
+}
+bool TWakeSignal::WaitFor(std::chrono::milliseconds timeout) {
+  return ::WaitForSingleObject(impl_->semaphore, static_cast<DWORD>(timeout.count())) ==
+         WAIT_OBJECT_0;
+}
+#else
+struct TWakeSignal::TImpl {
+  sem_t semaphore;
+};
+
+TWakeSignal::TWakeSignal() : impl_(std::make_unique<TImpl>()) {
+  if (::sem_init(&impl_->semaphore, 0, 0) != 0)
+    throw std::system_error(errno, std::generic_category());
+}
+TWakeSignal::~TWakeSignal() {
+  ::sem_destroy(&impl_->semaphore);
+}
+void TWakeSignal::Post() {
+  ::sem_post(&impl_->semaphore);
+}
+void TWakeSignal::Wait() {
+  while (::sem_wait(&impl_->semaphore) != 0 && errno == EINTR) {
+  }
+}
+bool TWakeSignal::WaitFor(std::chrono::milliseconds timeout) {
+  // The deadline is on the wall clock (what sem_timedwait takes): a clock
+  // change only makes the wait shorter or longer.
+  timespec deadline{};
+  ::clock_gettime(CLOCK_REALTIME, &deadline);
+  const auto total = std::chrono::nanoseconds(deadline.tv_nsec) + timeout;
+  deadline.tv_sec +=
+      static_cast<time_t>(std::chrono::duration_cast<std::chrono::seconds>(total).count());
+  deadline.tv_nsec = static_cast<long>((total % std::chrono::seconds(1)).count());
+  for (;;) {  // ends with the post or at the deadline
+    if (::sem_timedwait(&impl_->semaphore, &deadline) == 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+#endif

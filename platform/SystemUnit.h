@@ -1,13 +1,15 @@
 // SystemUnit: the operating system's resources a server process asks for.
 //
-// Three small services: raising the process's open-file limit at start-up,
-// reading a whole file while telling a missing file from one that cannot be
-// read, and TCP keep-alive on sockets. Each is a thin wrapper over the
+// Small services: raising the process's open-file limit at start-up, reading
+// a whole file while telling a missing file from one that cannot be read, TCP
+// keep-alive on sockets, and a thread's wake-up signal. Each is a thin wrapper over the
 // platform's calls; all are safe to call from any thread.
 #ifndef VELIO_PLATFORM_SYSTEMUNIT_H_
 #define VELIO_PLATFORM_SYSTEMUNIT_H_
 
+#include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 // Raises the soft limit on open descriptors to the hard limit. Returns empty
@@ -48,5 +50,28 @@ inline constexpr bool kAcceptedSocketsInheritKeepAlive = true;
 #else
 inline constexpr bool kAcceptedSocketsInheritKeepAlive = false;
 #endif
+
+// A wake-up from one thread to another, on the system's semaphore: each Post
+// lets one wait return, now or later. A post to a thread already waiting
+// costs one system call on each side, and neither side blocks on a lock.
+// Thread-safe. Whatever the poster wrote before Post is visible to the waiter
+// after its wait returns.
+class TWakeSignal {
+ public:
+  TWakeSignal();  // raises std::system_error when the system has no semaphore left
+  ~TWakeSignal();
+  TWakeSignal(const TWakeSignal&) = delete;
+  TWakeSignal& operator=(const TWakeSignal&) = delete;
+
+  void Post();
+  // Waits for a post and takes it.
+  void Wait();
+  // Waits for a post for at most timeout: true when one was taken.
+  bool WaitFor(std::chrono::milliseconds timeout);
+
+ private:
+  struct TImpl;
+  std::unique_ptr<TImpl> impl_;
+};
 
 #endif  // VELIO_PLATFORM_SYSTEMUNIT_H_

@@ -27,7 +27,8 @@
 // Per request the hand-off costs one wake-up of a parked thread and one hold
 // of the server's lock on each side: the I/O thread keeps its reading
 // connections to itself (no lock), registers the request and picks a parked
-// thread under one hold, and wakes it after letting go; the handler thread
+// thread under one hold, and wakes it after letting go (a semaphore post, so
+// the woken thread takes no lock to find its job); the handler thread
 // unregisters its connection and parks again under one hold. Accepted sockets
 // inherit keep-alive from the listener where the system allows it, so that
 // costs nothing per connection either.
@@ -165,7 +166,8 @@ class TServerConnection final : public TConnection {
 
   // Handler thread, after the handler is freed: discards what the peer sent
   // after the request (closing with unread input would reset the connection
-  // and could destroy the reply on its way), then closes.
+  // and could destroy the reply on its way), then closes, which ends the
+  // connection in order.
   void Finish() {
     std::lock_guard<std::mutex> lock(lock_);
     if (state_ == TState::kClosed) return;
@@ -179,8 +181,8 @@ class TServerConnection final : public TConnection {
         socket_.read_some(asio::buffer(discard.data(), std::min(pending, discard.size())), ec);
         if (ec) break;
       }
-      socket_.shutdown(asio::socket_base::shutdown_send, ec);
     }
+    // The last (and only) descriptor of the socket: closing it sends the FIN.
     socket_.close(ec);
   }
 
@@ -260,10 +262,10 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
   // A handler thread's wake-up, shared by the thread and whoever takes it out
   // of parked_workers_ (who then owes it exactly one job or stop).
   struct TWorkerSlot {
-    std::mutex lock;  // guards job and stop
-    std::condition_variable wake;
-    std::optional<TJob> job;  // set by StartHandler
-    bool stop = false;        // set by ReleaseParkedWorkers
+    TWakeSignal wake;                // posted once per job or stop
+    std::atomic<bool> given{false};  // set (release) after job or stop, before the post
+    std::optional<TJob> job;         // set by StartHandler
+    bool stop = false;               // set by ReleaseParkedWorkers
   };
   using TWorkerSlotPtr = std::shared_ptr<TWorkerSlot>;
   static void WorkerMain(std::shared_ptr<TImpl> self, TWorkerSlotPtr slot, TJob job);
@@ -531,11 +533,10 @@ void TRequestServer::TImpl::StartHandler(const TConnectionPtr& connection) {
   reading_.erase(connection);
   connection->BeginHandling();
   if (worker) {
-    {
-      std::lock_guard<std::mutex> lock(worker->lock);
-      worker->job = std::move(job);
-    }
-    worker->wake.notify_one();  // after letting go: the thread wakes to a free lock
+    // Taken out of the parked set, the slot is this thread's until the post.
+    worker->job = std::move(job);
+    worker->given.store(true, std::memory_order_release);
+    worker->wake.Post();
     return;
   }
   gLiveHandlerThreads.fetch_add(1);
@@ -574,12 +575,9 @@ void TRequestServer::TImpl::WorkerMain(std::shared_ptr<TImpl> self, TWorkerSlotP
 }
 
 bool TRequestServer::TImpl::AwaitJob(const TWorkerSlotPtr& slot, TJob& job) {
-  std::unique_lock<std::mutex> lock(slot->lock);
-  auto given = [&slot] { return slot->job.has_value() || slot->stop; };
-  if (!slot->wake.wait_for(lock, kWorkerIdleTime, given)) {
-    lock.unlock();
+  if (!slot->wake.WaitFor(kWorkerIdleTime)) {
     {
-      std::lock_guard<std::mutex> server_lock(lock_);
+      std::lock_guard<std::mutex> lock(lock_);
       const auto it = std::find(parked_workers_.begin(), parked_workers_.end(), slot);
       if (it != parked_workers_.end()) {
         parked_workers_.erase(it);
@@ -587,10 +585,10 @@ bool TRequestServer::TImpl::AwaitJob(const TWorkerSlotPtr& slot, TJob& job) {
       }
     }
     // Taken out of the parked set meanwhile: its job or stop is on the way.
-    lock.lock();
-    slot->wake.wait(lock, given);
+    slot->wake.Wait();
   }
-  if (!slot->job) return false;  // released
+  // The post came after job or stop was set.
+  if (!slot->given.exchange(false, std::memory_order_acquire) || slot->stop) return false;
   job = std::move(*slot->job);
   slot->job.reset();
   return true;
@@ -619,11 +617,9 @@ void TRequestServer::TImpl::ReleaseParkedWorkers() {
     parked_workers_.clear();  // keeps its capacity
   }
   for (const TWorkerSlotPtr& worker : parked) {
-    {
-      std::lock_guard<std::mutex> lock(worker->lock);
-      worker->stop = true;
-    }
-    worker->wake.notify_one();
+    worker->stop = true;
+    worker->given.store(true, std::memory_order_release);
+    worker->wake.Post();
   }
 }
 
