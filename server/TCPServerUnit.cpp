@@ -37,8 +37,9 @@
 // handler thread holds another, together with its connection. The sets of
 // reading connections (I/O thread only) and of connections in their handlers
 // (under the lock) are in the TImpl; a handler thread removes its connection
-// when it is done. A thread that outlives Deactivate's wait therefore keeps the io_context
-// and its socket alive until it is done, after the server object is gone.
+// when it is done. A thread that outlives Deactivate's wait therefore keeps
+// the io_context and its socket alive until it is done, after the server
+// object is gone.
 //
 // Deactivate, from the controlling thread: (1) on the I/O thread, close the
 // listener, close every connection still reading, shut down every connection
