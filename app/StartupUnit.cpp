@@ -1,11 +1,13 @@
 // StartupUnit: the module order of start-up and shut-down, and the device of
 // each interface mode.
 //
-// Module start-up: MemberOptions, OperationLog, the door-lock record store (in
-// every mode; a failure to open is only logged), SystemOptions. Shut-down frees
-// them in reverse order. The member device is created by the session and opened
-// before the front end starts serving; the simulated door-lock encoder and
-// police source are installed and announced in the log.
+// Module start-up: MemberOptions, OperationLog (then the open-file soft limit
+// is raised to the hard limit, logged only when that fails), the door-lock
+// record store (in every mode; a failure to open is only logged),
+// SystemOptions. Shut-down frees them in reverse order. The member device is
+// created by the session and opened before the front end starts serving; the
+// simulated door-lock encoder and police source are installed and announced in
+// the log.
 #include "app/StartupUnit.h"
 
 #include <CLI/CLI.hpp>
@@ -23,6 +25,7 @@
 #include "member/ZentaMemberUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
+#include "platform/SystemUnit.h"
 #include "police/BasePoliceUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
@@ -125,6 +128,12 @@ void InitializeModules(const TProgramOptions& options) {
   }
   InitMemberOptions();
   OperationLog = new TLogFile(DailyLogFileName());
+  // Every waiting connection holds a descriptor: take all the system allows.
+  const std::string limitFailure = RaiseOpenFileLimit();
+  if (!limitFailure.empty()) {
+    static const AnsiString kCannotRaise = Lit("无法提高打开文件数上限: ");
+    WriteLog(kCannotRaise + limitFailure);
+  }
   InitDoorlockRecordStore();
   SystemOptions = new TSysOption(HomeDir() + "Option.ini");
   SystemOptions->Load();

@@ -43,6 +43,8 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
 // VELIO_READER_SIM_DIR to its ReaderSim folder unless it is set already), then
 // starts the modules in order. With --verbose, a profile file of the mode that
 // starts with a UTF-8 byte-order mark is named on stderr.
+// Once the log exists the open-file soft limit is raised to the hard limit
+// (a failure is logged, success is not).
 void InitializeModules(const TProgramOptions& options);
 // Frees the modules in reverse order (the two options objects included).
 // After NoteServerStopFailed nothing is freed: handler threads that outlived

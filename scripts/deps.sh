@@ -7,6 +7,7 @@ PKGS=(cmake ninja-build g++ pkg-config
       libgtest-dev libgmock-dev googletest libbenchmark-dev
       clang fonts-wqy-zenhei xvfb xauth
       pcscd libpcsclite-dev vsmartcard-vpcd)
+PKGS+=(strace)  # bench/server_syscalls.sh counts system calls per request
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

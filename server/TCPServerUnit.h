@@ -14,6 +14,11 @@
 // the server's I/O thread (standalone Asio); only a complete request gets a
 // thread. A request never waits for another request's handler.
 //
+// Accepted connections use TCP keep-alive (first probe after 60 s idle, then
+// every 10 s, 6 probes): a peer that vanished mid-request is found and its
+// connection closed, while a silent but live one keeps it. When descriptors
+// run out, accepting pauses and retries by itself every few milliseconds.
+//
 // Activate and Deactivate are called from one controlling thread (the GUI
 // thread or the headless entry). Everything else is internal and synchronized.
 #ifndef VELIO_SERVER_TCPSERVERUNIT_H_

@@ -179,7 +179,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
     }
     if (options.openFilesLimit >= 0) {
-      rlimit limit{static_cast<rlim_t>(options.openFilesLimit),
+      rlimit limit{static_cast<rlim_t>(options.openFilesSoftLimit >= 0 ? options.openFilesSoftLimit
+                                                                       : options.openFilesLimit),
                    static_cast<rlim_t>(options.openFilesLimit)};
       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
     }

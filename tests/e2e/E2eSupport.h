@@ -65,6 +65,7 @@ struct TSpawnOptions {
   std::map<std::string, std::string> env;  // added to (or replacing) the test's environment
   int64_t fileSizeLimit = -1;              // RLIMIT_FSIZE in bytes for the program, when >= 0
   int64_t openFilesLimit = -1;             // RLIMIT_NOFILE for the program, when >= 0
+  int64_t openFilesSoftLimit = -1;  // a lower soft RLIMIT_NOFILE (with openFilesLimit), when >= 0
   // Run as user and group "nobody" when the test runs as root, so that file
   // permissions bind the program as they bind an ordinary user.
   bool unprivileged = false;

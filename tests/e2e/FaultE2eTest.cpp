@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -523,6 +524,144 @@ TEST_F(FaultE2e, HalfRequestsAndUnreadRepliesDoNotHoldTheServer) {
   EXPECT_EQ(CountEntries(requests, Gbk("收到消息: ")), 7);
   EXPECT_EQ(CountEntries(requests, Gbk("收到消息: \r\n<Request type=\"Half")), 0);
   EXPECT_EQ(LogFault(TodayLog(home_)), "");
+}
+
+// ---- descriptors and the guest file --------------------------------------------------------
+
+// The soft limit a program runs with, from /proc/PID/limits ("Max open files").
+long SoftOpenFileLimit(pid_t pid) {
+  std::string limits;
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/limits").c_str(), "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long soft = -1;
+  while (std::fgets(line, sizeof line, f) != nullptr)
+    if (std::sscanf(line, "Max open files %ld", &soft) == 1) break;
+  std::fclose(f);
+  return soft;
+}
+
+TEST_F(FaultE2e, StartUpRaisesTheOpenFileLimitToTheHardLimitSilently) {
+  TSpawnOptions options;
+  options.openFilesLimit = 300;
+  options.openFilesSoftLimit = 40;
+  auto daemon = StartPolice(options);
+  EXPECT_EQ(SoftOpenFileLimit(daemon->Pid()), 300);
+  ExpectGuestReply();
+  EXPECT_EQ(daemon->Stop(), 0);
+  EXPECT_EQ(daemon->Stderr(), "");
+  // Nothing is logged for the limit.
+  const std::vector<std::string> entries = LogEntries(TodayLog(home_));
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(CountEntries(entries, Gbk("模拟公安数据源: ")), 1);
+  EXPECT_EQ(CountEntries(entries, Gbk("无法提高打开文件数上限")), 0);
+}
+
+// A guest file that is there but cannot be read is a device failure: the
+// request ends without a reply and never passes for "no guest".
+TEST_F(FaultE2e, GuestFileThatCannotBeReadEndsTheRequestWithoutAReply) {
+  struct TCase {
+    const char* name;
+    std::function<void()> spoil;
+    bool replied;  // with the empty record
+  };
+  const std::string guest = home_.File("Guest.ini");
+  const std::vector<TCase> cases = {
+      {"Missing", [&] { fs::remove(guest); }, true},
+      {"NotReadable",
+       [&] {
+         DenyWriting(guest);
+         ::chmod(guest.c_str(), RunningAsRoot() ? 0600 : 0000);
+       },
+       false},
+      {"AFolder",
+       [&] {
+         fs::remove(guest);
+         fs::create_directory(guest);
+       },
+       false},
+  };
+  WritePoliceFiles();
+  AllowCreating(home_.Path());  // the log
+  TSpawnOptions options;
+  options.unprivileged = true;
+  auto daemon = StartPolice(options);
+  const std::string good = home_.Read("Guest.ini");
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.spoil();
+    TReply r = Send(port_, kPoliceRequest);
+    EXPECT_TRUE(r.connected);
+    EXPECT_EQ(r.gotNul, c.replied);
+    EXPECT_EQ(r.text, c.replied ? "<PoliceResponse></PoliceResponse>" : "");
+    // Mended, the next request gets the guest.
+    fs::remove_all(guest);
+    home_.Write("Guest.ini", good);
+    AllowWriting(guest);
+    ExpectGuestReply(c.name);
+  }
+  EXPECT_EQ(daemon->Stop(), 0);
+  const std::vector<std::string> requests = RequestEntries(TodayLog(home_));
+  EXPECT_EQ(CountEntries(requests, Gbk("收到消息: ")), 6);
+  EXPECT_EQ(CountEntries(requests, Gbk("返回结果: ")), 4);
+}
+
+// Out of descriptors, a request is answered correctly or not at all, and
+// accepting resumes by itself once descriptors are free again.
+TEST_F(FaultE2e, OutOfDescriptorsNoWrongReplyAndAcceptingResumes) {
+  constexpr int kLimit = 64;
+  TSpawnOptions options;
+  options.openFilesLimit = kLimit;
+  auto daemon = StartPolice(options);
+  ExpectGuestReply("<!--warm-->");  // a handler thread and the code-page converters exist
+  // Descriptors the daemon holds below the limit (it may have inherited some
+  // above it, which leave no room for new ones).
+  auto used = [&] {
+    int n = 0;
+    for (const auto& entry :
+         fs::directory_iterator("/proc/" + std::to_string(daemon->Pid()) + "/fd"))
+      if (std::stoi(entry.path().filename().string()) < kLimit) ++n;
+    return n;
+  };
+  ASSERT_GE(SettledDescriptors(*daemon), 0);
+  const int base = used();
+  ASSERT_GT(base, 0);
+  ASSERT_LT(base, kLimit - 8);
+  // Every descriptor left goes to a silent connection.
+  std::vector<int> held = OpenHeldConnections(*daemon, kLimit - base);
+  ASSERT_EQ(static_cast<int>(held.size()), kLimit - base);
+  ASSERT_TRUE(WaitUntil([&] { return used() == kLimit; }));
+
+  // A request now waits in the listen queue while accepting fails.
+  int waiting = OpenConnection(port_);
+  ASSERT_GE(waiting, 0);
+  ASSERT_TRUE(SendAll(waiting, kPoliceRequest + "<!--starved-->" + std::string(1, '\0')));
+  ASSERT_TRUE(WaitUntil([&] { return AcceptQueueLength(port_) == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(AcceptQueueLength(port_), 1);
+
+  // One descriptor frees: the request is accepted with it, and then neither
+  // the log nor Guest.ini can be opened. No reply, not the empty record.
+  ::close(held.back());
+  held.pop_back();
+  TReply starved = FinishRequest(waiting, "");
+  EXPECT_TRUE(starved.connected);
+  EXPECT_FALSE(starved.gotNul);
+  EXPECT_EQ(starved.text, "");
+
+  // A few more free up: the server answers again without being told.
+  for (int i = 0; i < 4; ++i) {
+    ::close(held.back());
+    held.pop_back();
+  }
+  ExpectGuestReply("<!--after-->");
+  for (int s : held) ::close(s);
+  ExpectGuestReply("<!--released-->");
+  EXPECT_EQ(daemon->Stop(), 0);
+  const std::string log = TodayLog(home_);
+  EXPECT_EQ(log.find("<PoliceResponse></PoliceResponse>"), std::string::npos);
+  EXPECT_EQ(CountEntries(RequestEntries(log), Gbk("返回结果: ")), 3);
+  EXPECT_EQ(LogFault(log), "");
 }
 
 // ---- stopping while a handler is held inside the device -------------------------------------

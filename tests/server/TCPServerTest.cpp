@@ -1,6 +1,9 @@
 // The request server's framing, failure handling, activation and stopping.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -406,6 +409,70 @@ TEST_F(TCPServerTest, ModeWithoutHandlerClosesWithoutReply) {
   EXPECT_EQ(received.end, TEnd::kClosed);
   EXPECT_EQ(received.bytes, "");
   InterfaceMode.store(servertest::kTestMode);
+}
+
+// The descriptor of this process's end of client's connection (the server
+// runs in the test process), or -1.
+int ServerSideOf(const TClient& client, uint16_t server_port) {
+  sockaddr_in client_address{};
+  socklen_t length = sizeof client_address;
+  if (::getsockname(client.Fd(), reinterpret_cast<sockaddr*>(&client_address), &length) != 0)
+    return -1;
+  DIR* fds = ::opendir("/proc/self/fd");
+  if (fds == nullptr) return -1;
+  int found = -1;
+  while (dirent* entry = ::readdir(fds)) {
+    const int fd = std::atoi(entry->d_name);
+    if (fd <= 2 || fd == ::dirfd(fds)) continue;
+    sockaddr_in local{}, peer{};
+    socklen_t local_length = sizeof local, peer_length = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_length) != 0 ||
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) != 0 ||
+        local.sin_family != AF_INET)
+      continue;
+    if (ntohs(local.sin_port) == server_port && peer.sin_port == client_address.sin_port) {
+      found = fd;
+      break;
+    }
+  }
+  ::closedir(fds);
+  return found;
+}
+
+// A PMS that crashed or lost its network mid-request is found by keep-alive
+// probes; one that is only silent answers them and keeps its connection.
+TEST_F(TCPServerTest, AcceptedConnectionsProbeAnIdlePeer) {
+  struct TOptionCase {
+    const char* name;
+    int level;
+    int option;
+    int expected;
+  };
+  const std::vector<TOptionCase> cases = {
+      {"KeepAliveOn", SOL_SOCKET, SO_KEEPALIVE, 1},
+      {"FirstProbeAfter60sIdle", IPPROTO_TCP, TCP_KEEPIDLE, 60},
+      {"ThenEvery10s", IPPROTO_TCP, TCP_KEEPINTVL, 10},
+      {"SixProbes", IPPROTO_TCP, TCP_KEEPCNT, 6},
+  };
+  TClient silent(port_);
+  ASSERT_TRUE(silent.Connected());
+  ASSERT_TRUE(silent.Send("<A type="));  // waiting for the rest of its request
+  // Accepted once another connection is answered (the accept queue is in order).
+  EXPECT_EQ(Exchange(port_, std::string("y\0", 2)).bytes, Reply(u"echo:y"));
+  const int fd = ServerSideOf(silent, port_);
+  ASSERT_GE(fd, 0);
+  for (const TOptionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    int value = -1;
+    socklen_t length = sizeof value;
+    ASSERT_EQ(::getsockopt(fd, c.level, c.option, &value, &length), 0);
+    EXPECT_EQ(value, c.expected);
+  }
+  // Keep-alive sets no time limit on a request: the silent client is still
+  // being read and finishes its request.
+  EXPECT_TRUE(silent.StaysSilent(std::chrono::milliseconds(200)));
+  ASSERT_TRUE(silent.Send(std::string("\"X\"/>\0", 6)));
+  EXPECT_EQ(silent.ReadUntilClosed().bytes, Reply(u"echo:<A type=\"X\"/>"));
 }
 
 TEST_F(TCPServerTest, StopEndsAWaitingClientAtOnce) {
