@@ -5,7 +5,8 @@
 // that shows when the request server started and stopped, and an empty status
 // bar. Creating it sets the title by interface mode and starts the request
 // server on the mode's port; destroying it stops the server. Every close asks
-// for the administrator password first. Errors of an action end in the
+// for the administrator password first, except the stop the process takes on
+// SIGINT, SIGTERM or SIGHUP (TStopOnSignals). Errors of an action end in the
 // standard error box and the window goes on. The server serves on its own
 // threads; the window never waits for it except in StopServer.
 //
