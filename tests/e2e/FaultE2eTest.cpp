@@ -524,7 +524,7 @@ TEST_F(FaultE2e, StopWhileAHandlerIsBlockedInTheDeviceTimesOutAndExitsCleanly) {
                    {"VELIO_E2E_READER_GATE", gate},
                    {"QT_QPA_PLATFORM", "offscreen"}};
     auto daemon = std::make_unique<TDaemon>(home_.Path(), "member", port_, options);
-    ASSERT_TRUE(daemon->WaitListening()) << daemon->Stderr();
+    ASSERT_TRUE(daemon->WaitListening(30000)) << daemon->Stderr();
     TReply reply;
     std::thread client([&] { reply = Send(port_, kReadMember); });
     ASSERT_TRUE(WaitUntil([&] { return home_.Exists("gate.entered"); }));
