@@ -34,7 +34,7 @@ class DesktopE2e : public ::testing::Test {
     options.program = "velio-interface";
     options.env = {{"DISPLAY", x_.Display()}, {"QT_QPA_PLATFORM", "xcb"}};
     app_ = std::make_unique<TDaemon>(home_.Path(), "member", port_, options);
-    ASSERT_TRUE(app_->WaitListening()) << app_->Stderr();
+    ASSERT_TRUE(app_->WaitListening(30000)) << app_->Stderr();
     main_ = WaitForWindow(kMainCaption);
     ASSERT_NE(main_, "") << "no main window; visible: " << Listed();
   }
