@@ -2,7 +2,8 @@
 //
 // Runs the start-up of the desktop program (modules, the mode's device, the
 // server on the mode's port), prints the memo's start and stop lines on stdout
-// and serves until SIGINT or SIGTERM; then stops the server, closes the device
+// and serves until SIGINT, SIGTERM or SIGHUP (a closed terminal or a logout
+// stops it in order too, never in the middle of a write); then stops the server, closes the device
 // and shuts the modules down in reverse order. Errors go to stderr: a server
 // that cannot start exits 1 after the orderly shut-down; its line names the
 // mode and the port beside the server's own message. A reader library that
@@ -54,6 +55,7 @@ void PrepareSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 #endif
 }
@@ -66,6 +68,7 @@ void WaitForStopSignal() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   int sig = 0;
   while (sigwait(&set, &sig) != 0) {
   }

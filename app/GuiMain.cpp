@@ -4,8 +4,9 @@
 //
 // Start-up: the command line, the process-wide modules, the Qt application and
 // the GUI hooks, the device session of the mode; then the main window runs
-// modally until it closes (its loop is the program's only loop); then the
-// session closes its device and the modules are finalised.
+// modally until it closes (its loop is the program's only loop) or SIGINT,
+// SIGTERM or SIGHUP closes it without the password prompt; then the session
+// closes its device and the modules are finalised.
 //
 // With the environment variable VELIO_SCREENSHOT_DIR set, the program saves a
 // picture of the main window and of every dialog and test window into that

@@ -75,6 +75,9 @@ struct TSpawnOptions {
   // TDaemon: further arguments after --home and --mode (--reader-library PATH,
   // --verbose, --allow ...).
   std::vector<std::string> args;
+  // TDaemon: the program of this build to start (default velio-interfaced;
+  // velio-interface for the desktop program).
+  std::string program;
 };
 
 // True when the tests run as root (file modes then do not stop them).
@@ -161,6 +164,34 @@ int RunProgram(const std::vector<std::string>& argv, std::string& out, std::stri
 
 // The path of a program of this build.
 std::string BinPath(const std::string& name);
+
+// The full path of an installed program found on PATH, or empty text.
+std::string FindProgram(const std::string& name);
+
+// A private X server (Xvfb) on a free display, for running the desktop program
+// on the xcb platform as on a real desktop. Stopped on destruction.
+class TXvfb {
+ public:
+  TXvfb();
+  ~TXvfb();
+  TXvfb(const TXvfb&) = delete;
+  TXvfb& operator=(const TXvfb&) = delete;
+  // Empty when the server runs; otherwise why it could not be started.
+  const std::string& Error() const { return error_; }
+  // ":N"
+  const std::string& Display() const { return display_; }
+  // Runs an X client program (found on PATH) against this display; returns
+  // its exit code and fills out (-1 when the program is missing).
+  int Run(const std::vector<std::string>& argv, std::string& out) const;
+  // The captions of the visible top-level windows, as the X server holds them
+  // (_NET_WM_NAME, UTF-8), keyed by window id.
+  std::map<std::string, std::string> VisibleCaptions() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+  std::string error_;
+};
 
 // The log file of today in home, as raw bytes.
 std::string TodayLog(const TTempHome& home);
