@@ -40,9 +40,13 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
                  "interface mode: member (port MemberPortNo, default), doorlock "
                  "(DoorlockPortNo) or police (PolicePortNo)")
       ->check(CLI::IsMember({"member", "doorlock", "police"}));
+  app.add_option("--store", options.Store,
+                 "ODBC connection string of the door-lock record store, in place of "
+                 "Client.db (Linux) or Client.mdb (Windows)");
   if (headless)
     app.add_flag("--init-db", options.InitDb,
-                 "create Client.db with its tables in the home folder when missing, then exit");
+                 "create the door-lock tables when missing (Client.db in the home folder, or the "
+                 "--store source), then exit");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -63,7 +67,7 @@ void InitializeModules(const TProgramOptions& options) {
   if (!options.Home.empty()) SetHomeDir(options.Home);
   InitMemberOptions();
   OperationLog = new TLogFile(DailyLogFileName());
-  InitDoorlockRecordStore();
+  InitDoorlockRecordStore(options.Store);
   SystemOptions = new TSysOption(HomeDir() + "Option.ini");
   SystemOptions->Load();
 }

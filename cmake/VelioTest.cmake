@@ -16,6 +16,9 @@ function(velio_add_test)
   target_compile_definitions(${T_NAME} PRIVATE
     VELIO_BIN_DIR="${CMAKE_BINARY_DIR}/bin"
     VELIO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  if(WIN32)
+    target_compile_options(${T_NAME} PRIVATE -include ${CMAKE_SOURCE_DIR}/tests/WinTestCompat.h)
+  endif()
   if(T_DEPENDS)
     add_dependencies(${T_NAME} ${T_DEPENDS})
   endif()
@@ -23,9 +26,15 @@ function(velio_add_test)
   if(NOT _labels)
     set(_labels unit)
   endif()
+  if(CMAKE_CROSSCOMPILING)
+    # Under Wine: the tests are listed when ctest runs, not while building.
+    set(_mode DISCOVERY_MODE PRE_TEST)
+  else()
+    set(_mode)
+  endif()
   gtest_discover_tests(${T_NAME}
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-    DISCOVERY_TIMEOUT 60)
+    DISCOVERY_TIMEOUT 60 ${_mode})
   # Labels are set by a script of their own, run after the discovered tests are
   # added: passed through gtest_discover_tests, a list of several labels would
   # come apart into separate property arguments and only the first would hold.

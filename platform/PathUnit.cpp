@@ -5,6 +5,7 @@
 #include <mutex>
 
 #ifdef _WIN32
+#include <shellapi.h>
 #include <windows.h>
 #else
 #include <unistd.h>
@@ -22,9 +23,9 @@ std::string WithDelim(std::string dir) {
 
 std::string ExecutableDir() {
 #ifdef _WIN32
-  char buf[MAX_PATH * 4];
-  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-  std::string path(buf, n);
+  wchar_t buf[32768];
+  DWORD n = GetModuleFileNameW(nullptr, buf, 32768);
+  std::string path = Utf8FromWide(std::wstring(buf, n));
 #else
   char buf[4096];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -46,16 +47,59 @@ void SetHomeDir(const std::string& dir) {
 
 bool DirectoryExists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
+  return std::filesystem::is_directory(NativePath(path), ec);
 }
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::exists(path, ec);
+  return std::filesystem::exists(NativePath(path), ec);
 }
 
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
-  auto abs = std::filesystem::absolute(path, ec);
-  return ec ? path : abs.lexically_normal().string();
+  auto abs = std::filesystem::absolute(NativePath(path), ec);
+  return ec ? path : PathUtf8(abs.lexically_normal());
+}
+
+std::filesystem::path NativePath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string PathUtf8(const std::filesystem::path& path) {
+  std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+#ifdef _WIN32
+std::wstring WidePath(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Utf8FromWide(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string utf8(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
+                      nullptr, nullptr);
+  return utf8;
+}
+#endif
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  std::vector<std::string> args;
+#ifdef _WIN32
+  int n = 0;
+  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n)) {
+    for (int i = 0; i < n; ++i) args.push_back(Utf8FromWide(wide[i]));
+    LocalFree(wide);
+    return args;
+  }
+#endif
+  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
 }

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/ErrorsUnit.h"
+#include "platform/PathUnit.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -95,7 +96,7 @@ std::string_view ValueText(std::string_view v) {
 }
 
 std::string ReadWholeFile(const std::string& fileName, bool& exists) {
-  std::ifstream in(fileName, std::ios::binary);
+  std::ifstream in(NativePath(fileName), std::ios::binary);
   exists = static_cast<bool>(in);
   if (!in) return std::string();
   std::ostringstream ss;
@@ -231,7 +232,7 @@ void WriteProfileString(const std::string& fileName, const AnsiString& section,
   std::string contents = ReadWholeFile(fileName, exists);
   if (exists) {
     // A file we can read but not write must not be replaced behind its back.
-    std::ofstream probe(fileName, std::ios::binary | std::ios::app);
+    std::ofstream probe(NativePath(fileName), std::ios::binary | std::ios::app);
     if (!probe) CannotWrite(fileName);
   }
   std::string updated = UpdateProfileText(contents, section, key, value);
@@ -239,15 +240,15 @@ void WriteProfileString(const std::string& fileName, const AnsiString& section,
 
   std::string tmp = fileName + ".tmp";
 #ifdef _WIN32
-  FILE* f = std::fopen(tmp.c_str(), "wb");
+  FILE* f = _wfopen(WidePath(tmp).c_str(), L"wb");
   if (!f) CannotWrite(fileName);
   bool ok = std::fwrite(updated.data(), 1, updated.size(), f) == updated.size();
   ok = std::fflush(f) == 0 && ok;
   ok = _commit(_fileno(f)) == 0 && ok;
   ok = std::fclose(f) == 0 && ok;
-  if (!ok || !MoveFileExA(tmp.c_str(), fileName.c_str(),
+  if (!ok || !MoveFileExW(WidePath(tmp).c_str(), WidePath(fileName).c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    std::remove(tmp.c_str());
+    DeleteFileW(WidePath(tmp).c_str());
     CannotWrite(fileName);
   }
 #else

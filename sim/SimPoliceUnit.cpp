@@ -19,11 +19,7 @@ namespace {
 const char kGuest[] = "Guest";
 
 AnsiString PathText(const std::string& path) {
-#ifdef _WIN32
-  return path;
-#else
-  return Utf8ToAnsi(path);
-#endif
+  return Utf8ToAnsi(path);  // paths are UTF-8 on every system
 }
 
 AnsiString SourceLine(const std::string& path) {
@@ -42,7 +38,7 @@ void TSimPolice::ShowOptions() {
 }
 
 std::shared_ptr<const TGuest> TSimPolice::ReadGuest() {
-  std::ifstream in(fileName_, std::ios::binary);
+  std::ifstream in(NativePath(fileName_), std::ios::binary);
   if (!in) return nullptr;
   std::ostringstream buffer;  // one bulk read, not a character at a time
   buffer << in.rdbuf();

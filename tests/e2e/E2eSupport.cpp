@@ -140,9 +140,43 @@ std::string BinPath(const std::string& name) {
   return std::string(VELIO_BIN_DIR) + "/" + name;
 }
 
+std::vector<std::string> DaemonLauncher() {
+  std::vector<std::string> words;
+  const char* env = std::getenv("VELIO_E2E_DAEMON");
+  std::istringstream in(env ? env : "");
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+int StopSignal() {
+  return DaemonLauncher().empty() ? SIGTERM : SIGINT;
+}
+
 namespace {
-pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
+// The headless program is started through VELIO_E2E_DAEMON when it is set.
+// With VELIO_E2E_STORE (an ODBC connection string in which "{home}" stands
+// for the --home folder), the record store is that source: a Windows program
+// under Wine reaches the host's SQLite ODBC driver instead of Client.mdb.
+std::vector<std::string> WithLauncher(const std::vector<std::string>& argv) {
+  std::vector<std::string> launcher = DaemonLauncher();
+  if (launcher.empty() || argv.empty() || argv[0] != BinPath("velio-interfaced")) return argv;
+  launcher.insert(launcher.end(), argv.begin() + 1, argv.end());
+  const char* store = std::getenv("VELIO_E2E_STORE");
+  for (size_t i = 1; store && *store && i + 1 < argv.size(); ++i) {
+    if (argv[i] != "--home") continue;
+    std::string source = store;
+    for (size_t at; (at = source.find("{home}")) != std::string::npos;)
+      source.replace(at, 6, argv[i + 1]);
+    launcher.push_back("--store");
+    launcher.push_back(source);
+    break;
+  }
+  return launcher;
+}
+
+pid_t Spawn(const std::vector<std::string>& programArgv, const TSpawnOptions& options,
             const std::string& outFile, const std::string& errFile) {
+  const std::vector<std::string> argv = WithLauncher(programArgv);
   const std::map<std::string, std::string>& env = options.env;
   std::vector<std::string> envStrings;
   for (char** e = environ; *e; ++e) {
@@ -259,6 +293,9 @@ bool TDaemon::Running() {
 }
 
 void TDaemon::Signal(int sig) {
+  // A Windows program under Wine stops on Ctrl+C (SIGINT); SIGTERM would end
+  // Wine at once.
+  if (sig == SIGTERM) sig = StopSignal();
   if (pid_ > 0) ::kill(pid_, sig);
 }
 
@@ -342,7 +379,7 @@ bool TDaemon::WaitListening(int timeoutMs) {
 
 int TDaemon::Stop() {
   if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
+    ::kill(pid_, StopSignal());
     exit_ = Reap(pid_);
     pid_ = -1;
   }
