@@ -83,7 +83,7 @@ int Install(const TProgramOptions& options) {
   TScHandle service(CreateServiceW(
       manager.get(), WidePath(name).c_str(), reinterpret_cast<LPCWSTR>(display.c_str()),
       SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-      command.c_str(), nullptr, nullptr, L"Tcpip\0\0", nullptr, nullptr));
+      command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
   if (!service) return Fail("CreateService " + name);
   std::cout << name << std::endl;
   return 0;

@@ -5,8 +5,9 @@
 #include <mutex>
 
 #ifdef _WIN32
-#include <shellapi.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif

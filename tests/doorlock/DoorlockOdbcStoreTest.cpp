@@ -57,7 +57,10 @@ class TTempFolder {
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
   }
-  std::string File(const std::string& name) const { return (path_ / name).u8string(); }
+  std::string File(const std::string& name) const {
+    std::u8string text = (path_ / name).u8string();
+    return std::string(text.begin(), text.end());
+  }
 
  private:
   std::filesystem::path path_;
