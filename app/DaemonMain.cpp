@@ -24,6 +24,8 @@
 #ifndef _WIN32
 #include <pthread.h>
 #else
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
 
 #include "app/ServiceUnit.h"
@@ -82,7 +84,10 @@ int main(int argc, char** argv) {
   // Arguments in UTF-8 on every system (on Windows from the wide command line).
   std::vector<std::string> args = Utf8Arguments(argc, argv);
 #ifdef _WIN32
-  SetConsoleOutputCP(CP_UTF8);  // the lines are printed in UTF-8
+  // The lines are printed in UTF-8, each ended by a line feed, as on Linux.
+  SetConsoleOutputCP(CP_UTF8);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
   if (args.size() >= 2 && args[1] == "service")
     return RunServiceCommand(args, {Serve, [] { SetEvent(gStopEvent); }});
 #endif

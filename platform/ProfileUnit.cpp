@@ -20,6 +20,8 @@
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+// windows.h names its own profile function so; ours is the one declared here.
+#undef WriteProfileString
 #else
 #include <fcntl.h>
 #include <unistd.h>

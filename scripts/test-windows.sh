@@ -21,11 +21,12 @@ status=0
 export WINEDEBUG=-all
 unset DISPLAY WAYLAND_DISPLAY
 
-# The end-to-end tests that depend on Linux itself (descriptor counts from
-# /proc, file-size and descriptor limits, POSIX permissions for an unprivileged
-# user, Linux reader libraries in VELIO_READER_LIBRARY, SQLite's own files
-# behind Client.db) are left to the Linux build.
-E2E_FILTER=${VELIO_WINE_E2E_FILTER:-'-*Descriptor*:*Limit*:*Unprivileged*:*ReadOnly*:*Permission*:FaultE2e*:ConcurrencyE2e*:DoorlockE2e*Database*:DoorlockE2e*InitDb*:*Idle*'}
+# The end-to-end tests whose checks are Linux's own are left to the Linux build:
+# the first member test names libReader.so and SQLite's "unable to open
+# database file"; the door-lock tests below arrange rows in SQLite's native
+# day numbers or check --init-db's SQLite messages, while the Windows program
+# stores through ODBC (VELIO_E2E_STORE: the host's SQLite ODBC driver).
+E2E_FILTER=${VELIO_WINE_E2E_FILTER:-'-MemberE2e.WritesThenReadsACardOverTcp:DoorlockE2e.CopyCardForAStoredRoomReusesItsTime:DoorlockE2e.MissingClientDbIsLoggedAndRepliesStayTheSame:DoorlockE2e.InitDbIsIdempotentAndKeepsRows'}
 
 # True when this system runs 32-bit x86 programs (32-bit Wine needs it; some
 # virtual machines' kernels have the 32-bit emulation switched off).

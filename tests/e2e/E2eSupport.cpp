@@ -512,6 +512,22 @@ std::vector<TSqlRow> TSqlDb::Rows(const std::string& sql) {
       if (const unsigned char* t = sqlite3_column_text(st, c))
         v.text.assign(reinterpret_cast<const char*>(t),
                       static_cast<size_t>(sqlite3_column_bytes(st, c)));
+      // A date-time stored through ODBC (VELIO_E2E_STORE) is ISO text in
+      // SQLite; real is then its day number, as the native store keeps it.
+      static const std::regex kIso(
+          R"(^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})(\.(\d{1,3}))?$)");
+      std::smatch m;
+      if (v.type == SQLITE_TEXT && std::regex_match(v.text, m, kIso)) {
+        TDateTimeParts p;
+        p.Year = std::stoi(m[1]);
+        p.Month = std::stoi(m[2]);
+        p.Day = std::stoi(m[3]);
+        p.Hour = std::stoi(m[4]);
+        p.Minute = std::stoi(m[5]);
+        p.Second = std::stoi(m[6]);
+        if (m[8].matched) p.MilliSecond = std::stoi((m[8].str() + "00").substr(0, 3));
+        v.real = EncodeDateTime(p);
+      }
       row.push_back(std::move(v));
     }
     rows.push_back(std::move(row));

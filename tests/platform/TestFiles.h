@@ -33,15 +33,24 @@ class TTempDir {
     // Give everything back its write bit so that removal works.
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+#ifdef _WIN32
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add, ec);
+#else
       ::chmod(it->path().c_str(), 0755);
     ::chmod(path_.c_str(), 0755);
+#endif
     std::filesystem::remove_all(path_, ec);
   }
   TTempDir(const TTempDir&) = delete;
   TTempDir& operator=(const TTempDir&) = delete;
 
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + name; }
+  const std::string& Path() const {
+    return path_;
+  }
+  std::string File(const std::string& name) const {
+    return path_ + name;
+  }
 
  private:
   std::string path_;
