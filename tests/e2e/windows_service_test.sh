@@ -25,10 +25,16 @@ name=VelioInterface-police
 out=$(wine_run "$build/bin/velio-interfaced.exe" service install --mode police --home "$home") ||
   fail "service install: $out"
 [ "$(echo "$out" | tr -d '\r')" = "$name" ] || fail "service install printed '$out'"
-wine_run sc qc "$name" | tr -d '\r' | grep -q 'TarvikVelio' ||
-  { wine_run sc qc "$name"; fail "the display name does not carry the mode's title"; }
+key='HKLM\System\CurrentControlSet\Services\'$name
+wine_run reg query "$key" /v DisplayName 2>/dev/null | tr -d '\r' | grep -q 'TarvikVelio' ||
+  fail "the display name does not carry the mode's title"
+wine_run reg query "$key" /v ImagePath 2>/dev/null | tr -d '\r' | grep -q 'service run --mode police --home' ||
+  fail "the service's command line lacks its mode and home"
 
-wine_run net start "$name" >/dev/null 2>&1 || fail "net start $name"
+# Started automatically (Wine's service manager starts automatic services as
+# it comes up), else now.
+wine_run net start "$name" >/dev/null 2>&1
+wine_run sc query "$name" | tr -d '\r' | grep -q RUNNING || fail "the service is not running"
 for _ in $(seq 100); do
   reply=$("$linux/bin/pms-client" --port "$port" --xml '<Request type="ReadGuest"/>' 2>/dev/null) && break
   sleep 0.2
