@@ -220,6 +220,7 @@ TReaderLibrary::TReaderLibrary(std::string path) : path_(std::move(path)) {
     }
     lib_->Symbol(name, error_);  // the system's words for the plain name
     if (error_.empty()) error_ = std::string("missing function ") + name;
+    if (error_.find(name) == std::string::npos) error_ += std::string(": ") + name;
     return nullptr;
   };
   start_ = find("StartSCard", 12);

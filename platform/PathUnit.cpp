@@ -2,7 +2,9 @@
 #include "platform/PathUnit.h"
 
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -90,6 +92,29 @@ std::string Utf8FromWide(const std::wstring& wide) {
   return utf8;
 }
 #endif
+
+bool ReadWholeFileShared(const std::string& path, std::string& contents) {
+  contents.clear();
+#ifdef _WIN32
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  char buf[65536];
+  DWORD n = 0;
+  bool ok = true;
+  while ((ok = ReadFile(h, buf, sizeof buf, &n, nullptr) != 0) && n > 0) contents.append(buf, n);
+  CloseHandle(h);
+  return ok;
+#else
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  contents = ss.str();
+  return true;
+#endif
+}
 
 std::vector<std::string> Utf8Arguments(int argc, char** argv) {
   std::vector<std::string> args;

@@ -43,6 +43,11 @@ std::wstring WidePath(const std::string& utf8);
 std::string Utf8FromWide(const std::wstring& wide);
 #endif
 
+// Reads the whole file; false when it cannot be opened. On Windows the file
+// is opened sharing read, write and delete, so a writer may replace it (write
+// a new file and rename it over this one) while it is being read.
+bool ReadWholeFileShared(const std::string& path, std::string& contents);
+
 // The program's arguments as UTF-8 (on Windows taken from the wide command
 // line, since argv holds ANSI text there).
 std::vector<std::string> Utf8Arguments(int argc, char** argv);

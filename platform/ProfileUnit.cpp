@@ -98,12 +98,18 @@ std::string_view ValueText(std::string_view v) {
 }
 
 std::string ReadWholeFile(const std::string& fileName, bool& exists) {
-  std::ifstream in(NativePath(fileName), std::ios::binary);
+#ifdef _WIN32
+  std::string contents;
+  exists = ReadWholeFileShared(fileName, contents);  // a writer may replace it meanwhile
+  return contents;
+#else
+  std::ifstream in(fileName, std::ios::binary);
   exists = static_cast<bool>(in);
   if (!in) return std::string();
   std::ostringstream ss;
   ss << in.rdbuf();
   return ss.str();
+#endif
 }
 
 [[noreturn]] void CannotWrite(const std::string& fileName) {
@@ -248,8 +254,17 @@ void WriteProfileString(const std::string& fileName, const AnsiString& section,
   ok = std::fflush(f) == 0 && ok;
   ok = _commit(_fileno(f)) == 0 && ok;
   ok = std::fclose(f) == 0 && ok;
-  if (!ok || !MoveFileExW(WidePath(tmp).c_str(), WidePath(fileName).c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  // A reader that has the file open at this moment makes the replacement
+  // fail with a sharing violation: it is tried again for a while.
+  bool moved = false;
+  for (int attempt = 0; ok && !moved && attempt < 200; ++attempt) {
+    moved = MoveFileExW(WidePath(tmp).c_str(), WidePath(fileName).c_str(),
+                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    const DWORD error = moved ? 0 : GetLastError();
+    if (!moved && error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
+    if (!moved) Sleep(5);
+  }
+  if (!ok || !moved) {
     DeleteFileW(WidePath(tmp).c_str());
     CannotWrite(fileName);
   }

@@ -38,11 +38,17 @@ void TSimPolice::ShowOptions() {
 }
 
 std::shared_ptr<const TGuest> TSimPolice::ReadGuest() {
-  std::ifstream in(NativePath(fileName_), std::ios::binary);
+#ifdef _WIN32
+  // Shared for deletion too, so the source may replace the file meanwhile.
+  std::string contents;
+  if (!ReadWholeFileShared(fileName_, contents)) return nullptr;
+#else
+  std::ifstream in(fileName_, std::ios::binary);
   if (!in) return nullptr;
   std::ostringstream buffer;  // one bulk read, not a character at a time
   buffer << in.rdbuf();
   const std::string contents = std::move(buffer).str();
+#endif
   bool found = false;
   // One pass over the file for all twelve fields.
   const auto entries = ReadProfileSectionFromText(contents, kGuest, found);
