@@ -12,7 +12,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "app/LogFileUnit.h"
 #include "app/MainUnit.h"
@@ -25,7 +28,11 @@
 #ifndef _WIN32
 #include <pthread.h>
 #else
+#include <fcntl.h>
+#include <io.h>
 #include <windows.h>
+
+#include "app/ServiceUnit.h"
 #endif
 
 namespace {
@@ -35,7 +42,8 @@ void PrintLine(std::ostream& out, const AnsiString& text) {
 }
 
 #ifdef _WIN32
-HANDLE gStopEvent = nullptr;
+// Set by Ctrl+C / Ctrl+Break / closing the console, or by the service manager.
+HANDLE gStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
 BOOL WINAPI OnConsoleCtrl(DWORD) {
   SetEvent(gStopEvent);
   return TRUE;
@@ -46,7 +54,6 @@ BOOL WINAPI OnConsoleCtrl(DWORD) {
 // WaitForStopSignal can take them synchronously.
 void PrepareSignals() {
 #ifdef _WIN32
-  gStopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnConsoleCtrl, TRUE);
 #else
   std::signal(SIGPIPE, SIG_IGN);
@@ -75,25 +82,55 @@ void WaitForStopSignal() {
 #endif
 }
 
+int Serve(const TProgramOptions& options, const std::function<void()>& onServing);
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Arguments in UTF-8 on every system (on Windows from the wide command line).
+  std::vector<std::string> args = Utf8Arguments(argc, argv);
+#ifdef _WIN32
+  // The lines are printed in UTF-8, each ended by a line feed, as on Linux.
+  SetConsoleOutputCP(CP_UTF8);
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+  if (args.size() >= 2 && args[1] == "service")
+    return RunServiceCommand(args, {Serve, [] { SetEvent(gStopEvent); }});
+#endif
+  std::vector<char*> argvUtf8;
+  for (std::string& a : args) argvUtf8.push_back(a.data());
   TProgramOptions options;
-  int code = ParseProgramOptions(argc, argv, /*headless=*/true, options);
+  int code = ParseProgramOptions(static_cast<int>(argvUtf8.size()), argvUtf8.data(),
+                                 /*headless=*/true, options);
   if (code >= 0) return code;
 
   if (options.InitDb) {
     if (!options.Home.empty()) SetHomeDir(options.Home);
     std::string error;
-    std::string file = HomeDir() + "Client.db";
-    if (!CreateDoorlockDatabase(file, error)) {
+    std::string file = options.Store.empty() ? DefaultDoorlockDatabase() : options.Store;
+    bool made = options.Store.empty() ? CreateDoorlockDatabase(file, error)
+                                      : CreateDoorlockTables(file, error);
+    if (!made) {
       std::cerr << file << ": " << error << std::endl;
       return 1;
     }
     std::cout << file << std::endl;
     return 0;
   }
+  return Serve(options, nullptr);
+}
 
+namespace {
+
+// Start-up, serving until the stop signal, shut-down; the exit code. A service
+// (onServing given) has no console: its start and stop lines go to the log.
+int Serve(const TProgramOptions& options, const std::function<void()>& onServing) {
+  auto print = [&onServing](std::ostream& out, const AnsiString& text) {
+    if (onServing)
+      WriteLog(text);
+    else
+      PrintLine(out, text);
+  };
   PrepareSignals();
   InitializeModules(options);
   int exitCode = 0;
@@ -104,27 +141,28 @@ int main(int argc, char** argv) {
     session.Install();
     TRequestServer server;
     server.SetPort(PortForMode(options.Mode));
-    PrintLine(std::cout, StartLineForMode(options.Mode));
+    print(std::cout, StartLineForMode(options.Mode));
     bool serving = true;
     try {
       server.Activate();
     } catch (const std::exception& e) {
       // The system's own message, with the mode and the port it could not take.
       const std::string address = server.ListenAddress();
-      std::cerr << "velio-interfaced: " << ModeNameForMode(options.Mode) << " mode, "
-                << (address.empty() ? std::string() : "address " + address + " ") << "port "
-                << server.Port() << " (" << PortKeyForMode(options.Mode)
-                << " in Option.ini): " << AnsiToUtf8(e.what()) << std::endl;
+      print(std::cerr, "velio-interfaced: " + ModeNameForMode(options.Mode) + " mode, " +
+                           (address.empty() ? std::string() : "address " + address + " ") +
+                           "port " + std::to_string(server.Port()) + " (" +
+                           PortKeyForMode(options.Mode) + " in Option.ini): " + e.what());
       serving = false;
       exitCode = 1;
     }
+    if (onServing) onServing();
     if (serving) WaitForStopSignal();
     try {
       server.Deactivate();
-      PrintLine(std::cout, StopLine());
+      print(std::cout, StopLine());
     } catch (const std::exception& e) {
       NoteServerStopFailed();
-      PrintLine(std::cerr, e.what());
+      print(std::cerr, e.what());
     }
   }
   FinalizeModules();
@@ -136,3 +174,5 @@ int main(int argc, char** argv) {
   }
   return exitCode;
 }
+
+}  // namespace

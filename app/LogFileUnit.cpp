@@ -28,8 +28,9 @@ void TLogFile::WriteLog(const AnsiString& text) {
   // Step 1: open for appending, creating the file when it is missing.
 #ifdef _WIN32
   std::lock_guard<std::mutex> guard(lock_);
-  HANDLE h = CreateFileA(fileName_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h =
+      CreateFileW(WidePath(fileName_).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
   LARGE_INTEGER before;
   GetFileSizeEx(h, &before);

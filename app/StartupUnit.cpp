@@ -59,9 +59,13 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
   app.add_option("--allow", allow,
                  "peers that may connect: addresses or CIDR ranges separated by commas, "
                  "e.g. 127.0.0.1,192.168.10.0/24 (default: everyone); others are closed at once");
+  app.add_option("--store", options.Store,
+                 "ODBC connection string of the door-lock record store, in place of "
+                 "Client.db (Linux) or Client.mdb (Windows)");
   if (headless)
     app.add_flag("--init-db", options.InitDb,
-                 "create Client.db with its tables in the home folder when missing, then exit");
+                 "create the door-lock tables when missing (Client.db in the home folder, or the "
+                 "--store source), then exit");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -134,7 +138,7 @@ void InitializeModules(const TProgramOptions& options) {
     static const AnsiString kCannotRaise = Lit("无法提高打开文件数上限: ");
     WriteLog(kCannotRaise + limitFailure);
   }
-  InitDoorlockRecordStore();
+  InitDoorlockRecordStore(options.Store);
   SystemOptions = new TSysOption(HomeDir() + "Option.ini");
   SystemOptions->Load();
   if (Verbose()) SayUtf8ProfileFiles(options.Mode);

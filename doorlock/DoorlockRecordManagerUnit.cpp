@@ -1,24 +1,29 @@
-// DoorlockRecordManagerUnit: the record store on one SQLite connection.
+// DoorlockRecordManagerUnit: the record store on one database connection.
 //
-// The connection is opened once (read-write, never created) and kept. Every
-// operation takes the store's lock, prepares its statement afresh, binds the
-// named parameters, steps it and finalizes it; the statement lives in a small
-// RAII holder, so a failure anywhere leaves nothing open and the next operation
-// starts clean. Failures travel inside as EDatabaseError carrying SQLite's own
-// message and are caught at the edge of each public operation, where the text
-// is written to the operation log.
+// Two engines run the same statements (see DoorlockOdbcUnit): SQLite's own
+// library on Client.db (Linux), and ODBC (Client.mdb through the Access driver
+// on Windows; any source named by a connection string on both systems). The
+// connection is opened once and kept. Every operation takes the store's lock,
+// prepares its statement afresh, binds the named parameters, runs it and frees
+// it; the statement lives in a small RAII holder, so a failure anywhere leaves
+// nothing open and the next operation starts clean. Failures travel inside as
+// EDatabaseError carrying the database's own message and are caught at the
+// edge of each public operation, where the text is written to the operation log.
 //
 // UpdateLastCheckInTime runs its update and the fallback insert under one hold
 // of the lock, so two requests for a new room cannot both insert it.
 #include "doorlock/DoorlockRecordManagerUnit.h"
 
+#ifndef _WIN32
 #include <sqlite3.h>
+#endif
 
 #include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "app/LogFileUnit.h"
+#include "doorlock/DoorlockOdbcUnit.h"
 #include "platform/PathUnit.h"
 
 TDoorlockRecordManager* DoorlockRecordManager = nullptr;
@@ -55,35 +60,33 @@ const char kSchema[] =
     "  OpratingTime REAL\n"
     ");\n";
 
+#ifndef _WIN32
 // Waits this long for another process's lock on the file before failing.
 const int kBusyTimeoutMs = 5000;
 
-// A database failure with SQLite's message text (UTF-8).
-class EDatabaseError : public std::runtime_error {
+// One prepared SQLite statement; finalized whatever happens.
+class TSqliteStatement {
  public:
-  using std::runtime_error::runtime_error;
-};
-
-// One prepared statement; finalized whatever happens.
-class TStatement {
- public:
-  TStatement(sqlite3* db, const char* sql) : db_(db) {
+  TSqliteStatement(sqlite3* db, const char* sql) : db_(db) {
     if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail();
   }
-  ~TStatement() { sqlite3_finalize(stmt_); }
-  TStatement(const TStatement&) = delete;
-  TStatement& operator=(const TStatement&) = delete;
+  ~TSqliteStatement() { sqlite3_finalize(stmt_); }
+  TSqliteStatement(const TSqliteStatement&) = delete;
+  TSqliteStatement& operator=(const TSqliteStatement&) = delete;
 
-  void BindText(const char* name, const AnsiString& value) {
-    std::string utf8 = AnsiToUtf8(value);
-    Check(sqlite3_bind_text(stmt_, Index(name), utf8.data(), static_cast<int>(utf8.size()),
-                            SQLITE_TRANSIENT));
-  }
-  void BindDate(const char* name, TDateTime value) {
-    Check(sqlite3_bind_double(stmt_, Index(name), value));
-  }
-  void BindInteger(const char* name, int64_t value) {
-    Check(sqlite3_bind_int64(stmt_, Index(name), value));
+  // Texts go in as UTF-8, date-times as REAL day numbers, the rest as integers.
+  void Bind(const TDbParam& p) {
+    const int index = sqlite3_bind_parameter_index(stmt_, p.Name);
+    if (index == 0) throw EDatabaseError(std::string("no such parameter: ") + p.Name);
+    if (p.Kind == TDbParam::Text) {
+      std::string utf8 = AnsiToUtf8(p.TextValue);
+      Check(sqlite3_bind_text(stmt_, index, utf8.data(), static_cast<int>(utf8.size()),
+                              SQLITE_TRANSIENT));
+    } else if (p.Kind == TDbParam::Date) {
+      Check(sqlite3_bind_double(stmt_, index, p.DateValue));
+    } else {
+      Check(sqlite3_bind_int64(stmt_, index, p.IntValue));
+    }
   }
 
   // Steps once; true when a row is ready.
@@ -108,15 +111,11 @@ class TStatement {
   }
 
  private:
-  int Index(const char* name) {
-    int index = sqlite3_bind_parameter_index(stmt_, name);
-    if (index == 0) throw EDatabaseError(std::string("no such parameter: ") + name);
-    return index;
-  }
   void Check(int rc) {
     if (rc != SQLITE_OK) Fail();
   }
-  [[noreturn]] void Fail() { throw EDatabaseError(sqlite3_errmsg(db_)); }
+  // SQLite speaks UTF-8; the log takes code page 936.
+  [[noreturn]] void Fail() { throw EDatabaseError(Utf8ToAnsi(sqlite3_errmsg(db_))); }
 
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
@@ -127,30 +126,42 @@ struct TDbCloser {
   void operator()(sqlite3* db) const { sqlite3_close(db); }
 };
 using TDbHandle = std::unique_ptr<sqlite3, TDbCloser>;
-
-// The log takes code page 936; SQLite speaks UTF-8.
-void LogDatabaseError(const char* utf8) {
-  WriteLog(Utf8ToAnsi(utf8));
-}
+#endif
 
 }  // namespace
 
+std::string AccessConnectionString(const std::string& databaseFileName) {
+#if defined(_WIN64)
+  // 64-bit programs have no Jet driver: the Access Database Engine's driver.
+  return "Driver={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=" + databaseFileName + ";";
+#else
+  return "Driver={Microsoft Access Driver (*.mdb)};DBQ=" + databaseFileName + ";";
+#endif
+}
+
 class TDoorlockRecordManager::TImpl {
  public:
+  TImpl(TStoreEngine e) : engine(e) {}
+
+  const TStoreEngine engine;
   std::mutex lock;
-  TDbHandle db;
+#ifndef _WIN32
+  TDbHandle db;  // SQLite
+#endif
+  TOdbcConnection odbc;
+  bool connected = false;
   // Why the store is not connected; logged by every operation until it is.
-  std::string notConnected = "database is not open";
+  AnsiString notConnected = "database is not open";
 
   // Runs op with the lock held and the connection open; logs any failure.
   template <typename Op>
   void Run(Op&& op) {
     std::lock_guard<std::mutex> guard(lock);
     try {
-      if (!db) throw EDatabaseError(notConnected);
-      op(db.get());
+      if (!connected) throw EDatabaseError(notConnected);
+      op();
     } catch (const std::exception& e) {
-      LogDatabaseError(e.what());
+      WriteLog(e.what());
     }
   }
 
@@ -159,79 +170,115 @@ class TDoorlockRecordManager::TImpl {
   template <typename Op>
   void RunLocked(Op&& op) {
     try {
-      if (!db) throw EDatabaseError(notConnected);
-      op(db.get());
+      if (!connected) throw EDatabaseError(notConnected);
+      op();
     } catch (const std::exception& e) {
-      LogDatabaseError(e.what());
+      WriteLog(e.what());
     }
+  }
+
+  // Runs a statement that returns no rows; the rows changed.
+  int Execute(const char* sql, const std::vector<TDbParam>& params) {
+#ifndef _WIN32
+    if (engine == TStoreEngine::Sqlite) {
+      TSqliteStatement st(db.get(), sql);
+      for (const TDbParam& p : params) st.Bind(p);
+      return st.Execute();
+    }
+#endif
+    return odbc.Execute(sql, params);
+  }
+
+  // The first column of the first row as a date-time, 0 for none or null.
+  TDateTime SelectDate(const char* sql, const std::vector<TDbParam>& params) {
+#ifndef _WIN32
+    if (engine == TStoreEngine::Sqlite) {
+      TSqliteStatement st(db.get(), sql);
+      for (const TDbParam& p : params) st.Bind(p);
+      return st.Step() ? st.ColumnDate(0) : 0;
+    }
+#endif
+    return odbc.SelectDate(sql, params);
+  }
+
+  // Inserts the room; the caller holds the lock. Logs on success.
+  void InsertRoomLocked(const AnsiString& roomKey, TDateTime time) {
+    Execute(kInsertRoom,
+            {TDbParam::OfText(":RoomNo", roomKey), TDbParam::OfDate(":LastCheckInTime", time)});
+    static const AnsiString kNewRoom = Lit("新建房间");
+    WriteLog(kNewRoom + roomKey);
   }
 };
 
-namespace {
-
-// Inserts the room; the caller holds the store's lock. Logs on success.
-void InsertRoomLocked(sqlite3* db, const AnsiString& roomKey, TDateTime time) {
-  TStatement st(db, kInsertRoom);
-  st.BindText(":RoomNo", roomKey);
-  st.BindDate(":LastCheckInTime", time);
-  st.Execute();
-  static const AnsiString kNewRoom = Lit("新建房间");
-  WriteLog(kNewRoom + roomKey);
-}
-
-}  // namespace
-
 TDoorlockRecordManager::TDoorlockRecordManager(std::string databaseFileName)
-    : DatabaseFileName(std::move(databaseFileName)), impl_(std::make_unique<TImpl>()) {}
+    : TDoorlockRecordManager(std::move(databaseFileName), kDefaultStoreEngine) {}
+
+TDoorlockRecordManager::TDoorlockRecordManager(std::string source, TStoreEngine engine)
+    : DatabaseFileName(std::move(source)), impl_(std::make_unique<TImpl>(engine)) {}
 
 TDoorlockRecordManager::~TDoorlockRecordManager() = default;
 
+TStoreEngine TDoorlockRecordManager::Engine() const {
+  return impl_->engine;
+}
+
 bool TDoorlockRecordManager::Open() {
   std::lock_guard<std::mutex> guard(impl_->lock);
-  impl_->db.reset();
-  sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(DatabaseFileName.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
-  TDbHandle db(raw);
-  if (rc == SQLITE_OK) {
-    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
-    // SQLite reads the file lazily: a file that is not a database only fails
-    // at its first statement, so probe now to report it at start-up.
-    rc = sqlite3_exec(db.get(), "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
+  impl_->connected = false;
+#ifndef _WIN32
+  if (impl_->engine == TStoreEngine::Sqlite) {
+    impl_->db.reset();
+    sqlite3* raw = nullptr;
+    int rc = sqlite3_open_v2(DatabaseFileName.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    TDbHandle db(raw);
+    if (rc == SQLITE_OK) {
+      sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+      // SQLite reads the file lazily: a file that is not a database only fails
+      // at its first statement, so probe now to report it at start-up.
+      rc = sqlite3_exec(db.get(), "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
+    }
+    if (rc != SQLITE_OK) {
+      impl_->notConnected = Utf8ToAnsi(db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc));
+      WriteLog(impl_->notConnected);
+      return false;
+    }
+    impl_->db = std::move(db);
+    impl_->connected = true;
+    return true;
   }
-  if (rc != SQLITE_OK) {
-    impl_->notConnected = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
-    LogDatabaseError(impl_->notConnected.c_str());
+#endif
+  const std::string connection = impl_->engine == TStoreEngine::Access
+                                     ? AccessConnectionString(DatabaseFileName)
+                                     : DatabaseFileName;
+  try {
+    impl_->odbc.Connect(connection);
+  } catch (const EDatabaseError& e) {
+    impl_->notConnected = e.what();
+    WriteLog(impl_->notConnected);
     return false;
   }
-  impl_->db = std::move(db);
+  impl_->connected = true;
   return true;
 }
 
 TDateTime TDoorlockRecordManager::GetLastCheckInTime(const AnsiString& roomKey) {
   TDateTime result = 0;
-  impl_->Run([&](sqlite3* db) {
-    TStatement st(db, kSelectLastCheckIn);
-    st.BindText(":RoomNo", roomKey);
-    if (st.Step()) result = st.ColumnDate(0);
+  impl_->Run([&] {
+    result = impl_->SelectDate(kSelectLastCheckIn, {TDbParam::OfText(":RoomNo", roomKey)});
   });
   return result;
 }
 
 void TDoorlockRecordManager::UpdateLastCheckInTime(const AnsiString& roomKey, TDateTime time) {
-  impl_->Run([&](sqlite3* db) {
-    int changed;
-    {
-      TStatement st(db, kUpdateRoom);
-      st.BindDate(":LastCheckInTime", time);
-      st.BindText(":RoomNo", roomKey);
-      changed = st.Execute();
-    }
-    if (changed == 0) InsertRoomLocked(db, roomKey, time);
+  impl_->Run([&] {
+    int changed = impl_->Execute(kUpdateRoom, {TDbParam::OfDate(":LastCheckInTime", time),
+                                               TDbParam::OfText(":RoomNo", roomKey)});
+    if (changed == 0) impl_->InsertRoomLocked(roomKey, time);
   });
 }
 
 void TDoorlockRecordManager::InsertRoom(const AnsiString& roomKey, TDateTime time) {
-  impl_->Run([&](sqlite3* db) { InsertRoomLocked(db, roomKey, time); });
+  impl_->Run([&] { impl_->InsertRoomLocked(roomKey, time); });
 }
 
 // The select and the fallback insert under one hold of the lock, as in
@@ -240,13 +287,11 @@ TDateTime TDoorlockRecordManager::GetOrInsertLastCheckInTime(const AnsiString& r
                                                              TDateTime time) {
   std::lock_guard<std::mutex> guard(impl_->lock);
   TDateTime stored = 0;
-  impl_->RunLocked([&](sqlite3* db) {
-    TStatement st(db, kSelectLastCheckIn);
-    st.BindText(":RoomNo", roomKey);
-    if (st.Step()) stored = st.ColumnDate(0);
+  impl_->RunLocked([&] {
+    stored = impl_->SelectDate(kSelectLastCheckIn, {TDbParam::OfText(":RoomNo", roomKey)});
   });
   if (stored != 0) return stored;
-  impl_->RunLocked([&](sqlite3* db) { InsertRoomLocked(db, roomKey, time); });
+  impl_->RunLocked([&] { impl_->InsertRoomLocked(roomKey, time); });
   return time;
 }
 
@@ -254,24 +299,31 @@ void TDoorlockRecordManager::InsertIssueCardRecord(
     const AnsiString& RegisterId, const AnsiString& CardNo, const AnsiString& RoomNo,
     int32_t CardType, TDateTime LastCheckInTime, TDateTime CheckInTime, TDateTime CheckOutTime,
     bool IsCopy, const AnsiString& GuestName, TDateTime OpratingTime) {
-  impl_->Run([&](sqlite3* db) {
-    TStatement st(db, kInsertIssueRecord);
-    st.BindText(":RegisterId", RegisterId);
-    st.BindText(":CardNo", CardNo);
-    st.BindText(":RoomNo", RoomNo);
-    st.BindInteger(":CardType", CardType);
-    st.BindDate(":LastCheckInTime", LastCheckInTime);
-    st.BindDate(":CheckInTime", CheckInTime);
-    st.BindDate(":CheckOutTime", CheckOutTime);
-    st.BindInteger(":IsCopy", IsCopy ? 1 : 0);
-    st.BindText(":GuestName", GuestName);
-    st.BindDate(":OpratingTime", OpratingTime);
-    st.Execute();
+  impl_->Run([&] {
+    impl_->Execute(
+        kInsertIssueRecord,
+        {TDbParam::OfText(":RegisterId", RegisterId), TDbParam::OfText(":CardNo", CardNo),
+         TDbParam::OfText(":RoomNo", RoomNo), TDbParam::OfInteger(":CardType", CardType),
+         TDbParam::OfDate(":LastCheckInTime", LastCheckInTime),
+         TDbParam::OfDate(":CheckInTime", CheckInTime),
+         TDbParam::OfDate(":CheckOutTime", CheckOutTime), TDbParam::OfBoolean(":IsCopy", IsCopy),
+         TDbParam::OfText(":GuestName", GuestName),
+         TDbParam::OfDate(":OpratingTime", OpratingTime)});
   });
 }
 
-void InitDoorlockRecordStore() {
-  DoorlockRecordManager = new TDoorlockRecordManager(HomeDir() + "Client.db");
+std::string DefaultDoorlockDatabase() {
+#ifdef _WIN32
+  return HomeDir() + "Client.mdb";
+#else
+  return HomeDir() + "Client.db";
+#endif
+}
+
+void InitDoorlockRecordStore(const std::string& odbcConnection) {
+  DoorlockRecordManager = odbcConnection.empty()
+                              ? new TDoorlockRecordManager(DefaultDoorlockDatabase())
+                              : new TDoorlockRecordManager(odbcConnection, TStoreEngine::Odbc);
   DoorlockRecordManager->Open();
 }
 
@@ -281,6 +333,9 @@ void FinalizeDoorlockRecordStore() {
 }
 
 bool CreateDoorlockDatabase(const std::string& fileName, std::string& error) {
+#ifdef _WIN32
+  return CreateDoorlockTables(AccessConnectionString(fileName), error);
+#else
   sqlite3* raw = nullptr;
   int rc =
       sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
@@ -291,6 +346,20 @@ bool CreateDoorlockDatabase(const std::string& fileName, std::string& error) {
   }
   if (rc != SQLITE_OK) {
     error = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
+    return false;
+  }
+  return true;
+#endif
+}
+
+bool CreateDoorlockTables(const std::string& odbcConnection, std::string& error) {
+  try {
+    TOdbcConnection odbc;
+    odbc.Connect(odbcConnection);
+    for (const auto& [table, ddl] : OdbcSchema())
+      if (!odbc.TableExists(table)) odbc.ExecDirect(ddl);
+  } catch (const EDatabaseError& e) {
+    error = AnsiToUtf8(e.what());
     return false;
   }
   return true;

@@ -55,11 +55,18 @@ typedef int32_t(VELIO_READER_CALL* TSimCardFileFn)(char* buffer, int32_t size);
 
 // The reader library and its four functions. Loading never throws: when the
 // file cannot be loaded or lacks a function, Loaded() is false and Error()
-// says why. Not copyable; the function pointers live as long as the object.
+// says why. Not copyable; the functions may be called while the object lives.
+//
+// Each function is found by its plain name ("ReadCard"), else by its
+// stdcall-decorated names ("_ReadCard@28", then "ReadCard@28"). In the 32-bit
+// Windows build the library may clean up its own arguments (stdcall, usual for
+// Windows DLLs) or leave that to the caller (cdecl): every call goes through a
+// small thunk that saves the stack pointer and restores it after the call, so
+// the stack is as it was either way.
 class TReaderLibrary {
  public:
   // The file loaded by default: VELIO_READER_LIBRARY when set and not empty,
-  // else "Reader.DLL" (Windows) or "libReader.so" in ExecutableDir().
+  // else "Reader.dll" (Windows) or "libReader.so" in ExecutableDir().
   static std::string DefaultPath();
 
   explicit TReaderLibrary(std::string path);
@@ -69,22 +76,32 @@ class TReaderLibrary {
 
   bool Loaded() const { return loaded_; }
   const std::string& Path() const { return path_; }
-  // Why the library cannot be used (native text of the platform), without the
-  // file's name that the loader's own message may begin with; empty when loaded.
+  // Why the library cannot be used (UTF-8), without the file's name that the
+  // loader's own message may begin with; empty when loaded.
   const std::string& Error() const { return error_; }
+  // The exported names found, in the order StartSCard, WriteCard, ReadCard, EndSCard.
+  const std::string& FoundNames() const { return foundNames_; }
 
-  TStartSCardFn StartSCard = nullptr;
-  TWriteCardFn WriteCard = nullptr;
-  TReadCardFn ReadCard = nullptr;
-  TEndSCardFn EndSCard = nullptr;
+  // REQUIRES: Loaded().
+  int32_t StartSCard(int32_t port, int32_t* param, int32_t zero) const;
+  int32_t WriteCard(int32_t port, uint8_t* key6, uint8_t* block16, int32_t sector, int32_t block,
+                    int32_t len, int32_t keyMode) const;
+  int32_t ReadCard(int32_t port, uint8_t* key6, uint8_t* block16, int32_t sector, int32_t block,
+                   int32_t len, int32_t keyMode) const;
+  int32_t EndSCard(int32_t port) const;
   // Set only when the library is the reader simulator (ReaderSimCardFile).
   TSimCardFileFn SimCardFile = nullptr;
 
  private:
   std::string path_;
   std::string error_;
+  std::string foundNames_;
   bool loaded_ = false;
   std::unique_ptr<TDynLib> lib_;
+  void* start_ = nullptr;
+  void* write_ = nullptr;
+  void* read_ = nullptr;
+  void* end_ = nullptr;
 };
 
 class TZentaMember : public TBaseMember {

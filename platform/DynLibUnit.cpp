@@ -3,26 +3,30 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "platform/PathUnit.h"
 #else
 #include <dlfcn.h>
 #endif
 
 namespace {
 #ifdef _WIN32
+// The system's text for the last error, in UTF-8 like every text this unit gives.
 std::string LastErrorText() {
   DWORD code = GetLastError();
-  char buf[512];
-  DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           code, 0, buf, sizeof buf, nullptr);
-  while (n > 0 && (buf[n - 1] == '\r' || buf[n - 1] == '\n' || buf[n - 1] == ' ')) --n;
-  return n ? std::string(buf, n) : "error " + std::to_string(code);
+  wchar_t buf[512];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           code, 0, buf, 512, nullptr);
+  while (n > 0 && (buf[n - 1] == L'\r' || buf[n - 1] == L'\n' || buf[n - 1] == L' ')) --n;
+  return n ? Utf8FromWide(std::wstring(buf, n)) : "error " + std::to_string(code);
 }
 #endif
 }  // namespace
 
 std::unique_ptr<TDynLib> TDynLib::Open(const std::string& path, std::string& error) {
 #ifdef _WIN32
-  HMODULE h = LoadLibraryA(path.c_str());
+  // The library's own dependencies are looked for beside it first.
+  HMODULE h = LoadLibraryExW(WidePath(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!h) {
     error = LastErrorText();
     return nullptr;

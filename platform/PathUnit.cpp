@@ -3,10 +3,14 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 
 #ifdef _WIN32
 #include <windows.h>
+// After windows.h, which it needs.
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif
@@ -23,9 +27,9 @@ std::string WithDelim(std::string dir) {
 
 std::string ExecutableDir() {
 #ifdef _WIN32
-  char buf[MAX_PATH * 4];
-  DWORD n = GetModuleFileNameA(nullptr, buf, sizeof buf);
-  std::string path(buf, n);
+  wchar_t buf[32768];
+  DWORD n = GetModuleFileNameW(nullptr, buf, 32768);
+  std::string path = Utf8FromWide(std::wstring(buf, n));
 #else
   char buf[4096];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
@@ -47,18 +51,84 @@ void SetHomeDir(const std::string& dir) {
 
 bool DirectoryExists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
+  return std::filesystem::is_directory(NativePath(path), ec);
 }
 
 bool FileExists(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::exists(path, ec);
+  return std::filesystem::exists(NativePath(path), ec);
 }
 
 std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
-  auto abs = std::filesystem::absolute(path, ec);
-  return ec ? path : abs.lexically_normal().string();
+  auto abs = std::filesystem::absolute(NativePath(path), ec);
+  return ec ? path : PathUtf8(abs.lexically_normal());
+}
+
+std::filesystem::path NativePath(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string PathUtf8(const std::filesystem::path& path) {
+  std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+#ifdef _WIN32
+std::wstring WidePath(const std::string& utf8) {
+  if (utf8.empty()) return std::wstring();
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+
+std::string Utf8FromWide(const std::wstring& wide) {
+  if (wide.empty()) return std::string();
+  int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                              nullptr, nullptr);
+  std::string utf8(n, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), n,
+                      nullptr, nullptr);
+  return utf8;
+}
+#endif
+
+bool ReadWholeFileShared(const std::string& path, std::string& contents) {
+  contents.clear();
+#ifdef _WIN32
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  char buf[65536];
+  DWORD n = 0;
+  bool ok = true;
+  while ((ok = ReadFile(h, buf, sizeof buf, &n, nullptr) != 0) && n > 0) contents.append(buf, n);
+  CloseHandle(h);
+  return ok;
+#else
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  contents = ss.str();
+  return true;
+#endif
+}
+
+std::vector<std::string> Utf8Arguments(int argc, char** argv) {
+  std::vector<std::string> args;
+#ifdef _WIN32
+  int n = 0;
+  if (LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &n)) {
+    for (int i = 0; i < n; ++i) args.push_back(Utf8FromWide(wide[i]));
+    LocalFree(wide);
+    return args;
+  }
+#endif
+  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i]);
+  return args;
 }
 
 void SetEnvironmentDefault(const std::string& name, const std::string& value) {

@@ -4,10 +4,16 @@
 // .LOG file and the door-lock database live there. By default it is the
 // executable's directory; the entries' --home DIR replaces it before any module
 // starts. Directories returned here always end with the path separator.
+//
+// Paths are UTF-8 text on every system. On Windows they reach the system only
+// through its wide-character functions (NativePath, WidePath), so a folder
+// with Chinese characters works whatever the ANSI code page.
 #ifndef VELIO_PLATFORM_PATHUNIT_H_
 #define VELIO_PLATFORM_PATHUNIT_H_
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 // The directory of the running executable, ending with the separator.
 std::string ExecutableDir();
@@ -31,6 +37,25 @@ std::string AbsolutePath(const std::string& path);
 // non-empty text; programs and libraries loaded later see it. REQUIRES: no
 // other thread is running.
 void SetEnvironmentDefault(const std::string& name, const std::string& value);
+
+// The file-system form of a UTF-8 path, and back.
+std::filesystem::path NativePath(const std::string& utf8);
+std::string PathUtf8(const std::filesystem::path& path);
+
+#ifdef _WIN32
+// UTF-8 to UTF-16 for the wide-character API, and back.
+std::wstring WidePath(const std::string& utf8);
+std::string Utf8FromWide(const std::wstring& wide);
+#endif
+
+// Reads the whole file; false when it cannot be opened. On Windows the file
+// is opened sharing read, write and delete, so a writer may replace it (write
+// a new file and rename it over this one) while it is being read.
+bool ReadWholeFileShared(const std::string& path, std::string& contents);
+
+// The program's arguments as UTF-8 (on Windows taken from the wide command
+// line, since argv holds ANSI text there).
+std::vector<std::string> Utf8Arguments(int argc, char** argv);
 
 // The path separator of the platform.
 #ifdef _WIN32

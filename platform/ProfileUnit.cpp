@@ -18,10 +18,13 @@
 #include <vector>
 
 #include "platform/ErrorsUnit.h"
+#include "platform/PathUnit.h"
 
 #ifdef _WIN32
 #include <io.h>
 #include <windows.h>
+// windows.h names its own profile function so; ours is the one declared here.
+#undef WriteProfileString
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -111,7 +114,7 @@ enum class TFileRead { Read, Missing, Unreadable };
 #ifdef _WIN32
 TFileRead ReadWholeFile(const std::string& fileName, std::string& contents) {
   contents.clear();
-  HANDLE h = CreateFileA(fileName.c_str(), GENERIC_READ,
+  HANDLE h = CreateFileW(WidePath(fileName).c_str(), GENERIC_READ,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) {
@@ -348,27 +351,36 @@ void WriteProfileString(const std::string& fileName, const AnsiString& section,
 #ifdef _WIN32
   if (exists) {
     // A file we can read but not write must not be replaced behind its back.
-    HANDLE probe = CreateFileA(target.c_str(), FILE_APPEND_DATA,
+    HANDLE probe = CreateFileW(WidePath(target).c_str(), FILE_APPEND_DATA,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) CannotWrite(fileName);
     CloseHandle(probe);
   }
-  FILE* f = std::fopen(tmp.c_str(), "wb");
+  FILE* f = _wfopen(WidePath(tmp).c_str(), L"wb");
   if (!f) CannotWrite(fileName);
   bool ok = std::fwrite(updated.data(), 1, updated.size(), f) == updated.size();
   ok = std::fflush(f) == 0 && ok;
   ok = _commit(_fileno(f)) == 0 && ok;
   ok = std::fclose(f) == 0 && ok;
   // ReplaceFile keeps the old file's security descriptor and attributes; where
-  // it cannot be used, the plain rename still replaces the file whole.
-  if (ok && exists &&
-      ReplaceFileA(target.c_str(), tmp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                   nullptr))
-    return;
-  if (!ok || !MoveFileExA(tmp.c_str(), target.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    std::remove(tmp.c_str());
+  // it cannot be used, the plain rename still replaces the file whole. A reader
+  // that has the file open at this moment makes the replacement fail with a
+  // sharing violation: it is tried again for a while.
+  const std::wstring wideTmp = WidePath(tmp), wideTarget = WidePath(target);
+  bool moved = false;
+  for (int attempt = 0; ok && !moved && attempt < 200; ++attempt) {
+    moved = exists && ReplaceFileW(wideTarget.c_str(), wideTmp.c_str(), nullptr,
+                                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+    if (!moved)
+      moved = MoveFileExW(wideTmp.c_str(), wideTarget.c_str(),
+                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    const DWORD error = moved ? 0 : GetLastError();
+    if (!moved && error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
+    if (!moved) Sleep(5);
+  }
+  if (!ok || !moved) {
+    DeleteFileW(wideTmp.c_str());
     CannotWrite(fileName);
   }
 #else

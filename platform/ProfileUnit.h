@@ -34,6 +34,11 @@
 
 #include "platform/CodePageUnit.h"
 
+// windows.h, when included before, names its own function WriteProfileString.
+#ifdef WriteProfileString
+#undef WriteProfileString
+#endif
+
 // Longest value a read returns, in bytes.
 inline constexpr size_t kMaxProfileValue = 2047;
 

@@ -11,6 +11,7 @@
 #include <system_error>
 
 #include "platform/ErrorsUnit.h"
+#include "platform/PathUnit.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -52,24 +53,11 @@ std::string RaiseOpenFileLimit() {
 bool ReadFileIfExists(const std::string& fileName, std::string& contents) {
   contents.clear();
 #ifdef _WIN32
-  std::FILE* f = std::fopen(fileName.c_str(), "rb");
-  if (!f) {
-    if (errno == ENOENT) return false;
-    CannotRead(fileName);
-  }
-  char block[16384];
-  for (;;) {  // ends at the end of the file or at an error
-    const size_t n = std::fread(block, 1, sizeof block, f);
-    contents.append(block, n);
-    if (n < sizeof block) break;
-  }
-  const bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) {
-    contents.clear();
-    CannotRead(fileName);
-  }
-  return true;
+  // Shared for deletion too, so a writer may replace the file meanwhile.
+  if (ReadWholeFileShared(fileName, contents)) return true;
+  contents.clear();
+  if (!FileExists(fileName)) return false;
+  CannotRead(fileName);
 #else
   const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

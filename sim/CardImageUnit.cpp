@@ -33,9 +33,22 @@ constexpr char kDelim = '\\';
 constexpr char kDelim = '/';
 #endif
 
+// Paths are UTF-8 text; on Windows they reach the system as UTF-16.
+std::filesystem::path Fs(const std::string& path) {
+  return std::filesystem::path(std::u8string(path.begin(), path.end()));
+}
+#ifdef _WIN32
+std::wstring Wide(const std::string& utf8) {
+  int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(n, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), n);
+  return wide;
+}
+#endif
+
 bool IsDirectory(const std::string& path) {
   std::error_code ec;
-  return std::filesystem::is_directory(path, ec);
+  return std::filesystem::is_directory(Fs(path), ec);
 }
 
 int HexDigit(char c) {
@@ -86,11 +99,11 @@ TCardLock::TCardLock(const std::string& stateDir) : processLock_(gCardMutex) {
   if (!IsDirectory(stateDir)) return;
   const std::string path = stateDir + "card.lock";
 #ifdef _WIN32
-  HANDLE h =
-      CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE)
-    h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    h = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return;
   OVERLAPPED ov = {};
@@ -135,8 +148,9 @@ TCardLock::~TCardLock() {
 TLoadResult LoadCard(const std::string& stateDir, TCardImage& image) {
   const std::string path = CardFile(stateDir);
   std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return ec ? TLoadResult::IoError : TLoadResult::NoCard;
-  std::ifstream in(path, std::ios::binary);
+  if (!std::filesystem::exists(Fs(path), ec))
+    return ec ? TLoadResult::IoError : TLoadResult::NoCard;
+  std::ifstream in(Fs(path), std::ios::binary);
   if (!in) return TLoadResult::IoError;
   in.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(image.size()));
   if (static_cast<size_t>(in.gcount()) != image.size()) return TLoadResult::BadImage;
@@ -149,16 +163,16 @@ bool SaveCard(const std::string& stateDir, const TCardImage& image) {
   const std::string path = CardFile(stateDir);
   const std::string temp = path + ".tmp";
 #ifdef _WIN32
-  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  HANDLE h = CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
   BOOL ok = WriteFile(h, image.data(), static_cast<DWORD>(image.size()), &written, nullptr) &&
             written == image.size() && FlushFileBuffers(h);
   CloseHandle(h);
-  if (!ok || !MoveFileExA(temp.c_str(), path.c_str(),
+  if (!ok || !MoveFileExW(Wide(temp).c_str(), Wide(path).c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileA(temp.c_str());
+    DeleteFileW(Wide(temp).c_str());
     return false;
   }
   return true;
@@ -190,8 +204,8 @@ bool SaveCard(const std::string& stateDir, const TCardImage& image) {
 
 bool RemoveCard(const std::string& stateDir) {
   std::error_code ec;
-  std::filesystem::remove(CardFile(stateDir), ec);
-  return !std::filesystem::exists(CardFile(stateDir), ec);
+  std::filesystem::remove(Fs(CardFile(stateDir)), ec);
+  return !std::filesystem::exists(Fs(CardFile(stateDir)), ec);
 }
 
 TCardImage NewCardImage(const TKey& key, const std::array<uint8_t, 4>& serial) {

@@ -46,9 +46,12 @@ std::string LibraryDir() {
   if (GetModuleHandleExA(
           GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
           reinterpret_cast<LPCSTR>(&StartSCard), &module)) {
-    char buf[MAX_PATH * 4];
-    DWORD n = GetModuleFileNameA(module, buf, sizeof buf);
-    path.assign(buf, n);
+    wchar_t buf[32768];
+    DWORD n = GetModuleFileNameW(module, buf, 32768);
+    int len =
+        WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), nullptr, 0, nullptr, nullptr);
+    path.resize(len);
+    WideCharToMultiByte(CP_UTF8, 0, buf, static_cast<int>(n), path.data(), len, nullptr, nullptr);
   }
   const size_t slash = path.find_last_of("\\/");
 #else

@@ -25,13 +25,9 @@ const char kEncoder[] = "Encoder";
 const char kCard[] = "Card";
 const char kTimeFormat[] = "yyyy-mm-dd hh:nn:ss";
 
-// File names are UTF-8 on POSIX and code page text on Windows.
+// File names are UTF-8 text on every system.
 AnsiString PathText(const std::string& path) {
-#ifdef _WIN32
-  return path;
-#else
-  return Utf8ToAnsi(path);
-#endif
+  return Utf8ToAnsi(path);  // paths are UTF-8 on every system
 }
 
 AnsiString DeviceLine(const std::string& path) {

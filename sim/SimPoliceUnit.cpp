@@ -18,11 +18,7 @@ namespace {
 const char kGuest[] = "Guest";
 
 AnsiString PathText(const std::string& path) {
-#ifdef _WIN32
-  return path;
-#else
-  return Utf8ToAnsi(path);
-#endif
+  return Utf8ToAnsi(path);  // paths are UTF-8 on every system
 }
 
 AnsiString SourceLine(const std::string& path) {

@@ -9,7 +9,9 @@
 // latency list; the lists are merged and sorted at the end.
 #include "tools/PmsClientUnit.h"
 
+#ifndef _WIN32
 #include <sys/resource.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -81,6 +83,12 @@ TExchangeResult ExchangeWith(asio::io_context& io, const tcp::endpoint& endpoint
 }
 
 // Raises RLIMIT_NOFILE to at least needed descriptors; false when impossible.
+#ifdef _WIN32
+using rlim_t = unsigned long;
+bool EnsureFileLimit(rlim_t) {
+  return true;  // sockets are handles, not bounded by a descriptor limit
+}
+#else
 bool EnsureFileLimit(rlim_t needed) {
   rlimit limit{};
   if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return false;
@@ -89,6 +97,7 @@ bool EnsureFileLimit(rlim_t needed) {
   limit.rlim_cur = needed;
   return setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
+#endif
 
 void ReportMemory(std::ostream& out, int pid, const char* when) {
   if (pid <= 0) return;

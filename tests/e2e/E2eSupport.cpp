@@ -142,9 +142,43 @@ std::string BinPath(const std::string& name) {
   return std::string(VELIO_BIN_DIR) + "/" + name;
 }
 
+std::vector<std::string> DaemonLauncher() {
+  std::vector<std::string> words;
+  const char* env = std::getenv("VELIO_E2E_DAEMON");
+  std::istringstream in(env ? env : "");
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+int StopSignal() {
+  return DaemonLauncher().empty() ? SIGTERM : SIGINT;
+}
+
 namespace {
-pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
+// The headless program is started through VELIO_E2E_DAEMON when it is set.
+// With VELIO_E2E_STORE (an ODBC connection string in which "{home}" stands
+// for the --home folder), the record store is that source: a Windows program
+// under Wine reaches the host's SQLite ODBC driver instead of Client.mdb.
+std::vector<std::string> WithLauncher(const std::vector<std::string>& argv) {
+  std::vector<std::string> launcher = DaemonLauncher();
+  if (launcher.empty() || argv.empty() || argv[0] != BinPath("velio-interfaced")) return argv;
+  launcher.insert(launcher.end(), argv.begin() + 1, argv.end());
+  const char* store = std::getenv("VELIO_E2E_STORE");
+  for (size_t i = 1; store && *store && i + 1 < argv.size(); ++i) {
+    if (argv[i] != "--home") continue;
+    std::string source = store;
+    for (size_t at; (at = source.find("{home}")) != std::string::npos;)
+      source.replace(at, 6, argv[i + 1]);
+    launcher.push_back("--store");
+    launcher.push_back(source);
+    break;
+  }
+  return launcher;
+}
+
+pid_t Spawn(const std::vector<std::string>& programArgv, const TSpawnOptions& options,
             const std::string& outFile, const std::string& errFile) {
+  const std::vector<std::string> argv = WithLauncher(programArgv);
   const std::map<std::string, std::string>& env = options.env;
   std::vector<std::string> envStrings;
   for (char** e = environ; *e; ++e) {
@@ -309,6 +343,9 @@ bool TDaemon::Running() {
 }
 
 void TDaemon::Signal(int sig) {
+  // A Windows program under Wine stops on Ctrl+C (SIGINT); SIGTERM would end
+  // Wine at once.
+  if (sig == SIGTERM) sig = StopSignal();
   if (pid_ > 0) ::kill(pid_, sig);
 }
 
@@ -392,7 +429,7 @@ bool TDaemon::WaitListening(int timeoutMs) {
 
 int TDaemon::Stop() {
   if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
+    ::kill(pid_, StopSignal());
     exit_ = Reap(pid_);
     pid_ = -1;
   }
@@ -525,6 +562,22 @@ std::vector<TSqlRow> TSqlDb::Rows(const std::string& sql) {
       if (const unsigned char* t = sqlite3_column_text(st, c))
         v.text.assign(reinterpret_cast<const char*>(t),
                       static_cast<size_t>(sqlite3_column_bytes(st, c)));
+      // A date-time stored through ODBC (VELIO_E2E_STORE) is ISO text in
+      // SQLite; real is then its day number, as the native store keeps it.
+      static const std::regex kIso(
+          R"(^(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})(\.(\d{1,3}))?$)");
+      std::smatch m;
+      if (v.type == SQLITE_TEXT && std::regex_match(v.text, m, kIso)) {
+        TDateTimeParts p;
+        p.Year = std::stoi(m[1]);
+        p.Month = std::stoi(m[2]);
+        p.Day = std::stoi(m[3]);
+        p.Hour = std::stoi(m[4]);
+        p.Minute = std::stoi(m[5]);
+        p.Second = std::stoi(m[6]);
+        if (m[8].matched) p.MilliSecond = std::stoi((m[8].str() + "00").substr(0, 3));
+        v.real = EncodeDateTime(p);
+      }
       row.push_back(std::move(v));
     }
     rows.push_back(std::move(row));

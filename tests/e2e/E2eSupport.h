@@ -193,6 +193,17 @@ class TXvfb {
   std::string error_;
 };
 
+// The command that starts the headless program in place of
+// BinPath("velio-interfaced"): the words of VELIO_E2E_DAEMON, for instance
+// "scripts/wine-run.sh build-mingw32/wineprefix win32 build-mingw32/bin/velio-interfaced.exe"
+// to drive the Windows build under Wine; empty when unset (the program of this
+// build).
+std::vector<std::string> DaemonLauncher();
+
+// The signal that stops the headless program: SIGTERM, or SIGINT (Ctrl+C)
+// for a program started through VELIO_E2E_DAEMON.
+int StopSignal();
+
 // The log file of today in home, as raw bytes.
 std::string TodayLog(const TTempHome& home);
 

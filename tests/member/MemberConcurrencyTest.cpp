@@ -19,8 +19,9 @@
 
 namespace {
 
-const std::string kReaderPath = std::string(VELIO_BIN_DIR) + "/libReader.so";
-const std::string kFakePath = std::string(VELIO_BIN_DIR) + "/libVelioFakeReader.so";
+const std::string kReaderPath = std::string(VELIO_BIN_DIR) + "/" + SharedLibraryName("Reader");
+const std::string kFakePath =
+    std::string(VELIO_BIN_DIR) + "/" + SharedLibraryName("VelioFakeReader");
 
 constexpr int kThreads = 6;
 constexpr int kRounds = 40;

@@ -13,6 +13,7 @@
 
 #include "app/LogFileUnit.h"
 #include "member/OptionUnit.h"
+#include "platform/PathUnit.h"
 
 namespace membertest {
 
@@ -24,7 +25,7 @@ class TTempDir {
     path_ = (std::filesystem::temp_directory_path() /
              ("velio-member-" + std::to_string(random()) + "-" + std::to_string(counter++)))
                 .string() +
-            "/";
+            kPathDelim;
     std::filesystem::create_directories(path_);
   }
   ~TTempDir() {

@@ -20,7 +20,7 @@ namespace {
 
 using readersim::TCardImage;
 
-const std::string kReaderPath = std::string(VELIO_BIN_DIR) + "/libReader.so";
+const std::string kReaderPath = std::string(VELIO_BIN_DIR) + "/" + SharedLibraryName("Reader");
 const std::string kCardSim = std::string(VELIO_BIN_DIR) + "/cardsim";
 const uint8_t kKey[6] = {0x7D, 0x2A, 0x9C, 0x41, 0xE6, 0xB3};
 

@@ -15,8 +15,10 @@
 
 namespace {
 
-const std::string kFakePath = std::string(VELIO_BIN_DIR) + "/libVelioFakeReader.so";
-const std::string kPartialPath = std::string(VELIO_BIN_DIR) + "/libVelioFakeReaderNoEnd.so";
+const std::string kFakePath =
+    std::string(VELIO_BIN_DIR) + "/" + SharedLibraryName("VelioFakeReader");
+const std::string kPartialPath =
+    std::string(VELIO_BIN_DIR) + "/" + SharedLibraryName("VelioFakeReaderNoEnd");
 
 // The recording library's control functions, reached through the same file.
 class TFakeReader {
@@ -110,7 +112,7 @@ TEST_F(ZentaMemberTest, ConstructionLogsTheLibraryItLoaded) {
 
 TEST_F(ZentaMemberTest, DefaultLibraryIsBesideTheExecutableUnlessTheEnvironmentNamesOne) {
   unsetenv("VELIO_READER_LIBRARY");
-  EXPECT_EQ(TReaderLibrary::DefaultPath(), ExecutableDir() + "libReader.so");
+  EXPECT_EQ(TReaderLibrary::DefaultPath(), ExecutableDir() + SharedLibraryName("Reader"));
   setenv("VELIO_READER_LIBRARY", kFakePath.c_str(), 1);
   EXPECT_EQ(TReaderLibrary::DefaultPath(), kFakePath);
   TZentaMember device;
@@ -394,3 +396,65 @@ TEST(TBaseMemberTest, BareDeviceFailsEverything) {
 }
 
 }  // namespace
+
+#if defined(_WIN32) && !defined(_WIN64)
+namespace {
+
+// The 32-bit Windows binding: a stdcall and a cdecl library, each exporting
+// two functions by plain and two by decorated names only.
+struct TConventionCase {
+  const char* library;
+  const char* foundNames;
+};
+
+class ReaderConventionTest : public ::testing::TestWithParam<TConventionCase> {
+ protected:
+  std::string Path() const { return std::string(VELIO_BIN_DIR) + "/" + GetParam().library; }
+};
+
+// The stack pointer's change across one library call (0: the stack is as it was).
+__attribute__((noinline)) intptr_t StackDriftOfEndSCard(const TReaderLibrary& lib) {
+  intptr_t before = 0, after = 0;
+  __asm__ volatile("movl %%esp, %0" : "=r"(before));
+  lib.EndSCard(9);
+  __asm__ volatile("movl %%esp, %0" : "=r"(after));
+  return after - before;
+}
+
+TEST_P(ReaderConventionTest, FindsPlainAndDecoratedNames) {
+  membertest::TMemberEnv env;
+  TReaderLibrary lib(Path());
+  ASSERT_TRUE(lib.Loaded()) << lib.Error();
+  EXPECT_EQ(lib.FoundNames(), GetParam().foundNames);
+  int32_t param = 4113;
+  EXPECT_EQ(lib.StartSCard(9, &param, 0), 0);
+  EXPECT_EQ(StackDriftOfEndSCard(lib), 0);
+  EXPECT_EQ(lib.EndSCard(9), 3);  // closed by the call above: its argument arrived
+}
+
+TEST_P(ReaderConventionTest, WritesAndReadsCardsWithTheStackAsItWas) {
+  membertest::TMemberEnv env;
+  TZentaMember device(Path());
+  ASSERT_TRUE(device.Library().Loaded()) << device.Library().Error();
+  // Many calls: a stack left 28 bytes off per call would not survive this.
+  for (int i = 0; i < 500; ++i) {
+    const std::string cardNo = std::to_string(12345678 + i * 7919);
+    ASSERT_TRUE(device.WriteMemberCard(cardNo, "", "", "", -1)) << i;
+    std::string read, password, expire, guest, score;
+    ASSERT_TRUE(device.ReadMemberCard(false, read, password, expire, guest, score, -1)) << i;
+    ASSERT_EQ(read, cardNo);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conventions, ReaderConventionTest,
+    ::testing::Values(
+        TConventionCase{"VelioStdcallReader.dll", "StartSCard _WriteCard@28 _ReadCard@28 EndSCard"},
+        TConventionCase{"VelioCdeclReader.dll", "StartSCard WriteCard@28 ReadCard@28 EndSCard"}),
+    [](const ::testing::TestParamInfo<TConventionCase>& info) {
+      return std::string(info.param.library).find("Stdcall") != std::string::npos ? "Stdcall"
+                                                                                  : "Cdecl";
+    });
+
+}  // namespace
+#endif

@@ -5,8 +5,10 @@
 #define VELIO_TESTS_PLATFORM_TESTFILES_H_
 
 #include <sys/stat.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 #include <filesystem>
@@ -31,15 +33,24 @@ class TTempDir {
     // Give everything back its write bit so that removal works.
     for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
          !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
+#ifdef _WIN32
+      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
+                                   std::filesystem::perm_options::add, ec);
+#else
       ::chmod(it->path().c_str(), 0755);
     ::chmod(path_.c_str(), 0755);
+#endif
     std::filesystem::remove_all(path_, ec);
   }
   TTempDir(const TTempDir&) = delete;
   TTempDir& operator=(const TTempDir&) = delete;
 
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + name; }
+  const std::string& Path() const {
+    return path_;
+  }
+  std::string File(const std::string& name) const {
+    return path_ + name;
+  }
 
  private:
   std::string path_;
@@ -64,6 +75,9 @@ inline bool Exists(const std::string& path) {
 // (root writes any file). Returns body's result, or -1 when the child failed.
 // body must not use test assertions; it reports through its result.
 inline int RunUnprivileged(const std::function<int()>& body) {
+#ifdef _WIN32
+  return body();  // the read-only attribute binds every user
+#else
   if (::geteuid() != 0) return body();
   pid_t pid = ::fork();
   if (pid < 0) return -1;
@@ -74,13 +88,19 @@ inline int RunUnprivileged(const std::function<int()>& body) {
   int status = 0;
   if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
   return WEXITSTATUS(status);
+#endif
 }
 
 // Makes the file path read-only, and its folder dir reachable by everyone, so
 // that RunUnprivileged code can read the file but not write it.
 inline void MakeReadOnly(const std::string& dir, const std::string& path) {
+#ifdef _WIN32
+  ::_chmod(path.c_str(), _S_IREAD);
+  (void)dir;
+#else
   ::chmod(path.c_str(), 0444);
   ::chmod(dir.c_str(), 0755);
+#endif
 }
 
 }  // namespace velio_test

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/CodePageUnit.h"
+#include "platform/PathUnit.h"
 #include "server/MessageHandlerUnit.h"
 
 namespace police_test {
@@ -24,7 +25,7 @@ class TTempDir {
   TTempDir() {
     std::string tmpl = (std::filesystem::temp_directory_path() / "velio-police-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl + "/";
+    path_ = tmpl + kPathDelim;
   }
   ~TTempDir() {
     std::error_code ec;

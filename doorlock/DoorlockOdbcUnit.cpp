@@ -1,0 +1,303 @@
+// DoorlockOdbcUnit: ODBC handles held by RAII, statements prepared once per
+// call, parameters bound from buffers that live until the statement is freed.
+//
+// Only the plain entry points are used (SQLDriverConnect, SQLPrepare, ...):
+// they are what every driver manager offers, Wine's included, which hands the
+// calls of the Windows build to the host's unixODBC when tested under Wine.
+// Diagnostics come back in the ANSI code page on Windows and in UTF-8 from
+// unixODBC; either way the error text is converted to code page 936.
+#include "doorlock/DoorlockOdbcUnit.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cctype>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+// The diagnostic records of a handle joined by blanks, or what failed.
+std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
+  std::string text;
+  for (SQLSMALLINT i = 1; handle; ++i) {
+    SQLCHAR state[6] = {};
+    SQLCHAR message[1024] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT length = 0;
+    SQLRETURN rc = SQLGetDiagRec(type, handle, i, state, &native, message,
+                                 static_cast<SQLSMALLINT>(sizeof message), &length);
+    if (!SQL_SUCCEEDED(rc)) break;
+    if (!text.empty()) text += ' ';
+    text += reinterpret_cast<const char*>(message);
+  }
+  if (text.empty()) text = std::string(what) + " failed";
+#ifdef _WIN32
+  return text;
+#else
+  return Utf8ToAnsi(text);
+#endif
+}
+
+void Check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what) {
+  if (!SQL_SUCCEEDED(rc)) throw EDatabaseError(Diagnostics(type, handle, what));
+}
+
+// One statement handle and the buffers bound to it.
+class TStatement {
+ public:
+  explicit TStatement(SQLHDBC dbc) {
+    ::Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_), SQL_HANDLE_DBC, dbc, "SQLAllocHandle");
+  }
+  ~TStatement() {
+    SQLFreeStmt(stmt_, SQL_CLOSE);
+    SQLFreeHandle(SQL_HANDLE_STMT, stmt_);
+  }
+  TStatement(const TStatement&) = delete;
+  TStatement& operator=(const TStatement&) = delete;
+
+  void Prepare(std::string_view sql, const std::vector<TDbParam>& params) {
+    std::vector<std::string> names;
+    std::string text = ToPositionalMarkers(sql, names);
+    Check(SQLPrepare(stmt_, reinterpret_cast<SQLCHAR*>(text.data()),
+                     static_cast<SQLINTEGER>(text.size())),
+          "SQLPrepare");
+    buffers_.resize(names.size());
+    for (size_t i = 0; i < names.size(); ++i) {
+      const TDbParam* p = nullptr;
+      for (const TDbParam& q : params)
+        if (names[i] == q.Name) p = &q;
+      if (!p) throw EDatabaseError("no such parameter: " + names[i]);
+      Bind(static_cast<SQLUSMALLINT>(i + 1), *p, buffers_[i]);
+    }
+  }
+
+  void Run() {
+    SQLRETURN rc = SQLExecute(stmt_);
+    // An update or insert that changes no row answers SQL_NO_DATA.
+    if (rc != SQL_NO_DATA) Check(rc, "SQLExecute");
+  }
+
+  int RowCount() {
+    SQLLEN rows = 0;
+    Check(SQLRowCount(stmt_, &rows), "SQLRowCount");
+    return rows < 0 ? 0 : static_cast<int>(rows);
+  }
+
+  // The first column of the next row as a date-time; false when no row is left.
+  bool FetchDate(TDateTime& value) {
+    SQLRETURN rc = SQLFetch(stmt_);
+    if (rc == SQL_NO_DATA) return false;
+    Check(rc, "SQLFetch");
+    SQL_TIMESTAMP_STRUCT ts = {};
+    SQLLEN indicator = 0;
+    Check(SQLGetData(stmt_, 1, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &indicator), "SQLGetData");
+    if (indicator == SQL_NULL_DATA) {
+      value = 0;
+      return true;
+    }
+    TDateTimeParts parts;
+    parts.Year = ts.year;
+    parts.Month = ts.month;
+    parts.Day = ts.day;
+    parts.Hour = ts.hour;
+    parts.Minute = ts.minute;
+    parts.Second = ts.second;
+    parts.MilliSecond = static_cast<int>(ts.fraction / 1000000);
+    value = ts.year == 0 ? 0 : EncodeDateTime(parts);
+    return true;
+  }
+
+  SQLHSTMT Handle() const { return stmt_; }
+
+ private:
+  struct TBuffer {
+    std::u16string Text;
+    SQL_TIMESTAMP_STRUCT Stamp = {};
+    SQLINTEGER Integer = 0;
+    unsigned char Bit = 0;
+    SQLLEN Length = 0;
+  };
+
+  void Check(SQLRETURN rc, const char* what) { ::Check(rc, SQL_HANDLE_STMT, stmt_, what); }
+
+  void Bind(SQLUSMALLINT index, const TDbParam& p, TBuffer& b) {
+    SQLRETURN rc = SQL_ERROR;
+    switch (p.Kind) {
+      case TDbParam::Text: {
+        b.Text = AnsiToWide(p.TextValue);
+        b.Length = static_cast<SQLLEN>(b.Text.size() * sizeof(char16_t));
+        // A text of 255 characters or more goes as a long text, which every
+        // driver accepts for a text column.
+        const SQLSMALLINT type = b.Text.size() < 255 ? SQL_WVARCHAR : SQL_WLONGVARCHAR;
+        const SQLULEN size = b.Text.empty() ? 1 : b.Text.size();
+        rc = SQLBindParameter(stmt_, index, SQL_PARAM_INPUT, SQL_C_WCHAR, type, size, 0,
+                              b.Text.data(), b.Length, &b.Length);
+        break;
+      }
+      case TDbParam::Date: {
+        TDateTimeParts d = DecodeDateTime(p.DateValue);
+        b.Stamp.year = static_cast<SQLSMALLINT>(d.Year);
+        b.Stamp.month = static_cast<SQLUSMALLINT>(d.Month);
+        b.Stamp.day = static_cast<SQLUSMALLINT>(d.Day);
+        b.Stamp.hour = static_cast<SQLUSMALLINT>(d.Hour);
+        b.Stamp.minute = static_cast<SQLUSMALLINT>(d.Minute);
+        b.Stamp.second = static_cast<SQLUSMALLINT>(d.Second);
+        b.Stamp.fraction = static_cast<SQLUINTEGER>(d.MilliSecond) * 1000000u;
+        b.Length = sizeof b.Stamp;
+        rc = SQLBindParameter(stmt_, index, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
+                              SQL_TYPE_TIMESTAMP, 23, 3, &b.Stamp, 0, &b.Length);
+        break;
+      }
+      case TDbParam::Integer:
+        b.Integer = static_cast<SQLINTEGER>(p.IntValue);
+        b.Length = 0;
+        rc = SQLBindParameter(stmt_, index, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0,
+                              &b.Integer, 0, &b.Length);
+        break;
+      case TDbParam::Boolean:
+        b.Bit = p.IntValue ? 1 : 0;
+        b.Length = 0;
+        rc = SQLBindParameter(stmt_, index, SQL_PARAM_INPUT, SQL_C_BIT, SQL_BIT, 1, 0, &b.Bit, 0,
+                              &b.Length);
+        break;
+    }
+    Check(rc, "SQLBindParameter");
+  }
+
+  SQLHSTMT stmt_ = SQL_NULL_HSTMT;
+  std::vector<TBuffer> buffers_;
+};
+
+}  // namespace
+
+std::string ToPositionalMarkers(std::string_view sql, std::vector<std::string>& names) {
+  std::string out;
+  out.reserve(sql.size());
+  char quote = 0;
+  for (size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      out.push_back(c);
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+      out.push_back(c);
+    } else if (c == ':' && i + 1 < sql.size() &&
+               (std::isalpha(static_cast<unsigned char>(sql[i + 1])) || sql[i + 1] == '_')) {
+      size_t j = i + 1;
+      while (j < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[j])) || sql[j] == '_'))
+        ++j;
+      names.emplace_back(sql.substr(i, j - i));
+      out.push_back('?');
+      i = j - 1;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+TOdbcConnection::TOdbcConnection() = default;
+
+TOdbcConnection::~TOdbcConnection() {
+  if (connected_) SQLDisconnect(dbc_);
+  if (dbc_) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
+  if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
+}
+
+void TOdbcConnection::Connect(const std::string& connectionString) {
+  if (connected_) {
+    SQLDisconnect(dbc_);
+    connected_ = false;
+  }
+  if (!env_) {
+    SQLHENV env = SQL_NULL_HENV;
+    if (!SQL_SUCCEEDED(SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env)))
+      throw EDatabaseError("ODBC: no environment handle (is the driver manager installed?)");
+    env_ = env;
+    Check(SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0),
+          SQL_HANDLE_ENV, env, "SQLSetEnvAttr");
+  }
+  if (!dbc_) {
+    SQLHDBC dbc = SQL_NULL_HDBC;
+    Check(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc), SQL_HANDLE_ENV, env_, "SQLAllocHandle");
+    dbc_ = dbc;
+    // No login dialog, ever: the store runs without a window.
+  }
+#ifdef _WIN32
+  // File paths in the string may hold any character: the wide entry point.
+  std::u16string wide;
+  {
+    const std::string& s = connectionString;
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    wide.resize(n);
+    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()),
+                        reinterpret_cast<LPWSTR>(wide.data()), n);
+  }
+  SQLWCHAR out[1024];
+  SQLSMALLINT outLength = 0;
+  SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
+                                   static_cast<SQLSMALLINT>(wide.size()), out, 1024, &outLength,
+                                   SQL_DRIVER_NOPROMPT);
+#else
+  std::string in = connectionString;
+  SQLCHAR out[1024];
+  SQLSMALLINT outLength = 0;
+  SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
+                                  static_cast<SQLSMALLINT>(in.size()), out, sizeof out, &outLength,
+                                  SQL_DRIVER_NOPROMPT);
+#endif
+  Check(rc, SQL_HANDLE_DBC, dbc_, "SQLDriverConnect");
+  connected_ = true;
+}
+
+int TOdbcConnection::Execute(std::string_view sql, const std::vector<TDbParam>& params) {
+  TStatement st(dbc_);
+  st.Prepare(sql, params);
+  st.Run();
+  return st.RowCount();
+}
+
+TDateTime TOdbcConnection::SelectDate(std::string_view sql, const std::vector<TDbParam>& params) {
+  TStatement st(dbc_);
+  st.Prepare(sql, params);
+  st.Run();
+  TDateTime value = 0;
+  if (!st.FetchDate(value)) return 0;
+  return value;
+}
+
+void TOdbcConnection::ExecDirect(const std::string& sql) {
+  TStatement st(dbc_);
+  std::string text = sql;
+  SQLRETURN rc = SQLExecDirect(st.Handle(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
+  if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, st.Handle(), "SQLExecDirect");
+}
+
+bool TOdbcConnection::TableExists(const std::string& name) {
+  TStatement st(dbc_);
+  std::string table = name;
+  std::string kind = "TABLE";
+  Check(SQLTables(st.Handle(), nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(table.data()),
+                  SQL_NTS, reinterpret_cast<SQLCHAR*>(kind.data()), SQL_NTS),
+        SQL_HANDLE_STMT, st.Handle(), "SQLTables");
+  SQLRETURN rc = SQLFetch(st.Handle());
+  if (rc == SQL_NO_DATA) return false;
+  Check(rc, SQL_HANDLE_STMT, st.Handle(), "SQLFetch");
+  return true;
+}
+
+const std::vector<std::pair<std::string, std::string>>& OdbcSchema() {
+  static const std::vector<std::pair<std::string, std::string>> kSchema = {
+      {"T_Room", "CREATE TABLE T_Room (RoomNo VARCHAR(50), LastCheckInTime DATETIME)"},
+      {"T_IssueCardRecord",
+       "CREATE TABLE T_IssueCardRecord (RegisterId VARCHAR(50), CardNo VARCHAR(50), "
+       "RoomNo VARCHAR(50), CardType INTEGER, LastCheckInTime DATETIME, CheckInTime DATETIME, "
+       "CheckOutTime DATETIME, IsCopy BIT, GuestName VARCHAR(255), OpratingTime DATETIME)"},
+  };
+  return kSchema;
+}

@@ -1,0 +1,251 @@
+// The record store's ODBC engine against the SQLite ODBC driver: on Linux
+// through unixODBC, in the Windows build under Wine through Wine's ODBC, which
+// hands the calls to the same host driver. The same statements as the SQLite
+// engine, the Access DDL of --init-db, texts in code page 936 both ways.
+#ifdef _WIN32
+#include <windows.h>
+#endif
+#include <gtest/gtest.h>
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "app/LogFileUnit.h"
+#include "doorlock/DoorlockOdbcUnit.h"
+#include "doorlock/DoorlockRecordManagerUnit.h"
+
+namespace {
+
+// The driver's name in odbcinst.ini; VELIO_TEST_ODBC_DRIVER overrides it.
+std::string DriverName() {
+  const char* env = std::getenv("VELIO_TEST_ODBC_DRIVER");
+  return env && *env ? env : "SQLite3";
+}
+
+// The path of a file as the host's driver sees it: under Wine the Windows path
+// is turned into the Linux one (Wine's own kernel32 export does it).
+std::string HostPath(const std::string& path) {
+#ifdef _WIN32
+  using TUnixName = char*(__stdcall*)(const wchar_t*);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  auto unixName = reinterpret_cast<TUnixName>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "wine_get_unix_file_name")));
+  if (!unixName) return path;  // a real Windows with a Windows driver
+  std::wstring wide = std::filesystem::u8path(path).wstring();
+  char* name = unixName(wide.c_str());
+  if (!name) return path;
+  std::string result = name;
+  HeapFree(GetProcessHeap(), 0, name);
+  return result;
+#else
+  return path;
+#endif
+}
+
+class TTempFolder {
+ public:
+  TTempFolder() {
+    std::random_device rd;
+    path_ = std::filesystem::temp_directory_path() / ("velio-odbc-" + std::to_string(rd()));
+    std::filesystem::create_directories(path_);
+  }
+  ~TTempFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name) const {
+    std::u8string text = (path_ / name).u8string();
+    return std::string(text.begin(), text.end());
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Every row of a query, each column as UTF-16 text ("NULL" for null).
+std::vector<std::vector<std::u16string>> Rows(const std::string& connection,
+                                              const std::string& sql) {
+  std::vector<std::vector<std::u16string>> rows;
+  SQLHENV env;
+  SQLHDBC dbc;
+  SQLHSTMT st;
+  SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
+  SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+  SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
+  std::string in = connection;
+  if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS,
+                                      nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT))) {
+    ADD_FAILURE() << "cannot connect: " << connection;
+  } else {
+    SQLAllocHandle(SQL_HANDLE_STMT, dbc, &st);
+    std::string text = sql;
+    if (!SQL_SUCCEEDED(SQLExecDirect(st, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS)))
+      ADD_FAILURE() << "cannot run: " << sql;
+    SQLSMALLINT columns = 0;
+    SQLNumResultCols(st, &columns);
+    while (SQL_SUCCEEDED(SQLFetch(st))) {
+      std::vector<std::u16string> row;
+      for (SQLUSMALLINT c = 1; c <= columns; ++c) {
+        char16_t buf[512] = {};
+        SQLLEN ind = 0;
+        SQLGetData(st, c, SQL_C_WCHAR, buf, sizeof buf, &ind);
+        row.push_back(ind == SQL_NULL_DATA ? u"NULL" : std::u16string(buf));
+      }
+      rows.push_back(std::move(row));
+    }
+    SQLFreeHandle(SQL_HANDLE_STMT, st);
+    SQLDisconnect(dbc);
+  }
+  SQLFreeHandle(SQL_HANDLE_DBC, dbc);
+  SQLFreeHandle(SQL_HANDLE_ENV, env);
+  return rows;
+}
+
+// The log's entries without their stamps (each entry on one line here).
+std::vector<AnsiString> LogEntries(const std::string& file) {
+  std::ifstream in(std::filesystem::u8path(file), std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<AnsiString> entries;
+  size_t i = 0;
+  while (i < bytes.size()) {
+    size_t end = bytes.find("\r\n", i);
+    if (end == std::string::npos) end = bytes.size();
+    if (end - i >= 20) entries.push_back(bytes.substr(i + 20, end - i - 20));
+    i = end + 2;
+  }
+  return entries;
+}
+
+TEST(OdbcMarkersTest, NamedMarkersBecomePositionalInOrder) {
+  struct TCase {
+    std::string sql, expected;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"select LastCheckInTime from T_Room where RoomNo=:RoomNo",
+       "select LastCheckInTime from T_Room where RoomNo=?",
+       {":RoomNo"}},
+      {"update T_Room set LastCheckInTime=:LastCheckInTime where RoomNo=:RoomNo",
+       "update T_Room set LastCheckInTime=? where RoomNo=?",
+       {":LastCheckInTime", ":RoomNo"}},
+      {"insert into T(a)\r\n Values(:A_1, :b)",
+       "insert into T(a)\r\n Values(?, ?)",
+       {":A_1", ":b"}},
+      // Colons inside literals and a colon not followed by a name stay.
+      {"select ':x', \":y\" from T where a=:a and t='1:2'",
+       "select ':x', \":y\" from T where a=? and t='1:2'",
+       {":a"}},
+      {"select 1 :: 2", "select 1 :: 2", {}},
+  };
+  for (const TCase& c : cases) {
+    std::vector<std::string> names;
+    EXPECT_EQ(ToPositionalMarkers(c.sql, names), c.expected) << c.sql;
+    EXPECT_EQ(names, c.names) << c.sql;
+  }
+}
+
+class DoorlockOdbcStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OperationLog = &log_;
+    std::string error;
+    ASSERT_TRUE(CreateDoorlockTables(connection_, error))
+        << error << "\n(the SQLite ODBC driver \"" << DriverName()
+        << "\" must be registered with the driver manager; scripts/deps.sh installs it)";
+    store_.Open();
+  }
+  void TearDown() override { OperationLog = nullptr; }
+
+  std::vector<AnsiString> Log() { return LogEntries(log_.FileName()); }
+  std::vector<std::vector<std::u16string>> Query(const std::string& sql) {
+    return Rows(connection_, sql);
+  }
+
+  TTempFolder dir_;
+  std::string connection_ =
+      "Driver=" + DriverName() + ";Database=" + HostPath(dir_.File("Client.db")) + ";";
+  TLogFile log_{dir_.File("test.LOG")};
+  TDoorlockRecordManager store_{connection_, TStoreEngine::Odbc};
+};
+
+TEST_F(DoorlockOdbcStoreTest, InitDbMakesBothTablesOnceAndKeepsRows) {
+  EXPECT_EQ(store_.Engine(), TStoreEngine::Odbc);
+  store_.InsertRoom("0101", 40000);
+  std::string error;
+  EXPECT_TRUE(CreateDoorlockTables(connection_, error)) << error;  // tables exist: nothing done
+  EXPECT_EQ(Query("select RoomNo from T_Room").size(), 1u);
+  EXPECT_EQ(Query("select * from T_IssueCardRecord").size(), 0u);
+}
+
+TEST_F(DoorlockOdbcStoreTest, RoomTimesRoundTripToTheMillisecond) {
+  const TDateTime times[] = {EncodeDateTime({2026, 12, 8, 14, 5, 9, 123}),
+                             EncodeDateTime({2000, 2, 29, 0, 0, 0, 0}),
+                             EncodeDateTime({1999, 12, 31, 23, 59, 59, 999})};
+  EXPECT_EQ(store_.GetLastCheckInTime("000101"), 0);  // no row
+  store_.UpdateLastCheckInTime("000101", times[0]);   // new room: inserted, logged
+  EXPECT_EQ(Log(), std::vector<AnsiString>{Lit("新建房间") + "000101"});
+  for (TDateTime t : times) {
+    store_.UpdateLastCheckInTime("000101", t);  // known room: changed, not logged
+    EXPECT_NEAR(store_.GetLastCheckInTime("000101"), t, 0.5 / 86400000.0);
+  }
+  EXPECT_EQ(Log().size(), 1u);
+  EXPECT_EQ(Query("select RoomNo from T_Room").size(), 1u);
+}
+
+TEST_F(DoorlockOdbcStoreTest, NullTimeAndQuotedKeysReadAsStored) {
+  store_.InsertRoom("0'1", 41000.5);  // a quote is a value like any other
+  EXPECT_DOUBLE_EQ(store_.GetLastCheckInTime("0'1"), 41000.5);
+  std::string error;
+  Query("insert into T_Room(RoomNo) values('0202')");
+  EXPECT_EQ(store_.GetLastCheckInTime("0202"), 0);
+  EXPECT_EQ(Log().size(), 1u);  // only the new room
+}
+
+TEST_F(DoorlockOdbcStoreTest, IssueRecordStoresEveryColumnChineseTextIncluded) {
+  const TDateTime stamp = EncodeDateTime({2026, 12, 8, 9, 30, 0, 0});
+  const AnsiString guest = Lit("张三丰");
+  store_.InsertIssueCardRecord("R1", "0", Lit("一楼") + "01", 1, stamp, stamp + 1, stamp + 2, true,
+                               guest, stamp + 3);
+  store_.InsertIssueCardRecord("", "123", "0101", 1, 0, 0, 0, false, "Test", stamp);
+  auto rows = Query(
+      "select RegisterId, CardNo, RoomNo, CardType, IsCopy, GuestName from T_IssueCardRecord");
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], (std::vector<std::u16string>{u"R1", u"0", u"一楼01", u"1", u"1", u"张三丰"}));
+  EXPECT_EQ(rows[1], (std::vector<std::u16string>{u"", u"123", u"0101", u"1", u"0", u"Test"}));
+  auto dates = Query("select CheckOutTime from T_IssueCardRecord where RegisterId='R1'");
+  ASSERT_EQ(dates.size(), 1u);
+  EXPECT_EQ(dates[0][0].substr(0, 19), u"2026-12-10 09:30:00");
+  EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(DoorlockOdbcStoreTest, FailuresAreLoggedAndTheNextOperationWorks) {
+  Query("drop table T_IssueCardRecord");
+  store_.InsertIssueCardRecord("R1", "1", "0101", 1, 0, 0, 0, false, "g", 0);
+  auto log = Log();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_NE(log[0].find("T_IssueCardRecord"), std::string::npos) << log[0];
+  store_.UpdateLastCheckInTime("0101", 42000);  // the store goes on
+  EXPECT_EQ(store_.GetLastCheckInTime("0101"), 42000);
+  EXPECT_EQ(Log().size(), 2u);
+}
+
+TEST(DoorlockOdbcStoreOpenTest, AnUnknownDriverIsLoggedAndEveryOperationFailsQuietly) {
+  TTempFolder dir;
+  TLogFile log(dir.File("test.LOG"));
+  OperationLog = &log;
+  TDoorlockRecordManager store("Driver=VelioNoSuchDriver;Database=x", TStoreEngine::Odbc);
+  EXPECT_FALSE(store.Open());
+  EXPECT_EQ(store.GetLastCheckInTime("0101"), 0);
+  store.UpdateLastCheckInTime("0101", 1);
+  OperationLog = nullptr;
+  auto entries = LogEntries(log.FileName());
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_FALSE(entries[0].empty());
+  EXPECT_EQ(entries[1], entries[0]);  // every later operation logs why
+  EXPECT_EQ(entries[2], entries[0]);
+}
+
+}  // namespace
