@@ -148,7 +148,8 @@ int Serve(const TProgramOptions& options, const std::function<void()>& onServing
     } catch (const std::exception& e) {
       // The system's own message, with the mode and the port it could not take.
       const std::string address = server.ListenAddress();
-      print(std::cerr, "velio-interfaced: " + ModeNameForMode(options.Mode) + " mode, " +
+      print(std::cerr, std::string("velio-interfaced: ") + ModeNameForMode(options.Mode) +
+                           " mode, " +
                            (address.empty() ? std::string() : "address " + address + " ") +
                            "port " + std::to_string(server.Port()) + " (" +
                            PortKeyForMode(options.Mode) + " in Option.ini): " + e.what());
