@@ -9,11 +9,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
+#include <string>
+#include <vector>
 
 #include "app/LogFileUnit.h"
 #include "app/MainUnit.h"
+#include "app/SelfCheckUnit.h"
 #include "app/StartupUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
+#include "member/ZentaMemberUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
 #include "server/TCPServerUnit.h"
@@ -28,6 +32,15 @@ namespace {
 
 void PrintLine(std::ostream& out, const AnsiString& text) {
   out << AnsiToUtf8(text) << std::endl;
+}
+
+// Paths and system messages: UTF-8 on POSIX, the ANSI code page on Windows.
+std::string NativeToUtf8(const std::string& text) {
+#ifdef _WIN32
+  return AnsiToUtf8(text);
+#else
+  return text;
+#endif
 }
 
 #ifdef _WIN32
@@ -88,12 +101,30 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  if (options.Check) {
+    if (!options.Home.empty()) SetHomeDir(options.Home);
+    TSelfCheckRequest request;
+    request.Home = HomeDir();
+    request.Mode = options.Mode;
+    std::vector<TCheckLine> lines = RunSelfCheck(request);
+    for (const TCheckLine& line : lines) std::cout << FormatCheckLine(line) << "\n";
+    std::cout.flush();
+    return SelfCheckExitCode(lines);
+  }
+
   PrepareSignals();
   InitializeModules(options);
   int exitCode = 0;
   {
     TDeviceSession session(options.Mode);
     session.Install();
+    // A reader library that cannot be used does not stop the server (every
+    // card operation fails and says so in the log); say it on stderr too, so
+    // the service's journal shows it at start-up.
+    if (auto* zenta = dynamic_cast<TZentaMember*>(session.Member());
+        zenta && !zenta->Library().Loaded())
+      std::cerr << "读卡器库加载失败: " << NativeToUtf8(zenta->Library().Path()) << ": "
+                << NativeToUtf8(zenta->Library().Error()) << std::endl;
     TRequestServer server;
     server.SetPort(PortForMode(options.Mode));
     PrintLine(std::cout, StartLineForMode(options.Mode));

@@ -22,10 +22,11 @@ struct TProgramOptions {
   std::string Home;  // empty: the executable's directory
   int32_t Mode = kModeMember;
   bool InitDb = false;  // headless only: create Client.db and exit
+  bool Check = false;   // headless only: report what would stop the service, exit
 };
 
 // Parses --home DIR, --mode member|doorlock|police (and, when headless,
-// --init-db). Returns -1 to go on; otherwise the exit code after printing help
+// --init-db and --check). Returns -1 to go on; otherwise the exit code after printing help
 // (0) or a clear message on stderr (2: unknown option, a home that is not a
 // folder, a bad mode).
 int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& options);

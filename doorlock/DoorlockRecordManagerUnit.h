@@ -64,4 +64,9 @@ void FinalizeDoorlockRecordStore();
 // exists. Answers false with error set on failure.
 bool CreateDoorlockDatabase(const std::string& fileName, std::string& error);
 
+// Whether the store at fileName can be used as the service uses it: the file
+// exists, opens for reading and writing (not read-only), and holds both tables.
+// Opens without creating and changes nothing. Answers false with error set.
+bool ProbeDoorlockDatabase(const std::string& fileName, std::string& error);
+
 #endif  // VELIO_DOORLOCK_DOORLOCKRECORDMANAGERUNIT_H_

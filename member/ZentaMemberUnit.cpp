@@ -139,7 +139,15 @@ std::string TReaderLibrary::DefaultPath() {
 #ifdef _WIN32
   return ExecutableDir() + "Reader.DLL";
 #else
-  return ExecutableDir() + "libReader.so";
+  std::string beside = ExecutableDir() + "libReader.so";
+#ifdef VELIO_PACKAGE_LIBDIR
+  // Installed from the package: programs in /usr/bin, libraries in the package's folder.
+  if (!FileExists(beside)) {
+    std::string installed = std::string(VELIO_PACKAGE_LIBDIR) + "/libReader.so";
+    if (FileExists(installed)) return installed;
+  }
+#endif
+  return beside;
 #endif
 }
 

@@ -56,7 +56,9 @@ typedef int32_t(VELIO_READER_CALL* TEndSCardFn)(int32_t port);
 class TReaderLibrary {
  public:
   // The file loaded by default: VELIO_READER_LIBRARY when set and not empty,
-  // else "Reader.DLL" (Windows) or "libReader.so" in ExecutableDir().
+  // else "Reader.DLL" (Windows) or "libReader.so" in ExecutableDir(); when
+  // that file is missing and the package's library folder holds libReader.so
+  // (an installed package, programs in /usr/bin), that one.
   static std::string DefaultPath();
 
   explicit TReaderLibrary(std::string path);
