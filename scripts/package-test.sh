@@ -37,7 +37,10 @@ getent group velio > /dev/null && fail "the group velio exists on this machine"
 
 cleanup() {
   local rc=$?
-  [ -n "$daemon_pid" ] && kill -KILL "$daemon_pid" 2> /dev/null || true
+  if [ -n "$daemon_pid" ]; then
+    kill -KILL "$daemon_pid" 2> /dev/null || true
+    wait "$daemon_pid" 2> /dev/null || true
+  fi
   if dpkg-query -W -f='${Status}' "$PKG" 2> /dev/null | grep -Eq "installed|config-files|half"; then
     VELIO_PURGE_DATA=yes dpkg --purge "$PKG" > /dev/null 2>&1 || true
   fi
@@ -72,7 +75,7 @@ case "$(basename "$deb")" in
 esac
 
 step "lintian $(basename "$deb")"
-lintian --allow-root --fail-on error --no-tag-display-limit "$deb" | tee "$TMP/lintian" ||
+lintian --allow-root --fail-on error --tag-display-limit 0 "$deb" | tee "$TMP/lintian" ||
   fail "lintian reports errors"
 dpkg-deb -I "$deb" | sed -n '/^ Package:/,$p'
 
@@ -90,7 +93,7 @@ for mode in member doorlock police; do
     fail "$BASE/$mode: $(stat -c %U:%G:%a "$BASE/$mode"), not velio:velio:750"
 done
 getent passwd velio | grep -q ":$BASE:/usr/sbin/nologin$" || fail "user velio: $(getent passwd velio)"
-zcat /usr/share/man/man1/velio-interfaced.1.gz | grep -q -- '--check' ||
+zcat /usr/share/man/man1/velio-interfaced.1.gz | grep -qF -- '\-\-check' ||
   fail "the manual page lacks --check"
 
 step "systemd-analyze verify"
@@ -108,6 +111,11 @@ group=$(unit_value Group)
 workdir=$(unit_value WorkingDirectory)
 umask_value=$(unit_value UMask)
 nofile=$(unit_value LimitNOFILE)
+# A machine without CAP_SYS_RESOURCE (a container) cannot raise the hard limit as systemd would.
+if ! prlimit --nofile="$nofile:$nofile" true 2> /dev/null; then
+  step "LimitNOFILE=$nofile cannot be set on this machine; using its hard limit $(ulimit -Hn)"
+  nofile=$(ulimit -Hn)
+fi
 mapfile -t unit_env < <(unit_value Environment)
 home=$(echo "$exec_start" | sed -n 's/.*--home \([^ ]*\).*/\1/p')
 [ "$user" = velio ] && [ "$group" = velio ] || fail "the unit runs as $user:$group"
@@ -125,6 +133,14 @@ as_velio() {  # runs a command as systemd would run the unit's
     exec prlimit --nofile="$nofile:$nofile" setpriv --reuid="$user" --regid="$group" \
       --init-groups --no-new-privs env -i "${envs[@]}" "$@")
 }
+start_velio() {  # out, err, command: as_velio in the background; daemon_pid is the command's
+  local out=$1 err=$2
+  shift 2
+  (cd "$workdir" && umask "$umask_value" &&
+    exec prlimit --nofile="$nofile:$nofile" setpriv --reuid="$user" --regid="$group" \
+      --init-groups --no-new-privs env -i "${envs[@]}" "$@") > "$out" 2> "$err" &
+  daemon_pid=$!
+}
 
 step "member mode on port $port as $user"
 printf '[SysOption]\r\nMemberPortNo=%s\r\n' "$port" > "$TMP/Option.ini"
@@ -134,8 +150,7 @@ as_velio /usr/bin/velio-interfaced --check --home "$home" --mode member > "$TMP/
   { cat "$TMP/check"; fail "--check before start"; }
 cat "$TMP/check"
 
-as_velio "${command[@]}" > "$TMP/out" 2> "$TMP/err" &
-daemon_pid=$!
+start_velio "$TMP/out" "$TMP/err" "${command[@]}"
 for _ in $(seq 100); do
   grep -q "会员卡接口监听服务器已经启动" "$TMP/out" && ss -Hltn "sport = :$port" | grep -q . && break
   kill -0 "$daemon_pid" 2> /dev/null || break
@@ -172,8 +187,7 @@ log=$(ls "$home"/*.LOG 2> /dev/null | head -1)
 
 step "a reader library that is missing is reported on stderr"
 envs+=(VELIO_READER_LIBRARY=/nonexistent/libReader.so)
-as_velio "${command[@]}" > "$TMP/out3" 2> "$TMP/err3" &
-daemon_pid=$!
+start_velio "$TMP/out3" "$TMP/err3" "${command[@]}"
 for _ in $(seq 100); do
   grep -q "读卡器库加载失败: /nonexistent/libReader.so" "$TMP/err3" && break
   sleep 0.1
