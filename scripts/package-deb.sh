@@ -124,9 +124,26 @@ declare -A summary=(
   [cardsim]="put simulated cards on the simulated card reader"
 )
 mkdir -p "$STAGE/usr/share/man/man1"
+H2M=$(mktemp -d)
+trap 'rm -rf "$H2M"' EXIT
 for p in "${programs[@]}"; do
   include=()
   [ -f "$SRC/$p.h2m" ] && include=(--include "$SRC/$p.h2m")
+  # Programs with commands: each command's own --help as a section of its own.
+  commands=$("$STAGE/usr/bin/$p" --help 2> /dev/null |
+    awk '/^Subcommands:/ { on = 1; next } on && /^  [a-z]/ { print $1 }')
+  if [ -n "$commands" ]; then
+    {
+      echo "[COMMANDS]"
+      for c in $commands; do
+        echo ".SS $c"
+        echo ".nf"
+        (exec -a "$p" "$STAGE/usr/bin/$p" "$c" --help 2>&1) | sed -e 's/\\/\\e/g' -e 's/^[.'\'']/\\\&&/'
+        echo ".fi"
+      done
+    } > "$H2M/$p.commands"
+    include+=(--include "$H2M/$p.commands")
+  fi
   env QT_QPA_PLATFORM=offscreen help2man --no-info --no-discard-stderr \
     --version-string="$VERSION" --name="${summary[$p]:-part of the Velio PMS interface server}" \
     "${include[@]}" --output="$STAGE/usr/share/man/man1/$p.1" "$STAGE/usr/bin/$p"
@@ -150,8 +167,7 @@ gzip -9nc README.md > "$DOC/README.md.gz"
 elves=()
 for p in "${programs[@]}"; do elves+=("$STAGE/usr/bin/$p"); done
 for l in "${libraries[@]}"; do elves+=("$STAGE/$LIBDIR/$l"); done
-SHLIBS=$(mktemp -d)
-trap 'rm -rf "$SHLIBS"' EXIT
+SHLIBS=$H2M/shlibs
 mkdir -p "$SHLIBS/debian"
 printf 'Source: %s\n\nPackage: %s\nArchitecture: any\n' "$PKG" "$PKG" > "$SHLIBS/debian/control"
 shlibs=$(cd "$SHLIBS" && dpkg-shlibdeps -O "${elves[@]}" | sed -n 's/^shlibs:Depends=//p')
