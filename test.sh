@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite in the
-# default and the asan builds, the Debian package's test (scripts/package-test.sh), a short run of every fuzz target, and the tests
-# labelled concurrency in the tsan build. VELIO_FUZZ_SECONDS sets the fuzz time
-# per target (default 30).
+# default and the asan builds, the Debian package's test (scripts/package-test.sh),
+# a short run of every fuzz target, and the tests labelled concurrency in the
+# tsan build. VELIO_FUZZ_SECONDS sets the fuzz time per target (default 30).
 # Exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")"
