@@ -149,6 +149,13 @@ as_velio /usr/bin/cardsim new > /dev/null || fail "cardsim new as velio"
 as_velio /usr/bin/velio-interfaced --check --home "$home" --mode member > "$TMP/check" ||
   { cat "$TMP/check"; fail "--check before start"; }
 cat "$TMP/check"
+# Installed programs find the packaged simulator without VELIO_READER_LIBRARY.
+mkdir -p "$TMP/home"
+cp "$TMP/Option.ini" "$TMP/home/"
+env -u VELIO_READER_LIBRARY /usr/bin/velio-interfaced --check --home "$TMP/home" > "$TMP/check2" ||
+  { cat "$TMP/check2"; fail "--check in a home of its own"; }
+grep -q "^OK       reader library $sim_lib loaded" "$TMP/check2" ||
+  fail "the installed program does not find $sim_lib: $(cat "$TMP/check2")"
 
 start_velio "$TMP/out" "$TMP/err" "${command[@]}"
 for _ in $(seq 100); do

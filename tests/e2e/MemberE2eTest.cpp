@@ -133,6 +133,10 @@ TEST_F(MemberE2e, MissingReaderLibraryAnswers500AndSaysWhy) {
   daemon.Stop();
   std::string log = TodayLog(home_);
   EXPECT_NE(log.find("no-such-reader.so"), std::string::npos) << log;
+  // Also on stderr, so that a service's journal shows it.
+  EXPECT_NE(daemon.Stderr().find("读卡器库加载失败: " + home_.File("no-such-reader.so") + ": "),
+            std::string::npos)
+      << daemon.Stderr();
 }
 
 TEST_F(MemberE2e, UnknownTypeAndMalformedRequestsGetNoBytes) {
