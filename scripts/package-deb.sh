@@ -42,7 +42,8 @@ targets=(velio-interfaced velio-interface pms-client cardsim Reader)
 while read -r t; do
   targets+=("$t")
 done < <(cmake --build "$BUILD" --target help 2> /dev/null |
-  sed -n 's/^\([A-Za-z0-9_.-]*\): phony$/\1/p' | grep -Ei '^(ReaderPcsc|.*reader.*diag.*|.*diag.*reader.*)$' || true)
+  sed -n 's/^\([A-Za-z0-9_.-]*\): phony$/\1/p' | grep -Ei '^(ReaderPcsc|libReaderPcsc\.so|.*reader.*(diag|check|probe).*|.*diag.*reader.*)$' |
+  grep -Ev '_tests?$' || true)
 cmake --build "$BUILD" --target "${targets[@]}"
 BIN=$BUILD/bin
 
@@ -80,9 +81,9 @@ done
 # The readers' diagnostic program, when this tree builds one.
 for f in "$BIN"/*; do
   name=$(basename "$f")
-  case "$name" in *.so | *.so.* | *.a) continue ;; esac
+  case "$name" in *.so | *.so.* | *.a | *_test | *_tests) continue ;; esac
   [ -f "$f" ] && [ -x "$f" ] || continue
-  if echo "$name" | grep -Eqi 'reader.*diag|diag.*reader|pcsc.*(check|diag)'; then
+  if echo "$name" | grep -Eqi 'reader.*(diag|check|probe)|diag.*reader|pcsc.*(check|diag|probe)'; then
     install_elf "$f" usr/bin
     programs+=("$name")
   fi
