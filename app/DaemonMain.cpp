@@ -19,6 +19,7 @@
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "member/ZentaMemberUnit.h"
 #include "platform/ErrorsUnit.h"
+#include "platform/JournalUnit.h"
 #include "platform/PathUnit.h"
 #include "server/TCPServerUnit.h"
 
@@ -32,6 +33,13 @@ namespace {
 
 void PrintLine(std::ostream& out, const AnsiString& text) {
   out << AnsiToUtf8(text) << std::endl;
+}
+
+// Errors go to stderr; when that is the service's journal, with the error
+// priority ("<3>"), so that journalctl -p err shows them.
+void PrintError(const std::string& utf8) {
+  static const bool journal = StreamIsJournal(2);
+  std::cerr << (journal ? "<3>" : "") << utf8 << std::endl;
 }
 
 // Paths and system messages: UTF-8 on POSIX, the ANSI code page on Windows.
@@ -123,8 +131,8 @@ int main(int argc, char** argv) {
     // the service's journal shows it at start-up.
     if (auto* zenta = dynamic_cast<TZentaMember*>(session.Member());
         zenta && !zenta->Library().Loaded())
-      std::cerr << "读卡器库加载失败: " << NativeToUtf8(zenta->Library().Path()) << ": "
-                << NativeToUtf8(zenta->Library().Error()) << std::endl;
+      PrintError("读卡器库加载失败: " + NativeToUtf8(zenta->Library().Path()) + ": " +
+                 NativeToUtf8(zenta->Library().Error()));
     TRequestServer server;
     server.SetPort(PortForMode(options.Mode));
     PrintLine(std::cout, StartLineForMode(options.Mode));
@@ -132,7 +140,7 @@ int main(int argc, char** argv) {
     try {
       server.Activate();
     } catch (const std::exception& e) {
-      PrintLine(std::cerr, e.what());
+      PrintError(AnsiToUtf8(e.what()));
       serving = false;
       exitCode = 1;
     }
@@ -142,7 +150,7 @@ int main(int argc, char** argv) {
       PrintLine(std::cout, StopLine());
     } catch (const std::exception& e) {
       NoteServerStopFailed();
-      PrintLine(std::cerr, e.what());
+      PrintError(AnsiToUtf8(e.what()));
     }
   }
   FinalizeModules();

@@ -192,8 +192,11 @@ grep -q "接口监听服务器已经停止" "$TMP/out" || fail "no stop line: $(
 log=$(ls "$home"/*.LOG 2> /dev/null | head -1)
 [ -n "$log" ] && [ "$(stat -c %U "$log")" = velio ] || fail "no daily log by velio in $home"
 
-step "a reader library that is missing is reported on stderr"
-envs+=(VELIO_READER_LIBRARY=/nonexistent/libReader.so)
+step "a reader library that is missing is reported to the journal as an error"
+# systemd names the journal's stream in JOURNAL_STREAM; errors then carry the priority <3>.
+: > "$TMP/err3"
+chmod 0666 "$TMP/err3"
+envs+=(VELIO_READER_LIBRARY=/nonexistent/libReader.so JOURNAL_STREAM="$(stat -c %d:%i "$TMP/err3")")
 start_velio "$TMP/out3" "$TMP/err3" "${command[@]}"
 for _ in $(seq 100); do
   grep -q "读卡器库加载失败: /nonexistent/libReader.so" "$TMP/err3" && break
@@ -202,7 +205,7 @@ done
 kill -TERM "$daemon_pid"
 wait "$daemon_pid" || true
 daemon_pid=
-grep -q "读卡器库加载失败: /nonexistent/libReader.so" "$TMP/err3" || fail "stderr: $(cat "$TMP/err3")"
+grep -q "^<3>读卡器库加载失败: /nonexistent/libReader.so" "$TMP/err3" || fail "stderr: $(cat "$TMP/err3")"
 
 step "removing and purging"
 dpkg -r "$PKG" > /dev/null || fail "dpkg -r"
