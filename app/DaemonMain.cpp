@@ -4,7 +4,11 @@
 // server on the mode's port), prints the memo's start and stop lines on stdout
 // and serves until SIGINT or SIGTERM; then stops the server, closes the device
 // and shuts the modules down in reverse order. Errors go to stderr: a server
-// that cannot start exits 1 after the orderly shut-down.
+// that cannot start exits 1 after the orderly shut-down. Under systemd's
+// journal, error lines carry the error priority.
+//
+// --check starts nothing: it reports what would stop the server in the home
+// folder and mode (SelfCheckUnit) and exits 1 when anything would.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
