@@ -64,7 +64,8 @@ umask 022
 
 # Programs and libraries: the build's RUNPATH ($ORIGIN) and debugging data go.
 install_elf() {  # source, destination folder
-  local dest=$STAGE/$2/$(basename "$1")
+  local dest
+  dest=$STAGE/$2/$(basename "$1")
   install -D -m 0755 "$1" "$dest"
   patchelf --remove-rpath "$dest"
   strip --strip-unneeded --remove-section=.comment --remove-section=.note "$dest"
