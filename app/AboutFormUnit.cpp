@@ -6,7 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "app/GuiHooksUnit.h"
+#include "app/GuiCommonUnit.h"
 #include "app/InterfaceModeUnit.h"
 #include "app/MainUnit.h"
 

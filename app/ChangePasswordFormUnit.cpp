@@ -9,7 +9,7 @@
 #include <QStyle>
 
 #include "app/AdminPasswordUnit.h"
-#include "app/GuiHooksUnit.h"
+#include "app/GuiCommonUnit.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ QLineEdit* PasswordEdit(QWidget* parent, const char* name, int top) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QString::fromLatin1(name));
   edit->setGeometry(176, top, 137, 20);
-  edit->setEchoMode(QLineEdit::Password);
+  UsePasswordCharacter(edit);
   return edit;
 }
 

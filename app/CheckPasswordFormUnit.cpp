@@ -8,7 +8,7 @@
 #include <QStyle>
 
 #include "app/AdminPasswordUnit.h"
-#include "app/GuiHooksUnit.h"
+#include "app/GuiCommonUnit.h"
 
 TCheckPasswordForm::TCheckPasswordForm(QWidget* parent) : QDialog(parent) {
   SetupFixedDialog(this, "CheckPasswordForm", 306, 140, QStringLiteral("请输入管理员密码"),
@@ -25,7 +25,7 @@ TCheckPasswordForm::TCheckPasswordForm(QWidget* parent) : QDialog(parent) {
   edtPswd = new QLineEdit(this);
   edtPswd->setObjectName(QStringLiteral("edtPswd"));
   edtPswd->setGeometry(128, 36, 153, 20);
-  edtPswd->setEchoMode(QLineEdit::Password);
+  UsePasswordCharacter(edtPswd);
 
   btnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("确定"),
                           this);

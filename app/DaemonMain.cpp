@@ -2,10 +2,14 @@
 //
 // Runs the start-up of the desktop program (modules, the mode's device, the
 // server on the mode's port), prints the memo's start and stop lines on stdout
-// and serves until SIGINT or SIGTERM; then stops the server, closes the device
+// and serves until SIGINT, SIGTERM or SIGHUP (a closed terminal or a logout
+// stops it in order too, never in the middle of a write); then stops the server, closes the device
 // and shuts the modules down in reverse order. Errors go to stderr: a server
-// that cannot start exits 1 after the orderly shut-down. Under systemd's
-// journal, error lines carry the error priority.
+// that cannot start exits 1 after the orderly shut-down; its line names the
+// mode and the port beside the server's own message. A reader library that
+// cannot be loaded is said on stderr at start-up too (the server still serves,
+// answering card requests with 500).
+// Under systemd's journal, error lines carry the error priority.
 //
 // --check starts nothing: it reports what would stop the server in the home
 // folder and mode (SelfCheckUnit) and exits 1 when anything would.
@@ -21,7 +25,6 @@
 #include "app/SelfCheckUnit.h"
 #include "app/StartupUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
-#include "member/ZentaMemberUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/JournalUnit.h"
 #include "platform/PathUnit.h"
@@ -46,15 +49,6 @@ void PrintError(const std::string& utf8) {
   std::cerr << (journal ? "<3>" : "") << utf8 << std::endl;
 }
 
-// Paths and system messages: UTF-8 on POSIX, the ANSI code page on Windows.
-std::string NativeToUtf8(const std::string& text) {
-#ifdef _WIN32
-  return AnsiToUtf8(text);
-#else
-  return text;
-#endif
-}
-
 #ifdef _WIN32
 HANDLE gStopEvent = nullptr;
 BOOL WINAPI OnConsoleCtrl(DWORD) {
@@ -76,6 +70,7 @@ void PrepareSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
 #endif
 }
@@ -88,6 +83,7 @@ void WaitForStopSignal() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   int sig = 0;
   while (sigwait(&set, &sig) != 0) {
   }
@@ -118,6 +114,7 @@ int main(int argc, char** argv) {
     TSelfCheckRequest request;
     request.Home = HomeDir();
     request.Mode = options.Mode;
+    request.ReaderLibrary = options.ReaderLibrary;
     std::vector<TCheckLine> lines = RunSelfCheck(request);
     for (const TCheckLine& line : lines) std::cout << FormatCheckLine(line) << "\n";
     std::cout.flush();
@@ -128,15 +125,10 @@ int main(int argc, char** argv) {
   InitializeModules(options);
   int exitCode = 0;
   {
-    TDeviceSession session(options.Mode);
+    TDeviceSession session(options.Mode, options.ReaderLibrary);
+    if (const std::string problem = session.ReaderProblem(); !problem.empty())
+      PrintError("velio-interfaced: " + problem);
     session.Install();
-    // A reader library that cannot be used does not stop the server (every
-    // card operation fails and says so in the log); say it on stderr too, so
-    // the service's journal shows it at start-up.
-    if (auto* zenta = dynamic_cast<TZentaMember*>(session.Member());
-        zenta && !zenta->Library().Loaded())
-      PrintError("读卡器库加载失败: " + NativeToUtf8(zenta->Library().Path()) + ": " +
-                 NativeToUtf8(zenta->Library().Error()));
     TRequestServer server;
     server.SetPort(PortForMode(options.Mode));
     PrintLine(std::cout, StartLineForMode(options.Mode));
@@ -144,7 +136,12 @@ int main(int argc, char** argv) {
     try {
       server.Activate();
     } catch (const std::exception& e) {
-      PrintError(AnsiToUtf8(e.what()));
+      // The system's own message, with the mode and the port it could not take.
+      const std::string address = server.ListenAddress();
+      PrintError("velio-interfaced: " + std::string(ModeNameForMode(options.Mode)) + " mode, " +
+                 (address.empty() ? std::string() : "address " + address + " ") + "port " +
+                 std::to_string(server.Port()) + " (" + PortKeyForMode(options.Mode) +
+                 " in Option.ini): " + AnsiToUtf8(e.what()));
       serving = false;
       exitCode = 1;
     }

@@ -1,87 +1,16 @@
 // GuiHooksUnit: the Qt side of the user-interface edge.
 //
-// Everything the windows share lives here: the text conversions between Qt and
-// the system's code page 936 text, the fonts, the one function through which
-// every message box and error box is shown (tests replace it with an
-// interceptor, so no test ever blocks on a modal box), the guard that turns an
-// error escaping a button or menu action into the standard error box, and
-// TGuiHooks, the Qt implementation of the core's TUiHooks.
+// TGuiHooks, the Qt implementation of the core's TUiHooks, which the desktop
+// program installs at start-up. It opens the member card options dialog, so
+// this unit sits above the forms; what the forms share is GuiCommonUnit.
 //
-// Every function here runs on the GUI thread only, except TGuiHooks::
-// ProcessMessages, which may be called from any thread and acts only on the
-// GUI thread.
+// TGuiHooks::ProcessMessages may be called from any thread and acts only on
+// the GUI thread; everything else runs on the GUI thread.
 #ifndef VELIO_APP_GUIHOOKSUNIT_H_
 #define VELIO_APP_GUIHOOKSUNIT_H_
 
-#include <QFont>
-#include <QMessageBox>
-#include <QString>
-#include <functional>
-
+#include "app/GuiCommonUnit.h"
 #include "app/UiHooksUnit.h"
-#include "platform/CodePageUnit.h"
-
-class QDialog;
-class QLabel;
-class QWidget;
-
-// Code page 936 text to a QString, and back (characters code page 936 cannot
-// hold become '?').
-QString FromAnsi(const AnsiString& text);
-AnsiString ToAnsi(const QString& text);
-
-// The main window's and the test windows' font: "MS Sans Serif" 8 pt, falling
-// back to an installed CJK font so that Chinese text shows.
-QFont MainWindowFont();
-// The dialogs' font: "宋体" at 12 pixels with the same fallback.
-QFont DialogFont();
-
-// Registers the windows' pictures (the resource file linked into the GUI
-// library); every window calls it before loading a picture. Idempotent.
-void EnsureGuiResources();
-
-// Makes dialog a fixed-size dialog (no resizing, no minimise or maximise box)
-// with the given client area, caption, font and object name.
-void SetupFixedDialog(QDialog* dialog, const char* name, int width, int height,
-                      const QString& caption, const QFont& font);
-
-// A label child of parent whose text starts at (left, top) and that takes the
-// size of its text.
-QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, int left, int top);
-
-// One message box as the interceptor sees it.
-struct TMessageBoxCall {
-  QWidget* Parent = nullptr;
-  QString Text;
-  QString Caption;
-  QMessageBox::Icon Icon = QMessageBox::NoIcon;
-  QMessageBox::StandardButtons Buttons = QMessageBox::Ok;
-};
-using TMessageBoxInterceptor = std::function<QMessageBox::StandardButton(const TMessageBoxCall&)>;
-
-// Shows a modal message box and answers the button pressed. With an
-// interceptor installed no box is shown: the interceptor receives the call and
-// its answer is returned.
-QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const QString& text,
-                                           const QString& caption, QMessageBox::Icon icon,
-                                           QMessageBox::StandardButtons buttons = QMessageBox::Ok);
-
-// Installs an interceptor for every later message box; an empty one restores
-// the real boxes.
-void SetMessageBoxInterceptor(TMessageBoxInterceptor interceptor);
-
-// The application's title (its display name), the caption of the standard
-// error box and of plain message boxes.
-QString ApplicationTitle();
-
-// The standard error box: text with the error icon, captioned with the
-// application's title.
-void ShowErrorBox(const QString& text);
-
-// Runs action. An exception escaping it is shown in the standard error box
-// (its message, code page 936) and swallowed. Answers true when action ran
-// to its end.
-bool RunGuarded(const std::function<void()>& action);
 
 // The Qt implementation of the core's user-interface hooks.
 class TGuiHooks : public TUiHooks {

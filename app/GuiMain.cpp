@@ -1,11 +1,12 @@
 // velio-interface: the operator's desktop program.
 //
-//   velio-interface [--home DIR] [--mode member|doorlock|police]
+//   velio-interface [--home DIR] [--mode member|doorlock|police] [--reader-library PATH]
 //
 // Start-up: the command line, the process-wide modules, the Qt application and
 // the GUI hooks, the device session of the mode; then the main window runs
-// modally until it closes (its loop is the program's only loop); then the
-// session closes its device and the modules are finalised.
+// modally until it closes (its loop is the program's only loop) or SIGINT,
+// SIGTERM or SIGHUP closes it without the password prompt; then the session
+// closes its device and the modules are finalised.
 //
 // With the environment variable VELIO_SCREENSHOT_DIR set, the program saves a
 // picture of the main window and of every dialog and test window into that
@@ -121,7 +122,7 @@ int main(int argc, char** argv) {
     if (!screenshotDir.isEmpty())
       QTimer::singleShot(300, [screenshotDir] { TakeScreenshots(screenshotDir); });
     try {
-      TDeviceSession session(options.Mode);
+      TDeviceSession session(options.Mode, options.ReaderLibrary);
       RunMainWindow(application, session);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "velio-interface: %s\n", AnsiToUtf8(e.what()).c_str());

@@ -38,11 +38,11 @@ void TLogFile::WriteLog(const AnsiString& text) {
   // no lock (every descriptor appends at the end, whoever opened first): only
   // the stamp, the write and its undo are serialised, so entries stay whole
   // and in stamp order while threads open and close side by side.
-  int fd = ::open(fileName_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // A new log is readable by its owner and group only: it carries guests'
+  // names and identity numbers. An existing log keeps its mode.
+  int fd = ::open(fileName_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
   if (fd < 0) return;
   std::unique_lock<std::mutex> guard(lock_);
-  struct stat st;
-  off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
 #endif
   // Steps 2 and 3: the stamp, the text, CR LF.
   AnsiString entry = FormatDateTime("yyyy-mm-dd hh:nn:ss ", Now());
@@ -66,8 +66,14 @@ void TLogFile::WriteLog(const AnsiString& text) {
     p += n;
     left -= static_cast<size_t>(n);
   }
-  if (left > 0 && left < entry.size() && before >= 0) {
-    if (::ftruncate(fd, before) != 0) {
+  if (left > 0 && left < entry.size()) {
+    // Only a partial write pays for the file's size: under the lock no other
+    // entry of this process has been appended since, so the entry began at
+    // the end of the file less what was written of it.
+    struct stat st;
+    const off_t written = static_cast<off_t>(entry.size() - left);
+    if (::fstat(fd, &st) == 0 && st.st_size >= written &&
+        ::ftruncate(fd, st.st_size - written) != 0) {
       // Nothing more can be done for this entry.
     }
   }

@@ -5,6 +5,10 @@
 // start-up date. Each entry is the stamp "yyyy-mm-dd hh:nn:ss " followed by the
 // text and CR LF, in code page 936. The file is opened, appended and closed for
 // every entry, so others may read, copy or delete it while the program runs.
+// The log holds guests' names and identity numbers: on POSIX a new file is
+// created with mode 0640 (owner and group, such as the administrators' group
+// of a service, may read it; other users not), and an existing file keeps its
+// mode.
 //
 // TLogFile has internal synchronization and may be safely accessed
 // concurrently: entries are written whole, one after another, never

@@ -10,20 +10,26 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QEventLoop>
 #include <QIcon>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <csignal>
+#include <cstdio>
+#include <exception>
 
 #include "app/AboutFormUnit.h"
 #include "app/ChangePasswordFormUnit.h"
 #include "app/CheckPasswordFormUnit.h"
-#include "app/GuiHooksUnit.h"
+#include "app/GuiCommonUnit.h"
 #include "app/InterfaceModeUnit.h"
 #include "app/MainUnit.h"
 #include "app/StartupUnit.h"
@@ -31,6 +37,7 @@
 #include "doorlock/DoorlockTestFormUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "member/MemberTestFormUnit.h"
+#include "platform/StopSignalUnit.h"
 #include "police/BasePoliceUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
@@ -51,6 +58,9 @@ QIcon ActionImage(int index) {
 
 QToolButton* ButtonOf(QToolBar* bar, QAction* action, const char* name) {
   auto* button = qobject_cast<QToolButton*>(bar->widgetForAction(action));
+  // A tool button shows its action's icon text, which Qt derives from the
+  // caption by dropping "&" and "...": show the caption as the menu does.
+  action->setIconText(action->text());
   button->setObjectName(QString::fromLatin1(name));
   return button;
 }
@@ -125,7 +135,7 @@ void TMainForm::BuildControls() {
   HelpButton = ButtonOf(ToolBar, AboutAction, "HelpButton");
   ExitButton = ButtonOf(ToolBar, ExitAction, "ExitButton");
 
-  InfoMemo = new QPlainTextEdit(client);
+  InfoMemo = new TMemo(client);
   InfoMemo->setObjectName(QStringLiteral("InfoMemo"));
   InfoMemo->setGeometry(0, 24, kClientWidth, 401);
 
@@ -144,9 +154,9 @@ void TMainForm::BuildControls() {
 
 void TMainForm::FormCreate() {
   const QString title = FromAnsi(TitleForMode(InterfaceMode.load()));
-  QGuiApplication::setApplicationName(title);
-  QGuiApplication::setApplicationDisplayName(title);
+  SetApplicationTitle(title);
   setWindowTitle(title);
+  server_->SetMemo(InfoMemo);
   RunGuarded([this] { StartServer(); });
 }
 
@@ -158,6 +168,17 @@ void TMainForm::StartServer() {
 }
 
 void TMainForm::StopServer() {
+  if (stopping_) {
+    try {
+      server_->Deactivate();
+    } catch (const std::exception& e) {
+      NoteServerStopFailed();
+      std::fprintf(stderr, "%s\n", AnsiToUtf8(e.what()).c_str());
+      return;
+    }
+    InfoMemo->appendPlainText(FromAnsi(StopLine()));
+    return;
+  }
   RunGuarded([this] {
     try {
       server_->Deactivate();
@@ -174,15 +195,54 @@ bool TMainForm::FormCloseQuery() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-  bool canClose = false;
-  RunGuarded([&] { canClose = FormCloseQuery(); });
-  if (!canClose) {
-    event->ignore();
+  bool canClose = stopping_;
+  if (!canClose) RunGuarded([&] { canClose = FormCloseQuery(); });
+  // A stop signal that came while the prompt was open closes all the same.
+  if (stopping_) canClose = true;
+  if (!canClose || closed_) {
+    event->setAccepted(closed_);
     return;
   }
+  closed_ = true;
   event->accept();
   emit closed();
 }
+
+void TMainForm::CloseWithoutPrompt() {
+  stopping_ = true;
+  if (closed_) return;
+  // The dialogs' own loops run inside the window's: end them first, the
+  // innermost first. One that opens while they unwind ends at the next round.
+  QWidget* modal = QApplication::activeModalWidget();
+  if (QWidget* popup = QApplication::activePopupWidget()) {
+    popup->close();
+  } else if (modal && modal != this) {
+    if (auto* dialog = qobject_cast<QDialog*>(modal))
+      dialog->done(QDialog::Rejected);
+    else
+      modal->close();
+  } else {
+    close();
+  }
+  if (!closed_) QTimer::singleShot(20, this, &TMainForm::CloseWithoutPrompt);
+}
+
+TStopOnSignals::TStopOnSignals(TMainForm* form)
+    : signals_(std::make_unique<TStopSignals>(std::initializer_list<int>{
+#ifndef _WIN32
+          SIGINT, SIGTERM, SIGHUP
+#endif
+      })) {
+  if (signals_->Descriptor() < 0) return;
+  notifier_ = std::make_unique<QSocketNotifier>(signals_->Descriptor(), QSocketNotifier::Read);
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, form, [this, form] {
+    while (signals_->Take() != 0) {
+    }
+    form->CloseWithoutPrompt();
+  });
+}
+
+TStopOnSignals::~TStopOnSignals() = default;
 
 void TMainForm::OptionActionExecute() {
   RunGuarded([this] {
@@ -244,6 +304,7 @@ void RunMainWindow(QApplication& application, TDeviceSession& session) {
   (void)application;
   session.Install();
   TMainForm form;
+  TStopOnSignals stopOnSignals(&form);
   QEventLoop loop;
   QObject::connect(&form, &TMainForm::closed, &loop, &QEventLoop::quit);
   form.setWindowModality(Qt::ApplicationModal);

@@ -5,7 +5,8 @@
 // that shows when the request server started and stopped, and an empty status
 // bar. Creating it sets the title by interface mode and starts the request
 // server on the mode's port; destroying it stops the server. Every close asks
-// for the administrator password first. Errors of an action end in the
+// for the administrator password first, except the stop the process takes on
+// SIGINT, SIGTERM or SIGHUP (TStopOnSignals). Errors of an action end in the
 // standard error box and the window goes on. The server serves on its own
 // threads; the window never waits for it except in StopServer.
 //
@@ -14,18 +15,28 @@
 #define VELIO_APP_MAINFORMUNIT_H_
 
 #include <QMainWindow>
+#include <QPlainTextEdit>
 #include <memory>
 
 class QAction;
 class QApplication;
 class QCloseEvent;
 class QMenu;
-class QPlainTextEdit;
+class QSocketNotifier;
 class QStatusBar;
 class QToolBar;
 class QToolButton;
 class TDeviceSession;
 class TRequestServer;
+class TStopSignals;
+
+// The main window's activity memo. The request server hands it to every
+// handler it creates (the core knows the type by name only); handlers keep it
+// and never write to it, and connection threads never touch it.
+class TMemo : public QPlainTextEdit {
+ public:
+  using QPlainTextEdit::QPlainTextEdit;
+};
 
 class TMainForm : public QMainWindow {
   Q_OBJECT
@@ -39,12 +50,20 @@ class TMainForm : public QMainWindow {
   // FormDestroy: StopServer.
   ~TMainForm() override;
 
+  // The orderly stop the process takes on SIGINT, SIGTERM or SIGHUP: the
+  // modal dialogs and message boxes open over the window are closed as if
+  // cancelled, then the window closes without the password prompt (its
+  // destruction stops the server as usual). A failure to stop the server is
+  // then written to stderr instead of an error box, since nobody may be there
+  // to answer it.
+  void CloseWithoutPrompt();
+
   QToolBar* ToolBar;
   QToolButton* OptionButton;
   QToolButton* ChangePasswordButton;
   QToolButton* HelpButton;
   QToolButton* ExitButton;
-  QPlainTextEdit* InfoMemo;
+  TMemo* InfoMemo;
   QStatusBar* StatusBar;
   QMenu* FileMenu;
   QMenu* ToolsMenu;
@@ -81,10 +100,28 @@ class TMainForm : public QMainWindow {
   bool FormCloseQuery();
 
   std::unique_ptr<TRequestServer> server_;
+  bool stopping_ = false;  // CloseWithoutPrompt was called
+  bool closed_ = false;    // a close was accepted
+};
+
+// While it exists, SIGINT, SIGTERM and SIGHUP make form close without the
+// password prompt (TMainForm::CloseWithoutPrompt) instead of ending the
+// process where it stands. REQUIRES: form outlives it; one at a time.
+class TStopOnSignals {
+ public:
+  explicit TStopOnSignals(TMainForm* form);
+  ~TStopOnSignals();
+  TStopOnSignals(const TStopOnSignals&) = delete;
+  TStopOnSignals& operator=(const TStopOnSignals&) = delete;
+
+ private:
+  std::unique_ptr<TStopSignals> signals_;
+  std::unique_ptr<QSocketNotifier> notifier_;
 };
 
 // Installs the session's device and mode, creates the main window, shows it
-// modally (the program's only event loop) and frees it when it has closed.
+// modally (the program's only event loop) and frees it when it has closed or
+// a stop signal has closed it (TStopOnSignals).
 void RunMainWindow(QApplication& application, TDeviceSession& session);
 
 #endif  // VELIO_APP_MAINFORMUNIT_H_

@@ -48,3 +48,25 @@ int32_t PortForMode(int32_t mode) {
       return SystemOptions->MemberPortNo;
   }
 }
+
+const char* ModeNameForMode(int32_t mode) {
+  switch (mode) {
+    case kModeDoorlock:
+      return "doorlock";
+    case kModePolice:
+      return "police";
+    default:
+      return "member";
+  }
+}
+
+const char* PortKeyForMode(int32_t mode) {
+  switch (mode) {
+    case kModeDoorlock:
+      return "DoorlockPortNo";
+    case kModePolice:
+      return "PolicePortNo";
+    default:
+      return "MemberPortNo";
+  }
+}

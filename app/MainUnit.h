@@ -21,5 +21,9 @@ const AnsiString& StartLineForMode(int32_t mode);
 const AnsiString& StopLine();
 // DoorlockPortNo, PolicePortNo or MemberPortNo of SystemOptions.
 int32_t PortForMode(int32_t mode);
+// "member", "doorlock" or "police", as --mode spells it.
+const char* ModeNameForMode(int32_t mode);
+// "MemberPortNo", "DoorlockPortNo" or "PolicePortNo": the key of the mode's port.
+const char* PortKeyForMode(int32_t mode);
 
 #endif  // VELIO_APP_MAINUNIT_H_

@@ -1,11 +1,13 @@
 // StartupUnit: the module order of start-up and shut-down, and the device of
 // each interface mode.
 //
-// Module start-up: MemberOptions, OperationLog, the door-lock record store (in
-// every mode; a failure to open is only logged), SystemOptions. Shut-down frees
-// them in reverse order. The member device is created by the session and opened
-// before the front end starts serving; the simulated door-lock encoder and
-// police source are installed and announced in the log.
+// Module start-up: MemberOptions, OperationLog (then the open-file soft limit
+// is raised to the hard limit, logged only when that fails), the door-lock
+// record store (in every mode; a failure to open is only logged),
+// SystemOptions. Shut-down frees them in reverse order. The member device is
+// created by the session and opened before the front end starts serving; the
+// simulated door-lock encoder and police source are installed and announced in
+// the log.
 #include "app/StartupUnit.h"
 
 #include <CLI/CLI.hpp>
@@ -22,8 +24,12 @@
 #include "member/OptionUnit.h"
 #include "member/ZentaMemberUnit.h"
 #include "platform/PathUnit.h"
+#include "platform/ProfileUnit.h"
+#include "platform/SystemUnit.h"
 #include "police/BasePoliceUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
+#include "server/TCPServerUnit.h"
+#include "server/VerboseUnit.h"
 #include "sim/SimDoorlockUnit.h"
 #include "sim/SimPoliceUnit.h"
 
@@ -40,6 +46,19 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
                  "interface mode: member (port MemberPortNo, default), doorlock "
                  "(DoorlockPortNo) or police (PolicePortNo)")
       ->check(CLI::IsMember({"member", "doorlock", "police"}));
+  app.add_option("--reader-library", options.ReaderLibrary,
+                 "member mode: the card reader library to load, e.g. libReaderPcsc.so for any "
+                 "PC/SC reader (default: VELIO_READER_LIBRARY, else the simulator beside the "
+                 "executable)");
+  app.add_flag("--verbose", options.Verbose,
+               "say on stderr why a request got no reply, the reader's status for a failed "
+               "card operation and each refused connection (one line each)");
+  std::string allow;
+  app.add_option("--listen", options.Listen,
+                 "address to listen on (default: every local IPv4 address)");
+  app.add_option("--allow", allow,
+                 "peers that may connect: addresses or CIDR ranges separated by commas, "
+                 "e.g. 127.0.0.1,192.168.10.0/24 (default: everyone); others are closed at once");
   if (headless)
     app.add_flag("--init-db", options.InitDb,
                  "create Client.db with its tables in the home folder when missing, then exit");
@@ -60,17 +79,70 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
     std::cerr << "--home: " << options.Home << " is not an existing folder\n";
     return 2;
   }
+  if (!options.ReaderLibrary.empty() && !FileExists(options.ReaderLibrary)) {
+    std::cerr << "--reader-library: " << options.ReaderLibrary << " is not an existing file\n";
+    return 2;
+  }
+  // dlopen would search the library path for a bare file name.
+  if (!options.ReaderLibrary.empty()) options.ReaderLibrary = AbsolutePath(options.ReaderLibrary);
+  std::string error;
+  if (!ValidListenAddress(options.Listen, error)) {
+    std::cerr << "--listen: " << error << "\n";
+    return 2;
+  }
+  if (!allow.empty() || app.count("--allow") > 0) {
+    if (!TAddressFilter::Parse(allow, options.Allow, error)) {
+      std::cerr << "--allow: " << error << "\n";
+      return 2;
+    }
+  }
   options.Mode = mode == "doorlock" ? kModeDoorlock : mode == "police" ? kModePolice : kModeMember;
   return -1;
 }
 
+namespace {
+
+// --verbose: names the profile files of the mode that an editor saved as UTF-8.
+void SayUtf8ProfileFiles(int32_t mode) {
+  std::vector<std::string> files = {HomeDir() + "Option.ini"};
+  if (mode == kModeDoorlock) files.push_back(HomeDir() + "DoorlockSim.ini");
+  if (mode == kModePolice) files.push_back(HomeDir() + "Guest.ini");
+  for (const std::string& file : files) {
+    if (!ProfileStartsWithUtf8Bom(file)) continue;
+#ifdef _WIN32
+    const std::string name = AnsiToUtf8(file);  // paths are in the ANSI code page there
+#else
+    const std::string& name = file;
+#endif
+    VerboseLine(name +
+                ": starts with a UTF-8 byte-order mark: the mark is skipped, but the file is "
+                "read as code page 936 (GBK), so text in it beyond ASCII is misread; save it "
+                "in code page 936");
+  }
+}
+
+}  // namespace
+
 void InitializeModules(const TProgramOptions& options) {
-  if (!options.Home.empty()) SetHomeDir(options.Home);
+  if (options.Verbose) SetVerboseSink(StderrVerboseSink());
+  TRequestServer::SetDefaultAccess(options.Listen, options.Allow);
+  if (!options.Home.empty()) {
+    SetHomeDir(options.Home);
+    // Two homes are two readers: the simulator keeps its card in the home.
+    SetEnvironmentDefault("VELIO_READER_SIM_DIR", HomeDir() + "ReaderSim");
+  }
   InitMemberOptions();
   OperationLog = new TLogFile(DailyLogFileName());
+  // Every waiting connection holds a descriptor: take all the system allows.
+  const std::string limitFailure = RaiseOpenFileLimit();
+  if (!limitFailure.empty()) {
+    static const AnsiString kCannotRaise = Lit("无法提高打开文件数上限: ");
+    WriteLog(kCannotRaise + limitFailure);
+  }
   InitDoorlockRecordStore();
   SystemOptions = new TSysOption(HomeDir() + "Option.ini");
   SystemOptions->Load();
+  if (Verbose()) SayUtf8ProfileFiles(options.Mode);
 }
 
 namespace {
@@ -96,7 +168,7 @@ void FinalizeModules() {
   FinalizeMemberOptions();
 }
 
-TDeviceSession::TDeviceSession(int32_t mode) : mode_(mode) {
+TDeviceSession::TDeviceSession(int32_t mode, const std::string& readerLibrary) : mode_(mode) {
   switch (mode_) {
     case kModeDoorlock:
       InstallSimulatedDoorlock();
@@ -104,11 +176,45 @@ TDeviceSession::TDeviceSession(int32_t mode) : mode_(mode) {
     case kModePolice:
       InstallSimulatedPolice();
       break;
-    default:
-      member_ = std::make_unique<TZentaMember>();
+    default: {
+      auto member = readerLibrary.empty() ? std::make_unique<TZentaMember>()
+                                          : std::make_unique<TZentaMember>(readerLibrary);
+      AnnounceSimulatedReader(member->Library());
+      member_ = std::move(member);
       member_->OpenPort();
       break;
+    }
   }
+}
+
+void TDeviceSession::AnnounceSimulatedReader(const TReaderLibrary& library) {
+  // As the simulated encoder and police source are announced: the device and its file.
+  static const AnsiString kLine = Lit("模拟读卡器: ");
+  if (!library.SimCardFile) return;
+  const int32_t length = library.SimCardFile(nullptr, 0);
+  if (length <= 0) return;
+  std::string file(static_cast<size_t>(length) + 1, '\0');
+  if (library.SimCardFile(file.data(), length + 1) != length) return;
+  file.resize(static_cast<size_t>(length));
+#ifdef _WIN32
+  WriteLog(kLine + file);
+#else
+  WriteLog(kLine + Utf8ToAnsi(file));
+#endif
+}
+
+std::string TDeviceSession::ReaderProblem() const {
+  auto* zenta = dynamic_cast<TZentaMember*>(member_.get());
+  if (!zenta || zenta->Library().Loaded()) return std::string();
+  const TReaderLibrary& library = zenta->Library();
+#ifdef _WIN32
+  return "the reader library " + AnsiToUtf8(library.Path()) +
+         " could not be loaded: " + AnsiToUtf8(library.Error()) +
+         "; member card requests answer 500";
+#else
+  return "the reader library " + library.Path() + " could not be loaded: " + library.Error() +
+         "; member card requests answer 500";
+#endif
 }
 
 TDeviceSession::~TDeviceSession() {

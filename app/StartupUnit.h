@@ -15,23 +15,38 @@
 #include <string>
 
 #include "app/InterfaceModeUnit.h"
+#include "server/AddressFilterUnit.h"
 
 class TBaseMember;
+class TReaderLibrary;
 
 struct TProgramOptions {
   std::string Home;  // empty: the executable's directory
   int32_t Mode = kModeMember;
-  bool InitDb = false;  // headless only: create Client.db and exit
-  bool Check = false;   // headless only: report what would stop the service, exit
+  bool InitDb = false;        // headless only: create Client.db and exit
+  std::string ReaderLibrary;  // --reader-library; empty: TReaderLibrary::DefaultPath()
+  bool Verbose = false;       // reasons on stderr (VerboseUnit)
+  std::string Listen;         // --listen: empty for every local IPv4 address
+  TAddressFilter Allow;       // --allow: default everyone
+  bool Check = false;         // headless only: report what would stop the service, exit
 };
 
-// Parses --home DIR, --mode member|doorlock|police (and, when headless,
-// --init-db and --check). Returns -1 to go on; otherwise the exit code after printing help
-// (0) or a clear message on stderr (2: unknown option, a home that is not a
-// folder, a bad mode).
+// Parses --home DIR, --mode member|doorlock|police, --reader-library PATH,
+// --verbose, --listen ADDRESS, --allow LIST (and, when headless, --init-db
+// and --check).
+// Returns -1 to go on; otherwise the exit code after printing help (0) or a
+// clear message on stderr (2: unknown option, a home that is not a folder, a
+// bad mode, a reader library that is not a file, a listen address or allow
+// list that does not parse).
 int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& options);
 
-// Start-up step 1: sets the home directory, then starts the modules in order.
+// Start-up step 1: turns --verbose on, makes --listen and --allow the
+// defaults of the request server, sets the home directory (and, with --home,
+// VELIO_READER_SIM_DIR to its ReaderSim folder unless it is set already), then
+// starts the modules in order. With --verbose, a profile file of the mode that
+// starts with a UTF-8 byte-order mark is named on stderr.
+// Once the log exists the open-file soft limit is raised to the hard limit
+// (a failure is logged, success is not).
 void InitializeModules(const TProgramOptions& options);
 // Frees the modules in reverse order (the two options objects included).
 // After NoteServerStopFailed nothing is freed: handler threads that outlived
@@ -52,16 +67,24 @@ bool ServerStopFailed();
 // calls ClosePort and frees the device (or uninstalls the simulated one).
 class TDeviceSession {
  public:
-  explicit TDeviceSession(int32_t mode);
+  // readerLibrary: the member device's reader library; empty for the default
+  // (VELIO_READER_LIBRARY, else the simulator beside the executable).
+  explicit TDeviceSession(int32_t mode, const std::string& readerLibrary = {});
   ~TDeviceSession();
   TDeviceSession(const TDeviceSession&) = delete;
   TDeviceSession& operator=(const TDeviceSession&) = delete;
 
   void Install();
+  // Why the member device cannot reach the reader (its library failed to
+  // load), in UTF-8 for stderr; empty when it can, and in the other modes.
+  std::string ReaderProblem() const;
   int32_t Mode() const { return mode_; }
   TBaseMember* Member() const { return member_.get(); }
 
  private:
+  // Logs "模拟读卡器: " + the card file when the library is the reader simulator.
+  static void AnnounceSimulatedReader(const TReaderLibrary& library);
+
   int32_t mode_;
   std::unique_ptr<TBaseMember> member_;
 };

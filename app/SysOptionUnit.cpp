@@ -2,6 +2,7 @@
 #include "app/SysOptionUnit.h"
 
 #include "platform/ConvertUnit.h"
+#include "platform/ErrorsUnit.h"
 #include "platform/ProfileUnit.h"
 
 TSysOption* SystemOptions = nullptr;
@@ -13,10 +14,9 @@ const char kDoor[] = "DoorlockOption";
 
 int32_t ReadProfileInteger(const std::string& fileName, const AnsiString& section,
                            const AnsiString& key, int32_t def) {
-  AnsiString text = ReadProfileString(fileName, section, key, "");
-  if (text.size() >= 3 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
-    text = "$" + text.substr(2);
-  return StrToIntDef(text, def);
+  const AnsiString text = ReadProfileString(fileName, section, key, "");
+  int32_t value;
+  return TryOptionStrToInt(text, value) ? value : def;
 }
 
 bool ReadProfileBool(const std::string& fileName, const AnsiString& section, const AnsiString& key,
@@ -25,6 +25,28 @@ bool ReadProfileBool(const std::string& fileName, const AnsiString& section, con
 }
 
 void TSysOption::Load() {
+  try {
+    LoadKeys();
+  } catch (const EInOutError&) {
+    // An unreadable file counts as a missing one here: every option takes its
+    // default. Saving will refuse to replace such a file.
+    LoadDefaults();
+  }
+}
+
+void TSysOption::LoadDefaults() {
+  Password = "qelvan";
+  DoorlockPortNo = 8886;
+  PolicePortNo = 8885;
+  MemberPortNo = 8883;
+  ScanPortNo = 8881;
+  DelayMinutes = 0;
+  DelayMinutes2 = 0;
+  UseNativeDoorlockDb = false;
+  SaveDoorlockRecord = false;
+}
+
+void TSysOption::LoadKeys() {
   Password = ReadProfileString(FileName, kSys, "Password", "qelvan");
   DoorlockPortNo = ReadProfileInteger(FileName, kSys, "DoorlockPortNo", 8886);
   PolicePortNo = ReadProfileInteger(FileName, kSys, "PolicePortNo", 8885);

@@ -25,7 +25,8 @@ class TSysOption {
   TSysOption(const TSysOption&) = delete;
   TSysOption& operator=(const TSysOption&) = delete;
 
-  // Reads every option; a missing file, section, key or bad value gives the default.
+  // Reads every option; a missing file, section, key or bad value gives the
+  // default. A file that exists but cannot be read gives every default.
   void Load();
 
   // Writes every option from its field. Raises EInOutError "Unable to write to
@@ -42,13 +43,20 @@ class TSysOption {
   AnsiString Password;
   int32_t DelayMinutes = 0;
   int32_t DelayMinutes2 = 0;
+
+ private:
+  void LoadKeys();
+  void LoadDefaults();
 };
 
 // The process-wide system options; null before start-up.
 extern TSysOption* SystemOptions;
 
-// The integer rules of the option files: decimal; hexadecimal after "0x"/"0X"
-// (text of three characters or more) or "$"; anything else gives def.
+// The integer rules of the option files (TryOptionStrToInt): signed decimal;
+// hexadecimal after a leading "0x"/"0X" (text of three characters or more) or
+// "$", with no sign before either; anything else gives def.
+// Both raise EInOutError as ReadProfileString does for a file that exists but
+// cannot be read.
 int32_t ReadProfileInteger(const std::string& fileName, const AnsiString& section,
                            const AnsiString& key, int32_t def);
 bool ReadProfileBool(const std::string& fileName, const AnsiString& section, const AnsiString& key,

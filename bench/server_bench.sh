@@ -224,7 +224,7 @@ check() {  # check TEXT VALUE OP LIMIT
 }
 check "police/reference req/s at 8 clients" \
   "$(awk -v a="${rps_of[police/8]}" -v b="${rps_of[reference/8]}" 'BEGIN { printf "%.2f", a / b }')" \
-  '>=' 0.7
+  '>=' 0.8
 check "p99 with $idle idle connections (ms)" \
   "$(awk -v v="$idle_p99" 'BEGIN { print v / 1000 }')" '<' 5
 check "resident memory per idle connection (kB)" "$per_idle" '<' 10

@@ -23,9 +23,13 @@ function(velio_add_test)
   if(NOT _labels)
     set(_labels unit)
   endif()
+  # Rows of table-driven tests are named by their INSTANTIATE_TEST_SUITE_P name
+  # generator (tests/TestRowNames.h); NO_PRETTY_VALUES keeps the dump of the
+  # row's bytes out of the CTest name.
   gtest_discover_tests(${T_NAME}
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen"
-    DISCOVERY_TIMEOUT 60)
+    DISCOVERY_TIMEOUT 60
+    NO_PRETTY_VALUES)
   # Labels are set by a script of their own, run after the discovered tests are
   # added: passed through gtest_discover_tests, a list of several labels would
   # come apart into separate property arguments and only the first would hold.

@@ -1,7 +1,8 @@
 // BaseDoorlockUnit: the installed door-lock device and its serialising wrapper.
 //
-// TSerialDoorlock owns the real device and forwards every operation under one
-// lock, so connection threads and the test window take turns at the encoder.
+// TSerialDoorlock owns the real device and forwards every card and port
+// operation under one lock, so connection threads and the test window take
+// turns at the encoder. ShowOptions alone is forwarded without the lock.
 // The lock is recursive: a device that lets the window process its events in
 // the middle of an operation (UiHooks().ProcessMessages) may see the window
 // call it again on the same thread, which must not deadlock.
@@ -17,10 +18,9 @@ class TSerialDoorlock final : public TBaseDoorlock {
  public:
   explicit TSerialDoorlock(std::unique_ptr<TBaseDoorlock> device) : device_(std::move(device)) {}
 
-  void ShowOptions() override {
-    std::lock_guard<std::recursive_mutex> guard(lock_);
-    device_->ShowOptions();
-  }
+  // The settings dialog is modal and may stay open for minutes: it runs
+  // outside the lock, so requests go on being served meanwhile.
+  void ShowOptions() override { device_->ShowOptions(); }
   void OpenPort() override {
     std::lock_guard<std::recursive_mutex> guard(lock_);
     device_->OpenPort();

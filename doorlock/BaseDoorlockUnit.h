@@ -4,7 +4,10 @@
 // order: ShowOptions, OpenPort, Beep, ClosePort, IssueCard, ReadCard, EraseCard.
 // DoorlockDevice is the installed device (null when none). The encoder is one
 // port: InstallDoorlockDevice wraps the device so that its calls from
-// connection threads and the test window run one at a time.
+// connection threads and the test window run one at a time. ShowOptions, the
+// device's modal settings dialog, is not serialised with them: requests go on
+// while it is open, and a device whose dialog touches the port guards that
+// itself.
 #ifndef VELIO_DOORLOCK_BASEDOORLOCKUNIT_H_
 #define VELIO_DOORLOCK_BASEDOORLOCKUNIT_H_
 
@@ -41,7 +44,7 @@ class TBaseDoorlock {
 extern std::atomic<TBaseDoorlock*> DoorlockDevice;
 
 // Installs device (owned from now on) as DoorlockDevice, wrapped so that its
-// calls never overlap. Null uninstalls and frees the installed device.
+// calls (all but ShowOptions) never overlap. Null uninstalls and frees the installed device.
 // REQUIRES: no request is being served.
 void InstallDoorlockDevice(std::unique_ptr<TBaseDoorlock> device);
 

@@ -92,11 +92,11 @@ bool IssueDoorlockCard(const TIssueRequest& request, int64_t& cardNo, bool fromT
   } else if (!request.IsCopy) {
     startTime = IncMinutes(Now(), -DelayMinutes());
   } else {
-    startTime = store ? store->GetLastCheckInTime(roomKey) : 0;
-    if (startTime == 0) {
-      startTime = IncMinutes(Now(), -DelayMinutes());
-      if (store) store->InsertRoom(roomKey, startTime);
-    }
+    // A room without a stored time gets now at once, before the device is
+    // called; the store reads and inserts in one step, so simultaneous copies
+    // for a new room insert it once.
+    const TDateTime now = IncMinutes(Now(), -DelayMinutes());
+    startTime = store ? store->GetOrInsertLastCheckInTime(roomKey, now) : now;
   }
 
   bool result = false;

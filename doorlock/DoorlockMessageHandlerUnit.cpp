@@ -14,6 +14,7 @@
 #include "platform/ConvertUnit.h"
 #include "platform/DateTimeUnit.h"
 #include "platform/ErrorsUnit.h"
+#include "server/VerboseUnit.h"
 #include "server/XmlUnit.h"
 
 namespace {
@@ -97,6 +98,9 @@ void TDoorlockMessageHandler::HandleMessage(TConnection& connection,
     response.ResultMessage = (ok ? kEraseOk : kEraseFailed) + " ";
     WriteLog(ok ? kEraseOk : kEraseFailed);
     SendResponse(connection, response);
+  } else if (Verbose()) {
+    NoteNoReply("the request type \"" + AnsiToUtf8(type) +
+                "\" is none of IssueCard, ReadCard, EraseCard");
   }
   WriteLog(kDone);
 }

@@ -153,6 +153,18 @@ class TDoorlockRecordManager::TImpl {
       LogDatabaseError(e.what());
     }
   }
+
+  // As Run, for a caller that holds the lock already (several steps under
+  // one hold, each logging its own failure).
+  template <typename Op>
+  void RunLocked(Op&& op) {
+    try {
+      if (!db) throw EDatabaseError(notConnected);
+      op(db.get());
+    } catch (const std::exception& e) {
+      LogDatabaseError(e.what());
+    }
+  }
 };
 
 namespace {
@@ -220,6 +232,22 @@ void TDoorlockRecordManager::UpdateLastCheckInTime(const AnsiString& roomKey, TD
 
 void TDoorlockRecordManager::InsertRoom(const AnsiString& roomKey, TDateTime time) {
   impl_->Run([&](sqlite3* db) { InsertRoomLocked(db, roomKey, time); });
+}
+
+// The select and the fallback insert under one hold of the lock, as in
+// UpdateLastCheckInTime; each logs its own failure, as the separate calls do.
+TDateTime TDoorlockRecordManager::GetOrInsertLastCheckInTime(const AnsiString& roomKey,
+                                                             TDateTime time) {
+  std::lock_guard<std::mutex> guard(impl_->lock);
+  TDateTime stored = 0;
+  impl_->RunLocked([&](sqlite3* db) {
+    TStatement st(db, kSelectLastCheckIn);
+    st.BindText(":RoomNo", roomKey);
+    if (st.Step()) stored = st.ColumnDate(0);
+  });
+  if (stored != 0) return stored;
+  impl_->RunLocked([&](sqlite3* db) { InsertRoomLocked(db, roomKey, time); });
+  return time;
 }
 
 void TDoorlockRecordManager::InsertIssueCardRecord(

@@ -39,6 +39,11 @@ class TDoorlockRecordManager {
   void UpdateLastCheckInTime(const AnsiString& roomKey, TDateTime time);
   // Inserts a T_Room row and logs "新建房间" + key.
   void InsertRoom(const AnsiString& roomKey, TDateTime time);
+  // GetLastCheckInTime and, when that gives 0, InsertRoom(roomKey, time), under
+  // one hold of the store's lock: two callers for a room not yet stored insert
+  // it once, and the second gets the first one's time. Answers the stored time,
+  // or time when it was 0 (the insert's failure, if any, is logged).
+  TDateTime GetOrInsertLastCheckInTime(const AnsiString& roomKey, TDateTime time);
   // Inserts one T_IssueCardRecord row.
   void InsertIssueCardRecord(const AnsiString& RegisterId, const AnsiString& CardNo,
                              const AnsiString& RoomNo, int32_t CardType, TDateTime LastCheckInTime,

@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/GuiHooksUnit.h"
+#include "app/GuiCommonUnit.h"
 #include "doorlock/DoorlockTestUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/DateTimeUnit.h"

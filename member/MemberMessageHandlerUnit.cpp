@@ -13,6 +13,7 @@
 #include "app/LogFileUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "platform/ConvertUnit.h"
+#include "server/VerboseUnit.h"
 #include "server/XmlUnit.h"
 
 namespace {
@@ -93,6 +94,9 @@ void TMemberMessageHandler::HandleMessage(TConnection& connection, const std::u1
       WriteLog(kReadFail);
     }
     SendResponse(connection, response);
+  } else if (Verbose()) {
+    NoteNoReply("the request type \"" + AnsiToUtf8(type) +
+                "\" is neither WriteMemberCard nor ReadMemberCard");
   }
 }
 

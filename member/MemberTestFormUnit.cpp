@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/GuiHooksUnit.h"
+#include "app/GuiCommonUnit.h"
 #include "member/BaseMemberUnit.h"
 
 namespace {

@@ -9,6 +9,7 @@
 
 #include "app/SysOptionUnit.h"
 #include "platform/ConvertUnit.h"
+#include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
 
@@ -22,11 +23,20 @@ TOption::TOption(std::string fileName) : FileName(std::move(fileName)) {}
 
 void TOption::Load() {
   TMemberSettings s;
-  s.PortName = ReadProfileString(FileName, kSection, "PortName", "COM1");
-  s.Sector = ReadProfileInteger(FileName, kSection, "Sector", 4);
-  s.Block = ReadProfileInteger(FileName, kSection, "Block", 0);
-  s.Key = ReadProfileString(FileName, kSection, "Key", "7D2A9C41E6B3");
-  s.KeyFlag = ReadProfileString(FileName, kSection, "KeyFlag", "KEY_A");
+  try {
+    s.PortName = ReadProfileString(FileName, kSection, "PortName", "COM1");
+    s.Sector = ReadProfileInteger(FileName, kSection, "Sector", 4);
+    s.Block = ReadProfileInteger(FileName, kSection, "Block", 0);
+    s.Key = ReadProfileString(FileName, kSection, "Key", "7D2A9C41E6B3");
+    s.KeyFlag = ReadProfileString(FileName, kSection, "KeyFlag", "KEY_A");
+  } catch (const EInOutError&) {
+    // An unreadable file counts as a missing one: every default.
+    s.PortName = "COM1";
+    s.Sector = 4;
+    s.Block = 0;
+    s.Key = "7D2A9C41E6B3";
+    s.KeyFlag = "KEY_A";
+  }
   std::lock_guard<std::mutex> guard(lock_);
   s_ = std::move(s);
 }

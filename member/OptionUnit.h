@@ -32,7 +32,8 @@ class TOption {
   TOption(const TOption&) = delete;
   TOption& operator=(const TOption&) = delete;
 
-  // Reads the five keys, each with its default ("COM1", 4, 0, "7D2A9C41E6B3", "KEY_A").
+  // Reads the five keys, each with its default ("COM1", 4, 0, "7D2A9C41E6B3", "KEY_A");
+  // a file that exists but cannot be read gives every default.
   void Load();
   // Writes PortName, Sector, Block, Key, KeyFlag (in that order) to the section;
   // other sections stay as they are. Raises EInOutError "Unable to write to %s".

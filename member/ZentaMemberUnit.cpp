@@ -28,6 +28,7 @@
 #include "platform/ConvertUnit.h"
 #include "platform/DynLibUnit.h"
 #include "platform/PathUnit.h"
+#include "server/VerboseUnit.h"
 
 namespace {
 
@@ -43,6 +44,15 @@ AnsiString NativeToAnsi(const std::string& text) {
   return text;
 #else
   return Utf8ToAnsi(text);
+#endif
+}
+
+// The same texts for stderr (--verbose), which takes UTF-8.
+std::string NativeToUtf8(const std::string& text) {
+#ifdef _WIN32
+  return AnsiToUtf8(text);
+#else
+  return text;
 #endif
 }
 
@@ -98,12 +108,26 @@ class TReaderPort {
 void LogPortFailure(const AnsiString& portName, int32_t status) {
   static const AnsiString kPortFailed = Lit("端口打开失败");
   WriteLog(kPortFailed + portName + "lStatus=" + std::to_string(static_cast<uint32_t>(status)));
+  if (Verbose())
+    VerboseLine("card operation failed: StartSCard on " + AnsiToUtf8(portName) +
+                " answered status " + std::to_string(static_cast<uint32_t>(status)) + " (0x" +
+                Hex8(status) + ")");
+}
+
+// --verbose: the status a failed ReadCard or WriteCard answered.
+void SayCardFailure(const char* function, int32_t result) {
+  if (Verbose())
+    VerboseLine(std::string("card operation failed: ") + function + " answered status 0x" +
+                Hex8(result) + " (" + std::to_string(static_cast<uint32_t>(result)) + ")");
 }
 
 void LogBadPortName(const AnsiString& portName) {
   static const AnsiString kPortFailed = Lit("端口打开失败");
   static const AnsiString kBadName = Lit(":端口名无效");
   WriteLog(kPortFailed + portName + kBadName);
+  if (Verbose())
+    VerboseLine("card operation failed: PortName \"" + AnsiToUtf8(portName) +
+                "\" is not USB or COM0 to COM9");
 }
 
 // What every operation checks before it touches the reader: the library, the
@@ -114,6 +138,9 @@ bool Prepare(const TReaderLibrary& lib, const AnsiString& failPrefix, TMemberSet
   static const AnsiString kNoOptions = Lit("会员卡参数未加载");
   if (!lib.Loaded()) {
     WriteLog(failPrefix + kNoLibrary);
+    if (Verbose())
+      VerboseLine("card operation failed: the reader library " + NativeToUtf8(lib.Path()) +
+                  " is not loaded: " + NativeToUtf8(lib.Error()));
     return false;
   }
   TOption* options = MemberOptions;
@@ -152,8 +179,16 @@ std::string TReaderLibrary::DefaultPath() {
 }
 
 TReaderLibrary::TReaderLibrary(std::string path) : path_(std::move(path)) {
+  // The loader's message may begin with the file's name, which the caller
+  // already names: keep only the reason.
+  auto reasonOnly = [this] {
+    if (error_.rfind(path_ + ": ", 0) == 0) error_.erase(0, path_.size() + 2);
+  };
   lib_ = TDynLib::Open(path_, error_);
-  if (!lib_) return;
+  if (!lib_) {
+    reasonOnly();
+    return;
+  }
   auto find = [this](const char* name) -> void* {
     if (!error_.empty()) return nullptr;
     void* p = lib_->Symbol(name, error_);
@@ -166,7 +201,12 @@ TReaderLibrary::TReaderLibrary(std::string path) : path_(std::move(path)) {
   ReadCard = reinterpret_cast<TReadCardFn>(find("ReadCard"));
   EndSCard = reinterpret_cast<TEndSCardFn>(find("EndSCard"));
   loaded_ = StartSCard && WriteCard && ReadCard && EndSCard;
-  if (!loaded_) {
+  if (loaded_) {
+    // Only the reader simulator has it; a missing one is no error.
+    std::string ignored;
+    SimCardFile = reinterpret_cast<TSimCardFileFn>(lib_->Symbol("ReaderSimCardFile", ignored));
+  } else {
+    reasonOnly();
     StartSCard = nullptr;
     WriteCard = nullptr;
     ReadCard = nullptr;
@@ -217,6 +257,9 @@ bool TZentaMember::WriteMemberCard(AnsiString CardNo, AnsiString /*Extra1*/, Ans
   // was written: refuse it before the reader is touched.
   if (CardNo.size() > static_cast<size_t>(kBlockSize)) {
     WriteLog(WriteFailed() + kTooLong);
+    if (Verbose())
+      VerboseLine("card operation failed: the card number has " + std::to_string(CardNo.size()) +
+                  " bytes in code page 936, a card block holds 16");
     return false;
   }
   TMemberSettings settings;
@@ -238,6 +281,7 @@ bool TZentaMember::WriteMemberCard(AnsiString CardNo, AnsiString /*Extra1*/, Ans
       lib_->WriteCard(port, key, block, settings.Sector, settings.Block, kBlockSize, mode);
   if (result != 0) {
     WriteLog(WriteFailed() + Hex8(result));
+    SayCardFailure("WriteCard", result);
     return false;
   }
   WriteLog(kWritten + CardNo);
@@ -267,6 +311,7 @@ bool TZentaMember::ReadMemberCard(bool /*Flag*/, AnsiString& CardNo, AnsiString&
       lib_->ReadCard(port, key, block, settings.Sector, settings.Block, kBlockSize, mode);
   if (result != 0) {
     WriteLog(ReadFailed() + Hex8(result));
+    SayCardFailure("ReadCard", result);
     return false;
   }
   size_t length = 0;

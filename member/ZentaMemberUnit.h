@@ -48,6 +48,9 @@ typedef int32_t(VELIO_READER_CALL* TReadCardFn)(int32_t port, uint8_t* key6, uin
                                                 int32_t keyMode);
 // Closes the reader port.
 typedef int32_t(VELIO_READER_CALL* TEndSCardFn)(int32_t port);
+// The reader simulator's own export: copies the path of its card file (UTF-8
+// on POSIX, NUL-terminated) into buffer when it fits; answers its length.
+typedef int32_t(VELIO_READER_CALL* TSimCardFileFn)(char* buffer, int32_t size);
 }
 
 // The reader library and its four functions. Loading never throws: when the
@@ -68,13 +71,16 @@ class TReaderLibrary {
 
   bool Loaded() const { return loaded_; }
   const std::string& Path() const { return path_; }
-  // Why the library cannot be used (native text of the platform); empty when loaded.
+  // Why the library cannot be used (native text of the platform), without the
+  // file's name that the loader's own message may begin with; empty when loaded.
   const std::string& Error() const { return error_; }
 
   TStartSCardFn StartSCard = nullptr;
   TWriteCardFn WriteCard = nullptr;
   TReadCardFn ReadCard = nullptr;
   TEndSCardFn EndSCard = nullptr;
+  // Set only when the library is the reader simulator (ReaderSimCardFile).
+  TSimCardFileFn SimCardFile = nullptr;
 
  private:
   std::string path_;

@@ -1,12 +1,15 @@
 // CodePageUnit: conversions between code page 936, UTF-16 and UTF-8.
 //
-// On POSIX each thread keeps two iconv descriptors (to and from CP936) for its
-// whole life, so a conversion costs no iconv_open. Conversion walks the input one
+// On POSIX each thread keeps its iconv descriptors (to and from CP936) once
+// opened, for its whole life, so a conversion costs no iconv_open; one that
+// failed to open is tried again at the next conversion. Conversion walks the input one
 // character at a time only after iconv reports a character it cannot map; the
 // common case converts the whole buffer in one call.
 #include "platform/CodePageUnit.h"
 
 #include <cstdint>
+
+#include "platform/ErrorsUnit.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -19,18 +22,31 @@
 namespace {
 
 #ifndef _WIN32
+// One thread's converter between two encodings, opened at its first use. A
+// converter that fails to open (no descriptor left to load its module, say) is
+// not kept: the conversion raises EConvertError, and the next use on the same
+// thread tries to open it again.
 class TIconv {
  public:
-  TIconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  TIconv(const char* to, const char* from) : to_(to), from_(from) {}
   ~TIconv() {
-    if (cd_ != reinterpret_cast<iconv_t>(-1)) iconv_close(cd_);
+    if (cd_ != Closed()) iconv_close(cd_);
   }
   TIconv(const TIconv&) = delete;
   TIconv& operator=(const TIconv&) = delete;
-  iconv_t get() const { return cd_; }
+
+  iconv_t get() {
+    if (cd_ == Closed()) cd_ = iconv_open(to_, from_);
+    if (cd_ == Closed())
+      throw EConvertError(std::string("Unable to open the converter from ") + from_ + " to " + to_);
+    return cd_;
+  }
 
  private:
-  iconv_t cd_;
+  static iconv_t Closed() { return reinterpret_cast<iconv_t>(-1); }
+  const char* const to_;
+  const char* const from_;
+  iconv_t cd_ = Closed();
 };
 
 // Converts in into out; on a sequence that cannot be converted, appends '?' (in

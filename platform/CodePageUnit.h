@@ -7,6 +7,10 @@
 // Characters that code page 936 cannot hold become '?', as on Windows.
 //
 // All functions are thread-safe (each thread keeps its own converter state).
+// The conversions raise EConvertError when the system cannot provide a
+// converter right now (on POSIX, iconv_open failing, for instance with no
+// descriptor left); they never return text that was not converted. The next
+// call tries again.
 #ifndef VELIO_PLATFORM_CODEPAGEUNIT_H_
 #define VELIO_PLATFORM_CODEPAGEUNIT_H_
 

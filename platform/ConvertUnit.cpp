@@ -59,6 +59,23 @@ int32_t StrToIntDef(std::string_view text, int32_t def) {
   return TryStrToInt(text, v) ? v : def;
 }
 
+bool TryOptionStrToInt(std::string_view text, int32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  const std::string_view s = text.substr(i);
+  if (s.empty()) return false;
+  const bool hex = s[0] == '$' || (s.size() >= 3 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X'));
+  if (!hex) {
+    // Decimal only: an optional sign, then nothing but digits.
+    size_t k = (s[0] == '+' || s[0] == '-') ? 1 : 0;
+    if (k == s.size()) return false;
+    for (; k < s.size(); ++k)
+      if (s[k] < '0' || s[k] > '9') return false;
+  }
+  // TryStrToInt reads both forms the same way once they are known to be valid.
+  return TryStrToInt(s, value);
+}
+
 AnsiString TrimBlanks(std::string_view text) {
   size_t first = 0;
   size_t last = text.size();

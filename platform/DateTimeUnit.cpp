@@ -176,6 +176,13 @@ AnsiString FormatDateTime(std::string_view fmt, TDateTime value) {
   return out;
 }
 
+int ExpandTwoDigitYear(int year, int currentYear) {
+  const int first = currentYear - 50;
+  int y = first / 100 * 100 + year;
+  if (y < first) y += 100;
+  return y;
+}
+
 bool TryStrToDateTime(std::string_view s, TDateTime& value) {
   size_t i = 0;
   auto skipBlanks = [&] {
@@ -191,7 +198,10 @@ bool TryStrToDateTime(std::string_view s, TDateTime& value) {
   };
   TDateTimeParts p;
   skipBlanks();
-  if (!number(4, p.Year) || i >= s.size() || s[i++] != '-') return false;
+  const size_t yearStart = i;
+  if (!number(4, p.Year) || i >= s.size() || s[i] != '-') return false;
+  if (i - yearStart <= 2) p.Year = ExpandTwoDigitYear(p.Year, DecodeDateTime(Now()).Year);
+  ++i;
   if (!number(2, p.Month) || i >= s.size() || s[i++] != '-') return false;
   if (!number(2, p.Day)) return false;
   if (!ValidDate(p.Year, p.Month, p.Day)) return false;

@@ -34,8 +34,15 @@ AnsiString FormatDateTime(std::string_view format, TDateTime value);
 // Parses date-time text under the fixed formats: a date "y-M-d" (year of up to
 // four digits, one- or two-digit month and day), optionally followed by blanks
 // and a time "h:m[:s]" (one or two digits each; seconds optional). Leading and
-// trailing blanks are allowed. Returns false when the text does not convert.
+// trailing blanks are allowed. A year written with one or two digits is the
+// year within fifty years of today (ExpandTwoDigitYear): "09-06-01" is
+// 1 June 2009. Returns false when the text does not convert.
 bool TryStrToDateTime(std::string_view text, TDateTime& value);
+
+// The year that a one- or two-digit year (0..99) stands for in currentYear:
+// the one in the hundred years that start fifty years before currentYear. In
+// 2026 that is 1976 to 2075: 9 is 2009, 76 is 1976, 75 is 2075.
+int ExpandTwoDigitYear(int year, int currentYear);
 
 // As TryStrToDateTime; raises EConvertError "'%s' is not a valid date and time".
 TDateTime StrToDateTime(std::string_view text);

@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <system_error>
@@ -63,6 +64,18 @@ std::string AbsolutePath(const std::string& path) {
   std::error_code ec;
   auto abs = std::filesystem::absolute(path, ec);
   return ec ? path : abs.lexically_normal().string();
+}
+
+void SetEnvironmentDefault(const std::string& name, const std::string& value) {
+#ifdef _WIN32
+  const char* current = std::getenv(name.c_str());
+  if (current && *current) return;
+  _putenv((name + "=" + value).c_str());  // the C runtime's copy, which getenv reads
+#else
+  const char* current = ::getenv(name.c_str());
+  if (current && *current) return;
+  ::setenv(name.c_str(), value.c_str(), 1);
+#endif
 }
 
 namespace {

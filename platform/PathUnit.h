@@ -40,6 +40,11 @@ bool ReadWholeFile(const std::string& path, std::string& contents, std::string& 
 // The absolute form of path (relative paths are taken from the working directory).
 std::string AbsolutePath(const std::string& path);
 
+// Sets the environment variable name to value unless it is already set to
+// non-empty text; programs and libraries loaded later see it. REQUIRES: no
+// other thread is running.
+void SetEnvironmentDefault(const std::string& name, const std::string& value);
+
 // The path separator of the platform.
 #ifdef _WIN32
 inline constexpr char kPathDelim = '\\';

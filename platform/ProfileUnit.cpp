@@ -4,9 +4,12 @@
 // rewrite reproduces every untouched byte. A line is a section header when its
 // first non-blank character is '['; the name runs to the next ']'. A line in a
 // section is a key line when it holds '='; its key is the text before the first
-// '=', trimmed.
+// '=', trimmed. A UTF-8 byte-order mark at the very start of the file (as
+// some editors write one) is not part of the first line: reads skip it, and a
+// rewrite keeps it in front.
 #include "platform/ProfileUnit.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <mutex>
@@ -21,12 +24,20 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
 std::mutex gWriteLock;
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// The length of a UTF-8 byte-order mark at the start of s: 3 or 0.
+size_t BomLength(std::string_view s) {
+  return s.substr(0, kUtf8Bom.size()) == kUtf8Bom ? kUtf8Bom.size() : 0;
+}
 
 struct TLine {
   std::string_view text;  // without its line end
@@ -94,13 +105,85 @@ std::string_view ValueText(std::string_view v) {
   return v;
 }
 
-std::string ReadWholeFile(const std::string& fileName, bool& exists) {
-  std::ifstream in(fileName, std::ios::binary);
-  exists = static_cast<bool>(in);
-  if (!in) return std::string();
-  std::ostringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+enum class TFileRead { Read, Missing, Unreadable };
+
+// What a read of the file found; contents holds the bytes when Read.
+#ifdef _WIN32
+TFileRead ReadWholeFile(const std::string& fileName, std::string& contents) {
+  contents.clear();
+  HANDLE h = CreateFileA(fileName.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    const DWORD e = GetLastError();
+    return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? TFileRead::Missing
+                                                                  : TFileRead::Unreadable;
+  }
+  char buf[16384];
+  TFileRead result = TFileRead::Read;
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(h, buf, sizeof buf, &got, nullptr)) {
+      result = TFileRead::Unreadable;
+      break;
+    }
+    if (got == 0) break;
+    contents.append(buf, got);
+  }
+  CloseHandle(h);
+  if (result != TFileRead::Read) contents.clear();
+  return result;
+}
+#else
+TFileRead ReadWholeFile(const std::string& fileName, std::string& contents) {
+  contents.clear();
+  int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0)
+    return errno == ENOENT || errno == ENOTDIR ? TFileRead::Missing : TFileRead::Unreadable;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    contents.reserve(static_cast<size_t>(st.st_size));
+  char buf[16384];
+  TFileRead result = TFileRead::Read;
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      result = TFileRead::Unreadable;  // a folder, an I/O error
+      break;
+    }
+    if (n == 0) break;
+    contents.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  if (result != TFileRead::Read) contents.clear();
+  return result;
+}
+
+// The file a write must replace: path itself, or the final target of the
+// symbolic links it names (a relative link counts from the link's folder). A
+// dangling link gives the path it points at, which the write then creates.
+std::string WriteTarget(const std::string& path) {
+  std::string target = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
+    ssize_t n = ::readlink(target.c_str(), link.data(), link.size());
+    if (n < 0 || static_cast<size_t>(n) >= link.size()) return target;
+    link.resize(static_cast<size_t>(n));
+    if (!link.empty() && link[0] != '/') {
+      const size_t slash = target.rfind('/');
+      link = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + link;
+    }
+    target = link;
+  }
+  return target;  // a loop of links: the rename below fails on it
+}
+#endif
+
+[[noreturn]] void CannotRead(const std::string& fileName) {
+  throw EInOutError("Unable to read " + fileName);
 }
 
 [[noreturn]] void CannotWrite(const std::string& fileName) {
@@ -112,7 +195,7 @@ std::string ReadWholeFile(const std::string& fileName, bool& exists) {
 AnsiString ReadProfileStringFromText(const std::string& contents, const AnsiString& section,
                                      const AnsiString& key, const AnsiString& def) {
   bool inSection = false;
-  size_t next = 0;
+  size_t next = BomLength(contents);
   TLine line;
   // Line by line without a line table: a lookup is one pass that stops at its key.
   while (NextLine(contents, next, line)) {
@@ -134,7 +217,7 @@ std::vector<std::pair<AnsiString, AnsiString>> ReadProfileSectionFromText(
     const std::string& contents, const AnsiString& section, bool& found) {
   std::vector<std::pair<AnsiString, AnsiString>> entries;
   found = false;
-  size_t next = 0;
+  size_t next = BomLength(contents);
   TLine line;
   while (NextLine(contents, next, line)) {
     std::string_view name;
@@ -150,16 +233,35 @@ std::vector<std::pair<AnsiString, AnsiString>> ReadProfileSectionFromText(
   return entries;
 }
 
+// CR and LF would end the key line early and start lines of their own; NUL
+// would cut the text short for readers.
+bool IsProfileText(std::string_view text) {
+  return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos;
+}
+
+bool ReadProfileFile(const std::string& fileName, std::string& contents) {
+  switch (ReadWholeFile(fileName, contents)) {
+    case TFileRead::Read:
+      return true;
+    case TFileRead::Missing:
+      return false;
+    case TFileRead::Unreadable:
+      break;
+  }
+  CannotRead(fileName);
+}
+
 AnsiString ReadProfileString(const std::string& fileName, const AnsiString& section,
                              const AnsiString& key, const AnsiString& def) {
-  bool exists;
-  std::string contents = ReadWholeFile(fileName, exists);
-  if (!exists) return def;
+  std::string contents;
+  if (!ReadProfileFile(fileName, contents)) return def;
   return ReadProfileStringFromText(contents, section, key, def);
 }
 
 std::string UpdateProfileText(const std::string& contents, const AnsiString& section,
                               const AnsiString& key, const AnsiString& value) {
+  if (const size_t bom = BomLength(contents))
+    return std::string(kUtf8Bom) + UpdateProfileText(contents.substr(bom), section, key, value);
   std::vector<TLine> lines = SplitLines(contents);
   // New lines take the file's own line end; CR LF for a new file.
   std::string_view eol = "\r\n";
@@ -226,38 +328,80 @@ std::string UpdateProfileText(const std::string& contents, const AnsiString& sec
 
 void WriteProfileString(const std::string& fileName, const AnsiString& section,
                         const AnsiString& key, const AnsiString& value) {
+  if (!IsProfileText(section) || !IsProfileText(key) || !IsProfileText(value))
+    CannotWrite(fileName);
   std::lock_guard<std::mutex> lock(gWriteLock);
-  bool exists;
-  std::string contents = ReadWholeFile(fileName, exists);
-  if (exists) {
-    // A file we can read but not write must not be replaced behind its back.
-    std::ofstream probe(fileName, std::ios::binary | std::ios::app);
-    if (!probe) CannotWrite(fileName);
-  }
+#ifdef _WIN32
+  const std::string& target = fileName;
+#else
+  const std::string target = WriteTarget(fileName);
+#endif
+  std::string contents;
+  const TFileRead read = ReadWholeFile(target, contents);
+  // A file that cannot be read must not be replaced by one holding one section.
+  if (read == TFileRead::Unreadable) CannotWrite(fileName);
+  const bool exists = read == TFileRead::Read;
   std::string updated = UpdateProfileText(contents, section, key, value);
   if (exists && updated == contents) return;
 
-  std::string tmp = fileName + ".tmp";
+  std::string tmp = target + ".tmp";
 #ifdef _WIN32
+  if (exists) {
+    // A file we can read but not write must not be replaced behind its back.
+    HANDLE probe = CreateFileA(target.c_str(), FILE_APPEND_DATA,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) CannotWrite(fileName);
+    CloseHandle(probe);
+  }
   FILE* f = std::fopen(tmp.c_str(), "wb");
   if (!f) CannotWrite(fileName);
   bool ok = std::fwrite(updated.data(), 1, updated.size(), f) == updated.size();
   ok = std::fflush(f) == 0 && ok;
   ok = _commit(_fileno(f)) == 0 && ok;
   ok = std::fclose(f) == 0 && ok;
-  if (!ok || !MoveFileExA(tmp.c_str(), fileName.c_str(),
+  // ReplaceFile keeps the old file's security descriptor and attributes; where
+  // it cannot be used, the plain rename still replaces the file whole.
+  if (ok && exists &&
+      ReplaceFileA(target.c_str(), tmp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                   nullptr))
+    return;
+  if (!ok || !MoveFileExA(tmp.c_str(), target.c_str(),
                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     std::remove(tmp.c_str());
     CannotWrite(fileName);
   }
 #else
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  struct stat old {};
+  if (exists) {
+    // A file we can read but not write must not be replaced behind its back.
+    int probe = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (probe < 0 || ::fstat(probe, &old) != 0) {
+      if (probe >= 0) ::close(probe);
+      CannotWrite(fileName);
+    }
+    ::close(probe);
+  }
+  // A fresh file: a stale one, or a link planted under its name, is removed.
+  ::unlink(tmp.c_str());
+  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) CannotWrite(fileName);
+  bool ok = true;
+  if (exists) {
+    // The owner first: changing it may clear the set-id bits that the mode
+    // then puts back. Where the process may not give the file away, it keeps
+    // at least the group.
+    if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
+        ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
+      // The file will belong to this process's user; its mode is still kept.
+    }
+    ok = ::fchmod(fd, old.st_mode & 07777) == 0;
+  }
   const char* p = updated.data();
   size_t left = updated.size();
-  bool ok = true;
-  while (left > 0) {
+  while (ok && left > 0) {
     ssize_t n = ::write(fd, p, left);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       ok = false;
       break;
@@ -267,9 +411,15 @@ void WriteProfileString(const std::string& fileName, const AnsiString& section,
   }
   ok = ok && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
-  if (!ok || std::rename(tmp.c_str(), fileName.c_str()) != 0) {
+  if (!ok || std::rename(tmp.c_str(), target.c_str()) != 0) {
     ::unlink(tmp.c_str());
     CannotWrite(fileName);
   }
 #endif
+}
+
+bool ProfileStartsWithUtf8Bom(const std::string& fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  char head[3] = {};
+  return in.read(head, sizeof head) && BomLength(std::string_view(head, sizeof head)) != 0;
 }

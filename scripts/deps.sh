@@ -5,8 +5,10 @@ set -euo pipefail
 PKGS=(cmake ninja-build g++ pkg-config
       qt6-base-dev libgl-dev libasio-dev libcli11-dev libsqlite3-dev sqlite3 libjpeg-dev
       libgtest-dev libgmock-dev googletest libbenchmark-dev
-      clang fonts-wqy-zenhei xvfb xauth
+      clang fonts-wqy-zenhei xvfb xauth xdotool x11-utils
+      pcscd libpcsclite-dev vsmartcard-vpcd
       dpkg-dev help2man patchelf lintian adduser systemd iproute2)
+PKGS+=(strace)  # bench/server_syscalls.sh counts system calls per request
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

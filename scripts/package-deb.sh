@@ -10,7 +10,7 @@
 #
 # What goes where:
 #   /usr/bin                               velio-interface, velio-interfaced, pms-client,
-#                                          cardsim, the readers' diagnostic (when built)
+#                                          cardsim, velio-readers (when built)
 #   /usr/lib/<multiarch>/velio-interface   the reader libraries (libReader.so, the
 #                                          simulator; libReaderPcsc.so when built)
 #   /usr/libexec/velio-interface           the desktop menu's launcher
@@ -42,7 +42,7 @@ targets=(velio-interfaced velio-interface pms-client cardsim Reader)
 while read -r t; do
   targets+=("$t")
 done < <(cmake --build "$BUILD" --target help 2> /dev/null |
-  sed -n 's/^\([A-Za-z0-9_.-]*\): phony$/\1/p' | grep -Ei '^(ReaderPcsc|libReaderPcsc\.so|.*reader.*(diag|check|probe).*|.*diag.*reader.*)$' |
+  sed -n 's/^\([A-Za-z0-9_.-]*\): phony$/\1/p' | grep -Ei '^(ReaderPcsc|velio-readers|.*reader.*(diag|check|probe).*|.*diag.*reader.*)$' |
   grep -Ev '_tests?$' || true)
 cmake --build "$BUILD" --target "${targets[@]}"
 BIN=$BUILD/bin
@@ -84,7 +84,7 @@ for f in "$BIN"/*; do
   name=$(basename "$f")
   case "$name" in *.so | *.so.* | *.a | *_test | *_tests) continue ;; esac
   [ -f "$f" ] && [ -x "$f" ] || continue
-  if echo "$name" | grep -Eqi 'reader.*(diag|check|probe)|diag.*reader|pcsc.*(check|diag|probe)'; then
+  if echo "$name" | grep -Eqi '^velio-readers$|reader.*(diag|check|probe)|diag.*reader|pcsc.*(check|diag|probe)'; then
     install_elf "$f" usr/bin
     programs+=("$name")
   fi
@@ -124,6 +124,7 @@ declare -A summary=(
   [velio-interfaced]="Velio PMS interface server without a window (service)"
   [pms-client]="send Velio PMS requests to the interface server"
   [cardsim]="put simulated cards on the simulated card reader"
+  [velio-readers]="list the PC/SC card readers and their cards, read one block (installer's check)"
 )
 mkdir -p "$STAGE/usr/share/man/man1"
 H2M=$(mktemp -d)

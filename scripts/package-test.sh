@@ -181,7 +181,7 @@ fi
 grep -q "^FAILED   port $port cannot be bound" "$TMP/check" || { cat "$TMP/check"; fail "--check line"; }
 rc=0
 as_velio "${command[@]}" > "$TMP/out2" 2> "$TMP/err2" || rc=$?
-[ $rc -eq 1 ] && grep -q "Could not bind socket" "$TMP/err2" || fail "second instance: exit $rc, $(cat "$TMP/err2")"
+[ $rc -eq 1 ] && grep -q "member mode, port $port (MemberPortNo in Option.ini): Could not bind socket" "$TMP/err2" || fail "second instance: exit $rc, $(cat "$TMP/err2")"
 
 kill -TERM "$daemon_pid"
 rc=0
@@ -199,13 +199,13 @@ chmod 0666 "$TMP/err3"
 envs+=(VELIO_READER_LIBRARY=/nonexistent/libReader.so JOURNAL_STREAM="$(stat -c %d:%i "$TMP/err3")")
 start_velio "$TMP/out3" "$TMP/err3" "${command[@]}"
 for _ in $(seq 100); do
-  grep -q "读卡器库加载失败: /nonexistent/libReader.so" "$TMP/err3" && break
+  grep -q "the reader library /nonexistent/libReader.so could not be loaded" "$TMP/err3" && break
   sleep 0.1
 done
 kill -TERM "$daemon_pid"
 wait "$daemon_pid" || true
 daemon_pid=
-grep -q "^<3>读卡器库加载失败: /nonexistent/libReader.so" "$TMP/err3" || fail "stderr: $(cat "$TMP/err3")"
+grep -q "^<3>velio-interfaced: the reader library /nonexistent/libReader.so could not be loaded" "$TMP/err3" || fail "stderr: $(cat "$TMP/err3")"
 
 step "removing and purging"
 dpkg -r "$PKG" > /dev/null || fail "dpkg -r"

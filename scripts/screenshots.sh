@@ -35,6 +35,8 @@ if [ ! -x "$program" ]; then
 fi
 
 home=$(mktemp -d)
+# Port 0: each run listens on a free port, never on a port in use elsewhere.
+printf '[SysOption]\r\nDoorlockPortNo=0\r\nPolicePortNo=0\r\nMemberPortNo=0\r\n' >"$home/Option.ini"
 xvfb_pid=""
 app_pid=""
 cleanup() {

@@ -18,15 +18,28 @@
 // releases the parked threads. While a connection is being handled its
 // socket belongs to its thread; the only thing another thread may do to it is
 // shut it down (Deactivate), under the connection's lock, which makes a
-// blocked or later write fail. The socket is switched back to blocking mode on
-// hand-over, so replies are written with plain blocking sends (asio passes
-// MSG_NOSIGNAL on Linux: a vanished peer raises an error, never SIGPIPE).
+// blocked or later write fail. The socket stays non-blocking on hand-over: a
+// reply that fits the socket's buffer (every usual one) goes out in one send;
+// only when the buffer is full is the socket switched to blocking mode for the
+// rest of the reply (asio passes MSG_NOSIGNAL on Linux: a vanished peer raises
+// an error, never SIGPIPE).
+//
+// Per request the hand-off costs one wake-up of a parked thread and one hold
+// of the server's lock on each side: the I/O thread keeps its reading
+// connections to itself (no lock), registers the request and picks a parked
+// thread under one hold, and wakes it after letting go (a semaphore post, so
+// the woken thread takes no lock to find its job); the handler thread
+// unregisters its connection and parks again under one hold. Accepted sockets
+// inherit keep-alive from the listener where the system allows it, so that
+// costs nothing per connection either.
 //
 // Ownership: TRequestServer holds the TImpl through a shared_ptr and every
-// handler thread holds another, together with its connection. The set of live
-// connections is in the TImpl; a handler thread removes its connection when it
-// ends. A thread that outlives Deactivate's wait therefore keeps the io_context
-// and its socket alive until it is done, after the server object is gone.
+// handler thread holds another, together with its connection. The sets of
+// reading connections (I/O thread only) and of connections in their handlers
+// (under the lock) are in the TImpl; a handler thread removes its connection
+// when it is done. A thread that outlives Deactivate's wait therefore keeps
+// the io_context and its socket alive until it is done, after the server
+// object is gone.
 //
 // Deactivate, from the controlling thread: (1) on the I/O thread, close the
 // listener, close every connection still reading, shut down every connection
@@ -51,9 +64,12 @@
 
 #include "app/InterfaceModeUnit.h"
 #include "asio.hpp"
+#include "platform/CodePageUnit.h"
 #include "platform/ErrorsUnit.h"
+#include "platform/SystemUnit.h"
 #include "server/MessageHandlerUnit.h"
 #include "server/Utf8Unit.h"
+#include "server/VerboseUnit.h"
 
 namespace {
 
@@ -63,13 +79,34 @@ constexpr int kListenBacklog = 15;
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(10);
 constexpr auto kWorkerIdleTime = std::chrono::seconds(10);
 constexpr std::size_t kMaxParkedWorkers = 64;
+// A PMS that crashed or lost its network mid-request is noticed within about
+// two minutes (60 s idle, then 6 probes 10 s apart) and its connection closed;
+// a live one answers the probes, so a request still has no time limit.
+constexpr TKeepAlive kKeepAlive{60, 10, 6};
 
 const char kAddressInUse[] = "Could not bind socket. Address and port are already in use.";
 const char kTerminateThreadTimeout[] = "Terminate Thread Timeout";
 const char kConnectionClosed[] = "Connection closed.";
 // The reason a connection is dropped when its request is too long. Like every
 // reading failure it ends the connection silently: nobody shows or logs it.
-[[maybe_unused]] const char kMaxLineLengthExceeded[] = "Max line length exceeded.";
+const char kMaxLineLengthExceeded[] = "Max line length exceeded.";
+
+// The peer as "address:port" ("[address]:port" for IPv6), for --verbose.
+std::string PeerText(const asio::ip::tcp::endpoint& peer) {
+  const asio::ip::address address = peer.address();
+  const std::string text =
+      address.is_v6() && !address.to_v6().is_v4_mapped() ? "[" + address.to_string() + "]"
+      : address.is_v6()
+          ? asio::ip::make_address_v4(asio::ip::v4_mapped, address.to_v6()).to_string()
+          : address.to_string();
+  return text + ":" + std::to_string(peer.port());
+}
+
+// Process-wide defaults of new servers (--listen, --allow); set by the entry
+// before any server exists.
+std::mutex gDefaultAccessLock;
+std::string gDefaultListenAddress;
+TAddressFilter gDefaultAllow;
 
 // One accepted connection.
 //
@@ -80,27 +117,46 @@ class TServerConnection final : public TConnection {
  public:
   enum class TState { kReading, kHandling, kClosed };
 
-  explicit TServerConnection(asio::ip::tcp::socket socket) : socket_(std::move(socket)) {}
+  TServerConnection(asio::ip::tcp::socket socket, const asio::ip::tcp::endpoint& peer)
+      : socket_(std::move(socket)), peer_(peer) {}
   TServerConnection(const TServerConnection&) = delete;
   TServerConnection& operator=(const TServerConnection&) = delete;
 
-  // Handler thread. Sends all bytes in blocks of up to kBlockSize, blocking.
+  // Handler thread. Sends all bytes in blocks of up to kBlockSize, waiting
+  // while the peer's window is full.
   void WriteBytes(std::string_view bytes) override {
     {
       std::lock_guard<std::mutex> lock(lock_);
       if (state_ != TState::kHandling || shut_) throw ESocketError(kConnectionClosed);
+      replied_ = true;
     }
     std::size_t sent = 0;
-    while (sent < bytes.size()) {  // each pass sends one block or throws
+    // Each pass sends at least one byte, switches the socket to blocking mode
+    // (at most once), or throws.
+    while (sent < bytes.size()) {
       const std::size_t n = std::min(kBlockSize, bytes.size() - sent);
       asio::error_code ec;
-      asio::write(socket_, asio::buffer(bytes.data() + sent, n), ec);
+      const std::size_t done = socket_.write_some(asio::buffer(bytes.data() + sent, n), ec);
+      if ((ec == asio::error::would_block || ec == asio::error::try_again) &&
+          socket_.non_blocking()) {
+        // The socket's buffer is full: from here on, sends wait for the peer.
+        socket_.non_blocking(false, ec);
+        if (ec) throw ESocketError(ec.message());
+        continue;
+      }
       if (ec) throw ESocketError(ec.message());
-      sent += n;
+      sent += done;
     }
   }
 
   asio::ip::tcp::socket& Socket() { return socket_; }
+  const asio::ip::tcp::endpoint& Peer() const { return peer_; }
+
+  // True once the handler has written (or tried to write) its reply.
+  bool Replied() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return replied_;
+  }
   std::string& Input() { return input_; }
 
   TState State() {
@@ -108,10 +164,9 @@ class TServerConnection final : public TConnection {
     return state_;
   }
 
-  // I/O thread: the request is complete; the socket goes to the handler thread.
+  // I/O thread: the request is complete; the socket goes to the handler thread
+  // (still non-blocking, see WriteBytes).
   void BeginHandling() {
-    asio::error_code ec;
-    socket_.non_blocking(false, ec);  // a failure only makes writes fail later
     std::lock_guard<std::mutex> lock(lock_);
     state_ = TState::kHandling;
   }
@@ -140,7 +195,8 @@ class TServerConnection final : public TConnection {
 
   // Handler thread, after the handler is freed: discards what the peer sent
   // after the request (closing with unread input would reset the connection
-  // and could destroy the reply on its way), then closes.
+  // and could destroy the reply on its way), then closes, which ends the
+  // connection in order.
   void Finish() {
     std::lock_guard<std::mutex> lock(lock_);
     if (state_ == TState::kClosed) return;
@@ -154,17 +210,19 @@ class TServerConnection final : public TConnection {
         socket_.read_some(asio::buffer(discard.data(), std::min(pending, discard.size())), ec);
         if (ec) break;
       }
-      socket_.shutdown(asio::socket_base::shutdown_send, ec);
     }
+    // The last (and only) descriptor of the socket: closing it sends the FIN.
     socket_.close(ec);
   }
 
  private:
   asio::ip::tcp::socket socket_;
+  const asio::ip::tcp::endpoint peer_;
   std::string input_;  // bytes before the NUL so far; I/O thread only
   std::mutex lock_;
   TState state_ = TState::kReading;
   bool shut_ = false;
+  bool replied_ = false;
 };
 
 using TConnectionPtr = std::shared_ptr<TServerConnection>;
@@ -177,7 +235,12 @@ std::atomic<int> gLiveHandlerThreads{0};
 
 class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer::TImpl> {
  public:
-  TImpl() : scratch_(kBlockSize), acceptor_(io_), retry_timer_(io_) {}
+  TImpl() : scratch_(kBlockSize), acceptor_(io_), retry_timer_(io_) {
+    std::lock_guard<std::mutex> lock(gDefaultAccessLock);
+    listen_address_ = gDefaultListenAddress;
+    allow_ = gDefaultAllow;
+    parked_workers_.reserve(kMaxParkedWorkers);  // parking never allocates
+  }
   ~TImpl() {
     // Deactivate always joins the I/O thread; this is only a safety net.
     if (io_thread_.joinable()) {
@@ -196,10 +259,21 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
     std::lock_guard<std::mutex> lock(lock_);
     return port_;
   }
-  void SetMemo(TMemo* memo) {
+  void SetMemo(TMemo* memo) { memo_.store(memo); }
+  void SetListenAddress(const std::string& address) {
     std::lock_guard<std::mutex> lock(lock_);
-    memo_ = memo;
+    listen_address_ = address;
   }
+  std::string ListenAddress() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return listen_address_;
+  }
+  // REQUIRES: inactive (the I/O thread reads allow_ without the lock).
+  void SetAllowList(const TAddressFilter& allow) {
+    std::lock_guard<std::mutex> lock(lock_);
+    allow_ = allow;
+  }
+  uint64_t RefusedConnections() const { return refused_.load(); }
   bool Active() {
     std::lock_guard<std::mutex> lock(lock_);
     return active_;
@@ -233,15 +307,23 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
     TConnectionPtr connection;
     std::string request;
   };
-  // A handler thread waiting for its next request in parked_workers_.
-  struct TParkedWorker {
-    std::condition_variable wake;
-    std::optional<TJob> job;  // set by StartHandler
-    bool stop = false;        // set by ReleaseParkedWorkers
+  // A handler thread's wake-up, shared by the thread and whoever takes it out
+  // of parked_workers_ (who then owes it exactly one job or stop).
+  struct TWorkerSlot {
+    TWakeSignal wake;                // posted once per job or stop
+    std::atomic<bool> given{false};  // set (release) after job or stop, before the post
+    std::optional<TJob> job;         // set by StartHandler
+    bool stop = false;               // set by ReleaseParkedWorkers
   };
-  static void WorkerMain(std::shared_ptr<TImpl> self, TJob job);
+  using TWorkerSlotPtr = std::shared_ptr<TWorkerSlot>;
+  static void WorkerMain(std::shared_ptr<TImpl> self, TWorkerSlotPtr slot, TJob job);
   void Serve(TJob& job);
-  void HandlerDone(const TConnectionPtr& connection);
+  // Handler thread, after Serve: unregisters the request and, given a slot,
+  // parks it when parking is allowed (true) in the same hold of the lock.
+  bool EndRequest(const TConnectionPtr& connection, const TWorkerSlotPtr& slot);
+  // Handler thread, parked: waits for the next job (true) or for the end
+  // (false: idle too long, or released).
+  bool AwaitJob(const TWorkerSlotPtr& slot, TJob& job);
   // Controlling thread: tells every parked handler thread to end.
   void ReleaseParkedWorkers();
 
@@ -251,20 +333,25 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
   // Declared first so that it is destroyed last, after every socket.
   asio::io_context io_;
 
-  std::mutex lock_;  // guards the fields down to running_handlers_
+  std::atomic<uint64_t> refused_{0};  // counted by the I/O thread, read by any
+  std::atomic<TMemo*> memo_{nullptr};
+
+  std::mutex lock_;  // guards the fields down to workers_released_
   std::condition_variable handlers_done_;
   int32_t port_ = 0;
-  TMemo* memo_ = nullptr;
+  std::string listen_address_;  // empty: every local IPv4 address
+  TAddressFilter allow_;        // read by the I/O thread while active
   bool active_ = false;
   uint16_t bound_port_ = 0;
   std::chrono::milliseconds stop_wait_{5000};
   std::chrono::milliseconds stop_step_{250};
-  std::unordered_set<TConnectionPtr> live_;  // every connection not yet closed for good
-  int running_handlers_ = 0;                 // requests between hand-over and HandlerDone
-  std::vector<TParkedWorker*> parked_workers_;
+  std::unordered_set<TConnectionPtr> live_;  // connections in their handlers
+  int running_handlers_ = 0;                 // requests between hand-over and EndRequest
+  std::vector<TWorkerSlotPtr> parked_workers_;
   bool workers_released_ = false;  // parked threads end instead of parking
 
   // I/O thread only while active (set up by Activate before the thread starts).
+  std::unordered_set<TConnectionPtr> reading_;  // connections waiting for their request
   std::vector<char> scratch_;
   asio::ip::tcp::acceptor acceptor_;
   asio::steady_timer retry_timer_;
@@ -281,13 +368,20 @@ void TRequestServer::TImpl::Activate() {
 
   asio::ip::tcp::acceptor acceptor(io_);
   asio::error_code ec;
+  asio::ip::address address = asio::ip::address_v4::any();
+  if (const std::string listen = ListenAddress(); !listen.empty()) {
+    asio::error_code address_ec;
+    address = asio::ip::make_address(listen, address_ec);
+    if (address_ec) throw ESocketError("Invalid listen address " + listen + ".");
+  }
+  const asio::ip::tcp::endpoint endpoint(address, static_cast<uint16_t>(port));
   auto fail = [&acceptor](const asio::error_code& error) {
     asio::error_code ignored;
     acceptor.close(ignored);
     if (error == asio::error::address_in_use) throw ESocketError(kAddressInUse);
     throw ESocketError(error.message());
   };
-  acceptor.open(asio::ip::tcp::v4(), ec);
+  acceptor.open(endpoint.protocol(), ec);
   if (ec) fail(ec);
 #ifndef _WIN32
   // Lets a restarted server bind while old connections linger in TIME_WAIT. On
@@ -295,8 +389,10 @@ void TRequestServer::TImpl::Activate() {
   acceptor.set_option(asio::socket_base::reuse_address(true), ec);
   if (ec) fail(ec);
 #endif
-  acceptor.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::any(), static_cast<uint16_t>(port)),
-                ec);
+  // Where accepted sockets inherit it, keep-alive is set once here instead of
+  // once per connection. It is no condition for serving: a failure is ignored.
+  SetTcpKeepAlive(acceptor.native_handle(), kKeepAlive);
+  acceptor.bind(endpoint, ec);
   if (ec) fail(ec);
   acceptor.listen(kListenBacklog, ec);
   if (ec) fail(ec);
@@ -383,20 +479,15 @@ void TRequestServer::TImpl::CloseEverything() {
   acceptor_.close(ec);
   retry_timer_.cancel();
 
-  std::vector<TConnectionPtr> connections;
+  // Only the I/O thread moves a connection out of the reading phase.
+  const std::vector<TConnectionPtr> reading(reading_.begin(), reading_.end());
+  for (const TConnectionPtr& connection : reading) Drop(connection);
+  std::vector<TConnectionPtr> handling;
   {
     std::lock_guard<std::mutex> lock(lock_);
-    connections.assign(live_.begin(), live_.end());
+    handling.assign(live_.begin(), live_.end());
   }
-  for (const TConnectionPtr& connection : connections) {
-    // Only the I/O thread moves a connection out of the reading phase, so
-    // each one is either still reading (close it) or in its handler.
-    if (connection->State() == TServerConnection::TState::kReading) {
-      Drop(connection);
-    } else {
-      connection->ShutDown();
-    }
-  }
+  for (const TConnectionPtr& connection : handling) connection->ShutDown();
 }
 
 void TRequestServer::TImpl::StartAccept() {
@@ -417,11 +508,42 @@ void TRequestServer::TImpl::OnAccepted(const asio::error_code& ec, asio::ip::tcp
     });
     return;
   }
+  // The peer's address is asked for only when something needs it (one system
+  // call per connection otherwise saved).
+  asio::error_code peer_ec;
+  asio::ip::tcp::endpoint peer;
+  if (!allow_.AllowsEveryone() || Verbose()) peer = socket.remote_endpoint(peer_ec);
+  if (!allow_.AllowsEveryone()) {
+    bool allowed = false;
+    if (!peer_ec) {
+      const asio::ip::address address = peer.address();
+      if (address.is_v4()) {
+        const auto bytes = address.to_v4().to_bytes();
+        allowed = allow_.Allows(bytes.data(), bytes.size());
+      } else {
+        const auto bytes = address.to_v6().to_bytes();
+        allowed = allow_.Allows(bytes.data(), bytes.size());
+      }
+    }
+    if (!allowed) {
+      // Closed before a byte is read: the peer is never heard.
+      asio::error_code close_ec;
+      socket.close(close_ec);
+      const uint64_t refused = refused_.fetch_add(1) + 1;
+      if (Verbose()) {
+        VerboseLine((peer_ec ? std::string("a peer without an address") : PeerText(peer)) +
+                    ": connection refused, not in the allow list (" + std::to_string(refused) +
+                    " refused so far)");
+      }
+      StartAccept();
+      return;
+    }
+  }
   try {
-    auto connection = std::make_shared<TServerConnection>(std::move(socket));
-    {
-      std::lock_guard<std::mutex> lock(lock_);
-      live_.insert(connection);
+    auto connection = std::make_shared<TServerConnection>(std::move(socket), peer);
+    reading_.insert(connection);
+    if (!kAcceptedSocketsInheritKeepAlive) {
+      SetTcpKeepAlive(connection->Socket().native_handle(), kKeepAlive);
     }
     asio::error_code nb_ec;
     connection->Socket().non_blocking(true, nb_ec);
@@ -463,6 +585,14 @@ void TRequestServer::TImpl::ReadAvailable(const TConnectionPtr& connection) {
       return;
     }
     if (ec) {  // end of stream before the NUL, or a socket error: dropped silently
+      // A connection that sent nothing (a port probe) carried no request.
+      if (Verbose() && !input.empty()) {
+        VerboseLine(PeerText(connection->Peer()) + ": no reply: " +
+                    (ec == asio::error::eof
+                         ? "the peer closed the connection before the request's end byte"
+                         : "reading failed: " + ec.message()) +
+                    " (" + std::to_string(input.size()) + " bytes received)");
+      }
       Drop(connection);
       return;
     }
@@ -477,6 +607,10 @@ void TRequestServer::TImpl::ReadAvailable(const TConnectionPtr& connection) {
     input.append(scratch_.data(), take);
     if (input.size() > kMaxLineLength) {
       // kMaxLineLengthExceeded: no reply, no handler, nothing logged.
+      if (Verbose()) {
+        VerboseLine(PeerText(connection->Peer()) + ": no reply: " + kMaxLineLengthExceeded +
+                    " (more than 16384 bytes before the end byte)");
+      }
       Drop(connection);
       return;
     }
@@ -487,97 +621,135 @@ void TRequestServer::TImpl::ReadAvailable(const TConnectionPtr& connection) {
 void TRequestServer::TImpl::StartHandler(const TConnectionPtr& connection) {
   TJob job{connection, std::move(connection->Input())};
   connection->Input() = std::string();
-  connection->BeginHandling();
+  TWorkerSlotPtr worker;
   {
     std::lock_guard<std::mutex> lock(lock_);
+    live_.insert(connection);
     ++running_handlers_;
     if (!parked_workers_.empty()) {
-      TParkedWorker* worker = parked_workers_.back();
+      worker = std::move(parked_workers_.back());
       parked_workers_.pop_back();
-      worker->job = std::move(job);
-      worker->wake.notify_one();
-      return;
     }
+  }
+  reading_.erase(connection);
+  connection->BeginHandling();
+  if (worker) {
+    // Taken out of the parked set, the slot is this thread's until the post.
+    worker->job = std::move(job);
+    worker->given.store(true, std::memory_order_release);
+    worker->wake.Post();
+    return;
   }
   gLiveHandlerThreads.fetch_add(1);
   try {
-    std::thread(&TImpl::WorkerMain, shared_from_this(), std::move(job)).detach();
+    std::thread(&TImpl::WorkerMain, shared_from_this(), std::make_shared<TWorkerSlot>(),
+                std::move(job))
+        .detach();
   } catch (const std::exception&) {
     // No thread to be had: the request is dropped like any failed request.
     connection->Finish();
-    HandlerDone(connection);
+    EndRequest(connection, nullptr);
     gLiveHandlerThreads.fetch_sub(1);
   }
 }
 
 void TRequestServer::TImpl::Drop(const TConnectionPtr& connection) {
   connection->CloseReading();
-  std::lock_guard<std::mutex> lock(lock_);
-  live_.erase(connection);
+  reading_.erase(connection);
 }
 
-void TRequestServer::TImpl::WorkerMain(std::shared_ptr<TImpl> self, TJob job) {
+void TRequestServer::TImpl::WorkerMain(std::shared_ptr<TImpl> self, TWorkerSlotPtr slot, TJob job) {
   // One request per pass; the thread ends when it is not given another in
   // time, so the loop is bounded by the requests that keep arriving.
   for (;;) {
     self->Serve(job);
-    TParkedWorker parked;
-    std::unique_lock<std::mutex> lock(self->lock_);
-    if (self->workers_released_ || self->parked_workers_.size() >= kMaxParkedWorkers) break;
-    self->parked_workers_.push_back(&parked);
-    const bool woken = parked.wake.wait_for(
-        lock, kWorkerIdleTime, [&parked] { return parked.job.has_value() || parked.stop; });
-    if (!woken) {
-      std::erase(self->parked_workers_, &parked);
-      break;
-    }
-    if (!parked.job) break;  // released
-    job = std::move(*parked.job);
+    const bool parked = self->EndRequest(job.connection, slot);
+    // The connection (and its socket) must go before the last hold on the
+    // io_context it belongs to.
+    job.connection.reset();
+    job.request = std::string();
+    if (!parked || !self->AwaitJob(slot, job)) break;
   }
-  // The lock is gone with the loop's scope; this may be the last hold on the
-  // server's state.
+  // This may be the last hold on the server's state.
   self.reset();
   gLiveHandlerThreads.fetch_sub(1);
 }
 
-void TRequestServer::TImpl::Serve(TJob& job) {
-  TMemo* memo;
-  {
-    std::lock_guard<std::mutex> lock(lock_);
-    memo = memo_;
+bool TRequestServer::TImpl::AwaitJob(const TWorkerSlotPtr& slot, TJob& job) {
+  if (!slot->wake.WaitFor(kWorkerIdleTime)) {
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      const auto it = std::find(parked_workers_.begin(), parked_workers_.end(), slot);
+      if (it != parked_workers_.end()) {
+        parked_workers_.erase(it);
+        return false;  // idle too long
+      }
+    }
+    // Taken out of the parked set meanwhile: its job or stop is on the way.
+    slot->wake.Wait();
   }
+  // The post came after job or stop was set.
+  if (!slot->given.exchange(false, std::memory_order_acquire) || slot->stop) return false;
+  job = std::move(*slot->job);
+  slot->job.reset();
+  return true;
+}
+
+void TRequestServer::TImpl::Serve(TJob& job) {
+  TMemo* memo = memo_.load();
+  std::optional<TVerboseRequest> context;
+  if (Verbose()) context.emplace(PeerText(job.connection->Peer()));
+  std::string failure;  // why the handler failed, for --verbose
+  bool not_utf8 = false;
   try {
     std::unique_ptr<TMessageHandler> handler = CreateMessageHandler(InterfaceMode.load(), memo);
     if (handler) {
       const std::u16string text = DecodeUtf8(job.request);
+      not_utf8 = text.empty() && !job.request.empty();
       handler->HandleMessage(*job.connection, text);
+    } else {
+      failure = "no handler for this interface mode";
     }
-  } catch (...) {
+  } catch (const std::exception& e) {
     // A failed request ends its connection: no reply, nothing logged.
+    if (context) failure = AnsiToUtf8(e.what());
+  } catch (...) {
+    if (context) failure = "unknown error";
   }
+  if (context && !job.connection->Replied()) {
+    std::string reason = !failure.empty()                    ? failure
+                         : !context->NoReplyReason().empty() ? context->NoReplyReason()
+                                                             : "the handler wrote no reply";
+    if (not_utf8) reason += " (the request is not valid UTF-8 and was handled as empty text)";
+    VerboseLine("no reply: " + reason);
+  }
+  context.reset();
   job.connection->Finish();
-  HandlerDone(job.connection);
-  // The connection (and its socket) must go before the last hold on the
-  // io_context it belongs to.
-  job.connection.reset();
-  job.request = std::string();
 }
 
 void TRequestServer::TImpl::ReleaseParkedWorkers() {
-  std::lock_guard<std::mutex> lock(lock_);
-  workers_released_ = true;
-  for (TParkedWorker* worker : parked_workers_) {
-    worker->stop = true;
-    worker->wake.notify_one();
+  std::vector<TWorkerSlotPtr> parked;
+  {
+    std::lock_guard<std::mutex> lock(lock_);
+    workers_released_ = true;
+    parked.assign(parked_workers_.begin(), parked_workers_.end());
+    parked_workers_.clear();  // keeps its capacity
   }
-  parked_workers_.clear();
+  for (const TWorkerSlotPtr& worker : parked) {
+    worker->stop = true;
+    worker->given.store(true, std::memory_order_release);
+    worker->wake.Post();
+  }
 }
 
-void TRequestServer::TImpl::HandlerDone(const TConnectionPtr& connection) {
+bool TRequestServer::TImpl::EndRequest(const TConnectionPtr& connection,
+                                       const TWorkerSlotPtr& slot) {
   std::lock_guard<std::mutex> lock(lock_);
   live_.erase(connection);
-  --running_handlers_;
-  handlers_done_.notify_all();
+  if (--running_handlers_ == 0) handlers_done_.notify_all();
+  if (!slot || workers_released_ || parked_workers_.size() >= kMaxParkedWorkers) return false;
+  parked_workers_.push_back(slot);  // within the reserved capacity
+  return true;
 }
 
 TRequestServer::TRequestServer() : impl_(std::make_shared<TImpl>()) {}
@@ -602,6 +774,24 @@ int32_t TRequestServer::Port() const {
 }
 void TRequestServer::SetMemo(TMemo* memo) {
   impl_->SetMemo(memo);
+}
+void TRequestServer::SetListenAddress(const std::string& address) {
+  impl_->SetListenAddress(address);
+}
+std::string TRequestServer::ListenAddress() const {
+  return impl_->ListenAddress();
+}
+void TRequestServer::SetAllowList(const TAddressFilter& allow) {
+  impl_->SetAllowList(allow);
+}
+uint64_t TRequestServer::RefusedConnections() const {
+  return impl_->RefusedConnections();
+}
+void TRequestServer::SetDefaultAccess(const std::string& listenAddress,
+                                      const TAddressFilter& allow) {
+  std::lock_guard<std::mutex> lock(gDefaultAccessLock);
+  gDefaultListenAddress = listenAddress;
+  gDefaultAllow = allow;
 }
 void TRequestServer::Activate() {
   impl_->Activate();

@@ -1,6 +1,9 @@
 // TCPServerUnit: the request server.
 //
-// One listening socket on all local IPv4 addresses (backlog 15). Each accepted
+// One listening socket on all local IPv4 addresses (backlog 15), or on the one
+// address given by SetListenAddress (--listen). A connection from a peer that
+// the allow list (SetAllowList, --allow) does not hold is closed at once,
+// before anything is read from it, and counted. Each accepted
 // connection is read up to its first NUL byte (at most 16384 bytes before it,
 // no time limit); the request bytes are decoded with DecodeUtf8 and handed to a
 // fresh handler of the current interface mode (CreateMessageHandler with
@@ -11,6 +14,11 @@
 // the server's I/O thread (standalone Asio); only a complete request gets a
 // thread. A request never waits for another request's handler.
 //
+// Accepted connections use TCP keep-alive (first probe after 60 s idle, then
+// every 10 s, 6 probes): a peer that vanished mid-request is found and its
+// connection closed, while a silent but live one keeps it. When descriptors
+// run out, accepting pauses and retries by itself every few milliseconds.
+//
 // Activate and Deactivate are called from one controlling thread (the GUI
 // thread or the headless entry). Everything else is internal and synchronized.
 #ifndef VELIO_SERVER_TCPSERVERUNIT_H_
@@ -19,6 +27,9 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <string>
+
+#include "server/AddressFilterUnit.h"
 
 class TMemo;
 
@@ -34,6 +45,23 @@ class TRequestServer {
   // The port to bind at the next Activate. REQUIRES: inactive.
   void SetPort(int32_t port);
   int32_t Port() const;
+
+  // The address to listen on at the next Activate: an IPv4 or IPv6 address,
+  // or empty text for every local IPv4 address (the default). REQUIRES:
+  // inactive; the address has passed ValidListenAddress.
+  void SetListenAddress(const std::string& address);
+  std::string ListenAddress() const;
+
+  // The peers that may connect (default: everyone). REQUIRES: inactive.
+  void SetAllowList(const TAddressFilter& allow);
+
+  // Connections refused by the allow list since construction. Thread-safe.
+  uint64_t RefusedConnections() const;
+
+  // The listen address and allow list that every server constructed
+  // afterwards starts with. The entries set them from --listen and --allow
+  // before any server exists. REQUIRES: no server is being constructed.
+  static void SetDefaultAccess(const std::string& listenAddress, const TAddressFilter& allow);
 
   // The memo handed to every handler (kept by handlers, never written).
   void SetMemo(TMemo* memo);

@@ -2,15 +2,23 @@
 // and edits its blocks.
 //
 // The card is card.bin in the state folder that the reader simulator uses:
-// VELIO_READER_SIM_DIR when set, else ReaderSim/ beside this program (the
-// library's own default, since both live in the same bin folder). Every access
+// VELIO_READER_SIM_DIR when set, else ReaderSim/ in the --home folder (where
+// velio-interfaced --home DIR has its simulator keep the card), else
+// ReaderSim/ beside this program (the library's own default, since both live
+// in the same bin folder). Every access
 // holds the card lock, so a running reader simulator never sees half a change.
 // Text on the command line and on the screen is UTF-8; on the card it is code
 // page 936, as the member device writes it.
+//
+// Exit status: 0 done, 1 the card could not be used (no card, an unreadable
+// or unwritable card file, a key or block value that does not fit), 2 an
+// unusable command line.
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -20,6 +28,7 @@
 #include "platform/CodePageUnit.h"
 #include "platform/PathUnit.h"
 #include "sim/CardImageUnit.h"
+#include "sim/VirtualCardUnit.h"
 
 namespace {
 
@@ -27,9 +36,19 @@ using readersim::TCardImage;
 
 constexpr char kDefaultKey[] = "7D2A9C41E6B3";
 
+constexpr int kExitDone = 0;
+constexpr int kExitCardFailed = 1;
+constexpr int kExitCommandLine = 2;
+
 int Fail(const std::string& message) {
   std::cerr << "cardsim: " << message << "\n";
-  return 1;
+  return kExitCardFailed;
+}
+
+// A value on the command line that cannot be used.
+int Usage(const std::string& message) {
+  std::cerr << "cardsim: " << message << "\n";
+  return kExitCommandLine;
 }
 
 std::string Hex(const uint8_t* p, size_t n) {
@@ -66,7 +85,7 @@ bool ParseHexBytes(const std::string& text, std::string& bytes) {
 int CmdNew(const std::string& dir, const std::string& keyText) {
   readersim::TKey key;
   if (!readersim::ParseKey(keyText, key))
-    return Fail("--key must be 12 hexadecimal digits: " + keyText);
+    return Usage("--key must be 12 hexadecimal digits: " + keyText);
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec) return Fail("cannot create " + dir + ": " + ec.message());
@@ -84,9 +103,12 @@ int CmdNew(const std::string& dir, const std::string& keyText) {
 
 int CmdRemove(const std::string& dir) {
   readersim::TCardLock lock(dir);
+  std::error_code ec;
+  const bool present = std::filesystem::exists(readersim::CardFile(dir), ec);
   if (!readersim::RemoveCard(dir)) return Fail("cannot remove " + readersim::CardFile(dir));
-  std::cout << "no card on the reader\n";
-  return 0;
+  std::cout << (present ? "card taken off the reader: " : "there was no card on the reader: ")
+            << readersim::CardFile(dir) << "\n";
+  return kExitDone;
 }
 
 int LoadOrFail(const std::string& dir, TCardImage& image) {
@@ -106,8 +128,8 @@ int LoadOrFail(const std::string& dir, TCardImage& image) {
 int CmdShow(const std::string& dir, int sector, int block) {
   if (sector >= readersim::kSectorCount ||
       (sector >= 0 && block >= 0 && block >= readersim::BlocksInSector(sector)))
-    return Fail("no such sector or block on the card");
-  if (block >= 0 && sector < 0) return Fail("--block needs --sector");
+    return Usage("no such sector or block on the card");
+  if (block >= 0 && sector < 0) return Usage("--block needs --sector");
   TCardImage image;
   {
     readersim::TCardLock lock(dir);
@@ -137,18 +159,18 @@ int CmdWrite(const std::string& dir, int sector, int block, const std::string* h
              const std::string* text) {
   size_t offset = 0;
   if (!readersim::BlockOffset(sector, block, offset))
-    return Fail("no such sector or block on the card");
+    return Usage("no such sector or block on the card");
   std::array<uint8_t, readersim::kBlockSize> data;
   if (hex) {
     std::string bytes;
     if (!ParseHexBytes(*hex, bytes) || bytes.size() > readersim::kBlockSize)
-      return Fail("--hex must give 1 to 16 bytes as hexadecimal digits");
+      return Usage("--hex must give 1 to 16 bytes as hexadecimal digits");
     data.fill(0x00);
     std::copy(bytes.begin(), bytes.end(), data.begin());
   } else {
     const AnsiString bytes = Utf8ToAnsi(*text);
     if (bytes.size() > readersim::kBlockSize)
-      return Fail("--text is longer than 16 bytes in code page 936");
+      return Usage("--text is longer than 16 bytes in code page 936");
     data.fill(0xFF);
     std::copy(bytes.begin(), bytes.end(), data.begin());
   }
@@ -162,13 +184,48 @@ int CmdWrite(const std::string& dir, int sector, int block, const std::string* h
   return 0;
 }
 
+std::atomic<bool> gStop{false};
+
+extern "C" void OnStopSignal(int) {
+  gStop.store(true);
+}
+
+// Answers as a MIFARE Classic card behind the vpcd virtual reader until
+// SIGINT or SIGTERM.
+int CmdPresent(const std::string& dir, const std::string& host, int port, bool small,
+               const std::string& atrHex) {
+  readersim::TVirtualCard card(dir, small ? 16 : 40);
+  if (!atrHex.empty()) {
+    std::string atr;
+    if (!ParseHexBytes(atrHex, atr) || atr.size() > 33)
+      return Fail("--atr must give 1 to 33 bytes as hexadecimal digits");
+    card.SetAtr(std::vector<uint8_t>(atr.begin(), atr.end()));
+  }
+  std::signal(SIGINT, OnStopSignal);
+  std::signal(SIGTERM, OnStopSignal);
+  std::cout << "cardsim: MIFARE Classic " << (small ? "1K" : "4K") << " on "
+            << readersim::CardFile(dir) << std::endl;
+  return readersim::RunVpcdCard(card, host, port, gStop, [](const std::string& line) {
+    std::cout << "cardsim: " << line << std::endl;
+  });
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{
       "cardsim: the card on the simulated card reader.\n"
-      "The card is card.bin in VELIO_READER_SIM_DIR, or in ReaderSim/ beside this program."};
-  app.require_subcommand(1);
+      "The card is card.bin in VELIO_READER_SIM_DIR, else in ReaderSim/ of the --home folder, "
+      "else in ReaderSim/ beside this program."};
+  app.footer(
+      "Exit status: 0 done, 1 the card could not be used (no card, unreadable or unwritable "
+      "card file, bad key or block), 2 unusable command line.");
+  app.require_subcommand(0, 1);  // a missing command is reported after unknown options
+  app.fallthrough();             // --home may also follow the command
+  std::string home;
+  app.add_option("--home", home,
+                 "the home folder of velio-interfaced --home: the card is in its ReaderSim/ "
+                 "(unless VELIO_READER_SIM_DIR is set)");
 
   std::string key = kDefaultKey;
   CLI::App* cmdNew = app.add_subcommand(
@@ -197,14 +254,45 @@ int main(int argc, char** argv) {
   hexOpt->excludes(textOpt);
   textOpt->excludes(hexOpt);
 
-  CLI11_PARSE(app, argc, argv);
+  int vpcdPort = 0;
+  std::string vpcdHost = "127.0.0.1";
+  bool small = false;
+  CLI::App* cmdPresent = app.add_subcommand(
+      "present",
+      "Answer as a MIFARE Classic 4K card with this image behind the PC/SC virtual reader of "
+      "vsmartcard-vpcd, until SIGINT or SIGTERM; the card is out of the reader while card.bin "
+      "is missing");
+  cmdPresent->add_option("--vpcd", vpcdPort, "the vpcd driver's port (its CHANNELID)")
+      ->required()
+      ->check(CLI::Range(1, 65535));
+  cmdPresent->add_option("--host", vpcdHost, "the vpcd driver's address")->capture_default_str();
+  cmdPresent->add_flag("--1k", small, "answer as a MIFARE Classic 1K card (sectors 0-15)");
+  std::string atrHex;
+  cmdPresent->add_option("--atr", atrHex,
+                         "answer with this ATR instead (hexadecimal), to see how a reader "
+                         "library takes another card type");
 
-  const std::string dir = readersim::StateDir(ExecutableDir());
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitCommandLine;
+  }
+  if (app.get_subcommands().empty())
+    return Usage("a command is required: new, remove, show, write or present (see --help)");
+  if (!home.empty() && !DirectoryExists(home))
+    return Usage("--home: " + home + " is not an existing folder");
+  const std::string dir =
+      readersim::StateDir(home.empty() ? ExecutableDir() : home + std::string(1, kPathDelim));
   if (*cmdNew) return CmdNew(dir, key);
   if (*cmdRemove) return CmdRemove(dir);
+  if (*cmdPresent) return CmdPresent(dir, vpcdHost, vpcdPort, small, atrHex);
   if (*cmdShow) return CmdShow(dir, showSector, showBlock);
   if (*cmdWrite) {
-    if (!*hexOpt && !*textOpt) return Fail("write needs --hex or --text");
+    if (!*hexOpt && !*textOpt) return Usage("write needs --hex or --text");
     return CmdWrite(dir, writeSector, writeBlock, *hexOpt ? &hex : nullptr,
                     *textOpt ? &text : nullptr);
   }

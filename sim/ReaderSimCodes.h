@@ -84,6 +84,11 @@ READER_SIM_API int32_t READER_SIM_CALL ReadCard(int32_t port, uint8_t* key6, uin
                                                 int32_t sector, int32_t block, int32_t len,
                                                 int32_t keyMode);
 READER_SIM_API int32_t READER_SIM_CALL EndSCard(int32_t port);
+/* Not a reader function: the simulator's own. Copies the path of the card file
+   it uses now (card.bin in its state folder) with a closing NUL into buffer when
+   size allows; returns the path's length in bytes. Lets a program say which
+   card file its simulated reader holds. */
+READER_SIM_API int32_t READER_SIM_CALL ReaderSimCardFile(char* buffer, int32_t size);
 
 #ifdef __cplusplus
 }

@@ -142,4 +142,11 @@ READER_SIM_API int32_t READER_SIM_CALL EndSCard(int32_t port) {
   return READER_SIM_OK;
 }
 
+READER_SIM_API int32_t READER_SIM_CALL ReaderSimCardFile(char* buffer, int32_t size) {
+  const std::string file = readersim::CardFile(StateDir());
+  const auto length = static_cast<int32_t>(file.size());
+  if (buffer && size > length) std::memcpy(buffer, file.c_str(), file.size() + 1);
+  return length;
+}
+
 }  // extern "C"

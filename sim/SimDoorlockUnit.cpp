@@ -2,7 +2,9 @@
 //
 // Each operation takes the instance lock, reads the keys it needs and writes
 // back what changed, one profile update per key (each replaces the file
-// atomically). The card number is written last, so a reader of the file never
+// atomically). A file that cannot be read or written, or a value the profile
+// refuses (a line break in a guest name), fails the operation with the reason
+// logged. The card number is written last, so a reader of the file never
 // sees a card number whose details are missing.
 #include "sim/SimDoorlockUnit.h"
 
@@ -69,9 +71,14 @@ bool TSimDoorlock::IssueCard(const AnsiString& RegisterId, const AnsiString& Bui
                              const AnsiString& GuestName, TDateTime StartTime, TDateTime,
                              TDateTime EndTime, TDateTime, bool IsCopy, int64_t& CardNo) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (Failing()) return false;
-  const int64_t number = ReadNumber("NextCardNo", 1000);
+  // A state file that cannot be read or written fails the operation: its
+  // default card number would hand out a number twice.
   try {
+    if (Failing()) return false;
+    const int64_t number = ReadNumber("NextCardNo", 1000);
+    // A text the file cannot hold fails before anything of the card is written.
+    for (const AnsiString* text : {&RegisterId, &BuildingCode, &FloorCode, &RoomNo, &GuestName})
+      if (!IsProfileText(*text)) throw EInOutError("Unable to write to " + fileName_);
     WriteValue(kCard, "RegisterId", RegisterId);
     WriteValue(kCard, "BuildingCode", BuildingCode);
     WriteValue(kCard, "FloorCode", FloorCode);
@@ -82,33 +89,38 @@ bool TSimDoorlock::IssueCard(const AnsiString& RegisterId, const AnsiString& Bui
     WriteValue(kCard, "IsCopy", IsCopy ? "1" : "0");
     WriteValue(kEncoder, "NextCardNo", IntToStr(number + 1));
     WriteValue(kEncoder, "CardNo", IntToStr(number));
+    CardNo = number;
+    return true;
   } catch (const EVelioError& e) {
     WriteLog(e.what());
     return false;
   }
-  CardNo = number;
-  return true;
 }
 
 bool TSimDoorlock::ReadCard(int64_t& CardNo) {
   std::lock_guard<std::mutex> guard(lock_);
-  if (Failing()) return false;
-  const int64_t number = ReadNumber("CardNo", 0);
-  if (number == 0) return false;
-  CardNo = number;
-  return true;
-}
-
-bool TSimDoorlock::EraseCard() {
-  std::lock_guard<std::mutex> guard(lock_);
-  if (Failing() || ReadNumber("CardNo", 0) == 0) return false;
   try {
-    WriteValue(kEncoder, "CardNo", "0");
+    if (Failing()) return false;
+    const int64_t number = ReadNumber("CardNo", 0);
+    if (number == 0) return false;
+    CardNo = number;
+    return true;
   } catch (const EVelioError& e) {
     WriteLog(e.what());
     return false;
   }
-  return true;
+}
+
+bool TSimDoorlock::EraseCard() {
+  std::lock_guard<std::mutex> guard(lock_);
+  try {
+    if (Failing() || ReadNumber("CardNo", 0) == 0) return false;
+    WriteValue(kEncoder, "CardNo", "0");
+    return true;
+  } catch (const EVelioError& e) {
+    WriteLog(e.what());
+    return false;
+  }
 }
 
 void InstallSimulatedDoorlock() {

@@ -30,12 +30,14 @@ class TSimDoorlock : public TBaseDoorlock {
   void ClosePort() override;
   // Gives the card NextCardNo: sets CardNo, stores it as the card on the
   // encoder and advances NextCardNo. False when failing or when the file cannot
-  // be written (the reason is logged).
+  // be read or written, or holds no line for a text with a line break (the
+  // reason is logged).
   bool IssueCard(const AnsiString& RegisterId, const AnsiString& BuildingCode,
                  const AnsiString& FloorCode, const AnsiString& RoomNo, const AnsiString& GuestName,
                  TDateTime StartTime, TDateTime StartTime2, TDateTime EndTime, TDateTime EndTime2,
                  bool IsCopy, int64_t& CardNo) override;
-  // The number of the card on the encoder; false when there is none or failing.
+  // The number of the card on the encoder; false when there is none, when
+  // failing, or when the file cannot be read (logged).
   bool ReadCard(int64_t& CardNo) override;
   // Takes the card off the encoder; false when there is none or failing.
   bool EraseCard() override;

@@ -1,18 +1,17 @@
 // SimPoliceUnit: the guest record comes from a profile file.
 //
-// ReadGuest reads the whole file once, so the fields of one record always come
+// ReadGuest reads the whole file once (a missing file is no guest; a file that
+// cannot be read is a device failure), so the fields of one record always come
 // from the same version of the file (profile writes replace it atomically),
 // takes the key lines of its [Guest] section in one pass (no section: no
 // guest) and looks every field up among them, as a profile read would.
 #include "sim/SimPoliceUnit.h"
 
-#include <fstream>
-#include <sstream>
-
 #include "app/LogFileUnit.h"
 #include "app/UiHooksUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
+#include "platform/SystemUnit.h"
 
 namespace {
 
@@ -42,11 +41,10 @@ void TSimPolice::ShowOptions() {
 }
 
 std::shared_ptr<const TGuest> TSimPolice::ReadGuest() {
-  std::ifstream in(fileName_, std::ios::binary);
-  if (!in) return nullptr;
-  std::ostringstream buffer;  // one bulk read, not a character at a time
-  buffer << in.rdbuf();
-  const std::string contents = std::move(buffer).str();
+  std::string contents;
+  // A file that is there but cannot be read (no permission, out of
+  // descriptors) raises: the request fails instead of reporting "no guest".
+  if (!ReadFileIfExists(fileName_, contents)) return nullptr;
   bool found = false;
   // One pass over the file for all twelve fields.
   const auto entries = ReadProfileSectionFromText(contents, kGuest, found);

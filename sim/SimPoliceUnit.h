@@ -4,7 +4,9 @@
 // Guest, one key per TGuest field (RoomNo, EnterTime, LeaveTime, IdCardNo,
 // Name, Nationality, GenderID, Remark, CountryCode, ProvinceCode, Address,
 // Birthday; a missing key is empty text). The file is read afresh at every
-// call; no file, or no Guest section, means no current guest.
+// call; no file, or no Guest section, means no current guest. A file that
+// exists but cannot be read (permissions, descriptors exhausted) makes
+// ReadGuest raise EInOutError, never answer "no guest".
 //
 // Thread-safe: ReadGuest may be called from several threads at once; each
 // call hands out its own record.
@@ -23,7 +25,8 @@ class TSimPolice : public TBasePolice {
 
   // Shows the guest file's path.
   void ShowOptions() override;
-  // The guest of the file, or null when there is none.
+  // The guest of the file, or null when there is none. Raises EInOutError
+  // when the file exists but cannot be read.
   std::shared_ptr<const TGuest> ReadGuest() override;
 
   const std::string& FileName() const { return fileName_; }

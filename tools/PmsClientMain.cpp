@@ -6,8 +6,11 @@
 //
 // Sends one request (UTF-8 text and one NUL) and prints the reply without its
 // NUL, followed by a line end. Exit status: 0 a reply came, 3 the server closed
-// without a reply, 2 no connection, 1 unusable input.
+// without a reply, 2 no connection, 1 an unusable command line or input (an
+// unknown option, a missing value, an empty request, a file that cannot be
+// read).
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -16,6 +19,14 @@
 #include <string>
 
 #include "CLI/CLI.hpp"
+
+#ifdef _WIN32
+#include <io.h>
+#define VELIO_ISATTY _isatty
+#else
+#include <unistd.h>
+#define VELIO_ISATTY isatty
+#endif
 #include "tools/PmsClientUnit.h"
 #include "tools/PmsRequestUnit.h"
 
@@ -32,6 +43,8 @@ std::string StripByteOrderMark(std::string text) {
 }
 
 bool ReadFile(const std::string& path, std::string& text) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec)) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   std::ostringstream content;
@@ -43,6 +56,10 @@ bool ReadFile(const std::string& path, std::string& text) {
 int Send(const std::string& host, int port, const std::string& request, bool verbose) {
   if (request.find('\0') != std::string::npos) {
     std::cerr << "pms-client: the request text contains a NUL byte\n";
+    return kExitBadInput;
+  }
+  if (request.empty()) {
+    std::cerr << "pms-client: the request is empty: nothing to send\n";
     return kExitBadInput;
   }
   if (verbose) std::cerr << request << "\n";
@@ -75,7 +92,7 @@ int main(int argc, char** argv) {
       "Without a command the request text comes from --xml, --file or standard input."};
   app.footer(
       "Exit status: 0 a reply came, 3 the server closed without a reply, 2 no connection, "
-      "1 unusable input.");
+      "1 an unusable command line or input (also an empty request).");
   app.fallthrough();  // --host, --port and --verbose may follow a command too
 
   std::string host = "127.0.0.1";
@@ -164,18 +181,34 @@ int main(int argc, char** argv) {
                     "connections");
 
   app.require_subcommand(0, 1);
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);  // prints what is wrong
+    return kExitBadInput;
+  }
 
   if (bench->parsed()) {
     if (bench_options.request.find('\0') != std::string::npos) {
       std::cerr << "pms-client: the request text contains a NUL byte\n";
       return kExitBadInput;
     }
+    if (bench_options.request.empty()) {
+      std::cerr << "pms-client: the request is empty: nothing to send\n";
+      return kExitBadInput;
+    }
     bench_options.host = host;
     bench_options.port = static_cast<uint16_t>(port);
     try {
       const TBenchResult result = RunBench(bench_options, std::cout);
-      return result.replies > 0 || bench_options.requests == 0 ? kExitReply : kExitNoReply;
+      if (result.replies > 0 || bench_options.requests == 0) return kExitReply;
+      if (result.connect_errors > 0 && result.no_reply == 0) {
+        std::cerr << "pms-client: cannot connect to " << host << ":" << port << "\n";
+        return kExitConnectError;
+      }
+      return kExitNoReply;
     } catch (const std::exception& e) {
       std::cerr << "pms-client: " << e.what() << "\n";
       return kExitConnectError;
@@ -191,6 +224,15 @@ int main(int argc, char** argv) {
         return kExitBadInput;
       }
     } else {
+      if (VELIO_ISATTY(0)) {
+        std::cerr << "pms-client: reading the request from standard input; end it with "
+#ifdef _WIN32
+                     "Ctrl+Z and Enter"
+#else
+                     "Ctrl+D"
+#endif
+                     " (or give --xml TEXT or --file F; see --help)\n";
+      }
       request = StripByteOrderMark(
           std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()));
     }

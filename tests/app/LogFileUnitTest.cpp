@@ -81,6 +81,31 @@ TEST(LogFile, DeletedFileIsCreatedAgain) {
   EXPECT_EQ(content.substr(kStampLength), "two\r\n");
 }
 
+#ifndef _WIN32
+// The log carries guests' names and identity numbers: a new file gives other
+// users no access at all (whatever the umask lets through); an existing file
+// keeps the mode its administrator gave it.
+TEST(LogFile, NewFileIsClosedToOthersAndAnExistingOneKeepsItsMode) {
+  TTempDir dir;
+  const mode_t savedMask = ::umask(0);
+  TLogFile log(dir.File("new.LOG"));
+  log.WriteLog("guest");
+  ::umask(savedMask);
+  struct stat st {};
+  ASSERT_EQ(::stat(log.FileName().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+
+  const std::string path = dir.File("old.LOG");
+  for (mode_t mode : {0644, 0600, 0664}) {
+    velio_test::WriteFile(path, "old\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    TLogFile(path).WriteLog("more");
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode) << std::oct << mode;
+  }
+}
+#endif  // !_WIN32
+
 TEST(LogFile, ReadOnlyFileIsLeftUnchanged) {
   TTempDir dir;
   const std::string path = dir.File("ro.LOG");

@@ -58,6 +58,12 @@ TEST(SysOption, LoadsValuesAndEdgeCases) {
   EXPECT_EQ(opt.DelayMinutes2, 0);  // too large for 32 bits: the default
   EXPECT_TRUE(opt.UseNativeDoorlockDb);
   EXPECT_FALSE(opt.SaveDoorlockRecord);  // yes: the default
+
+  // Saved by an editor as UTF-8 with a byte-order mark: [SysOption] is still found.
+  WriteFile(path, "\xEF\xBB\xBF[SysOption]\r\nMemberPortNo=9123\r\n");
+  TSysOption marked(path);
+  marked.Load();
+  EXPECT_EQ(marked.MemberPortNo, 9123);
 }
 
 TEST(SysOption, IntegerAndBooleanRules) {
@@ -78,7 +84,15 @@ TEST(SysOption, IntegerAndBooleanRules) {
               {"\"12\"", 12},
               {"0xG1", 77},
               {"08", 8},
-              {"2147483647", 2147483647}};
+              {"2147483647", 2147483647},
+              // Hexadecimal only after a leading "0x", "0X" or "$".
+              {"x1F90", 77},
+              {"X10", 77},
+              {"-0x10", 77},
+              {"+$10", 77},
+              {"-$10", 77},
+              {"0X1f", 31},
+              {"-0", 0}};
   for (const auto& c : ints) {
     WriteFile(path, std::string("[S]\nk=") + c.text + "\n");
     EXPECT_EQ(ReadProfileInteger(path, "S", "k", 77), c.value) << c.text;

@@ -265,6 +265,14 @@ TEST_F(DoorlockHandlerTest, DeviceGetsTheValuesInOrderWithTheDelayShifts) {
   ASSERT_EQ(device_->issues.size(), 2u);
   EXPECT_EQ(Text(device_->issues[1].StartTime), "2009-06-01 09:10:00");
   EXPECT_EQ(Text(device_->issues[1].EndTime), "2009-06-03 11:00:00");
+
+  // Two-digit years are this century's (within fifty years of today), not year 9.
+  v.InDate = "09-06-01";
+  v.OutDate = "09-06-03";
+  Handle(IssueXml(v));
+  ASSERT_EQ(device_->issues.size(), 3u);
+  EXPECT_EQ(Text(device_->issues[2].StartTime), "2009-06-01 09:10:00");
+  EXPECT_EQ(Text(device_->issues[2].EndTime), "2009-06-03 11:00:00");
 }
 
 TEST_F(DoorlockHandlerTest, CopyFlagTexts) {

@@ -94,8 +94,10 @@ TEST_F(DoorlockRecordStoreTest, MissingFileIsLoggedNotCreatedAndEveryOperationLo
   store.UpdateLastCheckInTime("101", 40000);
   store.InsertRoom("101", 40000);
   store.InsertIssueCardRecord("R", "1", "101", 1, 1, 2, 3, false, "G", 4);
+  // The read and the insert each log their error; the given time is answered.
+  EXPECT_EQ(store.GetOrInsertLastCheckInTime("101", 40000.5), 40000.5);
   // One error entry per operation, and no "new room" entry.
-  EXPECT_EQ(Log(), std::vector<AnsiString>(5, "unable to open database file"));
+  EXPECT_EQ(Log(), std::vector<AnsiString>(7, "unable to open database file"));
   EXPECT_FALSE(FileExists(db_));
 }
 
@@ -140,6 +142,20 @@ TEST_F(DoorlockRecordStoreTest, UpdateInsertsANewRoomOnceAndThenUpdatesIt) {
   EXPECT_EQ(sql.Count("T_Room"), 1);
   EXPECT_DOUBLE_EQ(sql.Real("select LastCheckInTime from T_Room where RoomNo='000101'"), 40003.75);
   EXPECT_EQ(sql.Rows("select typeof(LastCheckInTime) from T_Room")[0][0], "real");
+  EXPECT_EQ(Log(), (std::vector<AnsiString>{Lit("新建房间") + "000101"}));
+}
+
+TEST_F(DoorlockRecordStoreTest, GetOrInsertStoresANewRoomOnceAndKeepsAStoredTime) {
+  auto store = CreatedStore();
+  {
+    TSql sql(db_);
+    sql.Exec("insert into T_Room values('000102', 39965.5)");
+  }
+  EXPECT_EQ(store->GetOrInsertLastCheckInTime("000101", 40000.5), 40000.5);
+  EXPECT_EQ(store->GetOrInsertLastCheckInTime("000101", 40009.0), 40000.5);
+  EXPECT_EQ(store->GetOrInsertLastCheckInTime("000102", 40009.0), 39965.5);
+  TSql sql(db_);
+  EXPECT_EQ(sql.Count("T_Room"), 2);
   EXPECT_EQ(Log(), (std::vector<AnsiString>{Lit("新建房间") + "000101"}));
 }
 

@@ -116,7 +116,10 @@ struct TIssueCall {
 // An encoder that records its calls and answers as told.
 class TFakeDoorlock : public TBaseDoorlock {
  public:
-  void ShowOptions() override { ++options; }
+  void ShowOptions() override {
+    ++options;
+    if (onOptions) onOptions();
+  }
   void OpenPort() override { ++opens; }
   void Beep() override { ++beeps; }
   void ClosePort() override { ++closes; }
@@ -147,8 +150,10 @@ class TFakeDoorlock : public TBaseDoorlock {
   bool throwError = false;
   int64_t cardNo = 0;  // given to the caller when not 0
   std::function<void()> onIssue;
+  std::function<void()> onOptions;  // stands for the modal settings dialog
   std::vector<TIssueCall> issues;
-  int options = 0, opens = 0, beeps = 0, closes = 0, reads = 0, erases = 0;
+  std::atomic<int> options{0};
+  int opens = 0, beeps = 0, closes = 0, reads = 0, erases = 0;
 };
 
 // Installs a fresh fake encoder and answers it (owned by the installation).

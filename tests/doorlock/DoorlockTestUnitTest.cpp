@@ -87,6 +87,12 @@ TEST_F(DoorlockTestWindowTest, WriteGivesTheBoxTimesUnshiftedAndRecordsATestIssu
   EXPECT_FALSE(
       DoorlockTestWriteCard("00", "01", "01", "2009-06-01 13:00:00", "2009-06-03 14:00:00", true));
   EXPECT_EQ(sql_.Count("T_IssueCardRecord"), 2);
+
+  // A two-digit year typed in a box is this century's year.
+  DoorlockTestWriteCard("00", "01", "01", "09-06-01 13:00:00", "09-06-03 14:00:00", false);
+  ASSERT_EQ(device_->issues.size(), 3u);
+  EXPECT_EQ(FormatDateTime(kStamp, device_->issues[2].StartTime), "2009-06-01 13:00:00");
+  EXPECT_EQ(FormatDateTime(kStamp, device_->issues[2].EndTime), "2009-06-03 14:00:00");
 }
 
 TEST_F(DoorlockTestWindowTest, CopyForAnUnknownRoomStoresItBeforeTheDevice) {

@@ -1,5 +1,10 @@
 // The simulated encoder and its state file.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+#include <filesystem>
 
 #include "app/LogFileUnit.h"
 #include "app/UiHooksUnit.h"
@@ -9,6 +14,7 @@
 #include "server/Utf8Unit.h"
 #include "sim/SimDoorlockUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
+#include "tests/platform/TestFiles.h"
 
 namespace {
 
@@ -98,6 +104,66 @@ TEST_F(SimDoorlockTest, UnwritableStateFileIsLoggedAndAnswersFalse) {
   auto log = doorlock_test::LogEntries(log_.FileName());
   ASSERT_EQ(log.size(), 1u);
   EXPECT_NE(log[0].find("Unable to write to"), std::string::npos) << log[0];
+}
+
+// A guest name with line breaks must not plant a section in the state file
+// (an "[Encoder]" with "Fail=1" would fail every later operation).
+TEST_F(SimDoorlockTest, TextWithLineBreaksFailsTheIssueAndPlantsNothing) {
+  int64_t card = 0;
+  ASSERT_TRUE(Issue(card));
+  const std::string before = doorlock_test::ReadFileBytes(sim_.FileName());
+  const AnsiString names[] = {"\r\n[Encoder]\r\nFail=1", "x\nFail=1", AnsiString("a\0b", 3)};
+  for (const AnsiString& name : names) {
+    int64_t lost = 0;
+    EXPECT_FALSE(sim_.IssueCard("R2", "00", "01", "03", name, 1, 1, 2, 2, false, lost));
+    EXPECT_EQ(lost, 0);
+  }
+  int64_t lost = 0;
+  EXPECT_FALSE(sim_.IssueCard("R\r\n[Encoder]", "00", "01", "03", "G", 1, 1, 2, 2, false, lost));
+  EXPECT_EQ(doorlock_test::ReadFileBytes(sim_.FileName()), before);  // nothing of it written
+  EXPECT_EQ(Get("Encoder", "Fail"), "<none>");
+  auto log = doorlock_test::LogEntries(log_.FileName());
+  ASSERT_EQ(log.size(), 4u);
+  for (const AnsiString& entry : log) EXPECT_EQ(entry, "Unable to write to " + sim_.FileName());
+  ASSERT_TRUE(Issue(card));
+  EXPECT_EQ(card, 1001);
+}
+
+// A state file that exists but cannot be read fails every operation: the
+// default card number 1000 would hand out a number twice.
+TEST_F(SimDoorlockTest, UnreadableStateFileFailsInsteadOfUsingDefaults) {
+#ifndef _WIN32
+  Set("NextCardNo", "5000");
+  Set("CardNo", "4999");
+  const std::string path = sim_.FileName();
+  ::chmod(path.c_str(), 0200);
+  ::chmod(dir_.Path().c_str(), 0777);
+  OperationLog = nullptr;  // the log of this part is not examined
+  int rc = velio_test::RunUnprivileged([&] {
+    int64_t card = 0;
+    if (Issue(card)) return 1;
+    if (sim_.ReadCard(card)) return 2;
+    if (sim_.EraseCard()) return 3;
+    return card == 0 ? 0 : 4;
+  });
+  OperationLog = &log_;
+  ::chmod(path.c_str(), 0644);
+  EXPECT_EQ(rc, 0) << "1: issued, 2: read, 3: erased, 4: card number set";
+  EXPECT_EQ(Get("Encoder", "NextCardNo"), "5000");
+  EXPECT_EQ(Get("Encoder", "CardNo"), "4999");
+#endif
+
+  // The same for a folder in its place, here with the log to show why.
+  const std::string folder = dir_.File("folder/");
+  std::filesystem::create_directories(folder + "DoorlockSim.ini");
+  TSimDoorlock blocked(folder);
+  int64_t card = 0;
+  EXPECT_FALSE(blocked.IssueCard("", "0", "0", "1", "", 1, 1, 2, 2, false, card));
+  EXPECT_FALSE(blocked.ReadCard(card));
+  EXPECT_FALSE(blocked.EraseCard());
+  EXPECT_EQ(card, 0);
+  EXPECT_EQ(doorlock_test::LogEntries(log_.FileName()),
+            std::vector<AnsiString>(3, "Unable to read " + blocked.FileName()));
 }
 
 TEST_F(SimDoorlockTest, ShowOptionsShowsTheStateFile) {

@@ -8,11 +8,13 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -159,7 +161,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
   args.push_back(nullptr);
 
   const bool dropRoot = options.unprivileged && RunningAsRoot();
-  if (options.fileSizeLimit >= 0 || options.openFilesLimit >= 0 || dropRoot) {
+  if (options.fileSizeLimit >= 0 || options.openFilesLimit >= 0 || dropRoot ||
+      options.endWithTest) {
     // fork and exec: the child only makes async-signal-safe calls.
     pid_t pid = ::fork();
     if (pid != 0) return pid;
@@ -167,6 +170,7 @@ pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
     int out = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = ::open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (in < 0 || out < 0 || err < 0) ::_exit(126);
+    if (options.endWithTest && ::prctl(PR_SET_PDEATHSIG, SIGTERM) != 0) ::_exit(126);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
@@ -176,7 +180,8 @@ pid_t Spawn(const std::vector<std::string>& argv, const TSpawnOptions& options,
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
     }
     if (options.openFilesLimit >= 0) {
-      rlimit limit{static_cast<rlim_t>(options.openFilesLimit),
+      rlimit limit{static_cast<rlim_t>(options.openFilesSoftLimit >= 0 ? options.openFilesSoftLimit
+                                                                       : options.openFilesLimit),
                    static_cast<rlim_t>(options.openFilesLimit)};
       if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(126);
     }
@@ -239,12 +244,57 @@ int RunProgram(const std::vector<std::string>& argv, std::string& out, std::stri
 
 TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
                  std::map<std::string, std::string> env)
-    : TDaemon(home, mode, port, TSpawnOptions{std::move(env)}) {}
+    : TDaemon(home, mode, port, [&env] {
+        TSpawnOptions options;
+        options.env = std::move(env);
+        return options;
+      }()) {}
 
 TDaemon::TDaemon(const std::string& home, const std::string& mode, int port,
                  const TSpawnOptions& options)
     : port_(port), out_(outputs_.File("stdout")), err_(outputs_.File("stderr")) {
-  pid_ = Spawn({BinPath("velio-interfaced"), "--home", home, "--mode", mode}, options, out_, err_);
+  const std::string program = options.program.empty() ? "velio-interfaced" : options.program;
+  std::vector<std::string> argv = {BinPath(program), "--home", home, "--mode", mode};
+  argv.insert(argv.end(), options.args.begin(), options.args.end());
+  pid_ = Spawn(argv, options, out_, err_);
+}
+
+TProcess::TProcess(const std::vector<std::string>& argv, const TSpawnOptions& options) {
+  pid_ = Spawn(argv, options, outputs_.File("stdout"), outputs_.File("stderr"));
+}
+
+TProcess::~TProcess() {
+  Stop();
+}
+
+bool TProcess::Running() {
+  if (pid_ <= 0) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid_ = -1;
+    return false;
+  }
+  return true;
+}
+
+int TProcess::Stop(int timeoutMs) {
+  if (pid_ <= 0) return exit_;
+  ::kill(pid_, SIGTERM);
+  if (!WaitUntil([this] { return !Running(); }, timeoutMs) && pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    exit_ = Reap(pid_);
+    pid_ = -1;
+  }
+  return exit_;
+}
+
+std::string TProcess::Stdout() const {
+  return outputs_.Read("stdout");
+}
+
+std::string TProcess::Stderr() const {
+  return outputs_.Read("stderr");
 }
 
 bool TDaemon::Running() {
@@ -483,6 +533,111 @@ std::vector<TSqlRow> TSqlDb::Rows(const std::string& sql) {
   sqlite3_finalize(st);
   if (!message.empty()) throw std::runtime_error(message);
   return rows;
+}
+
+std::string FindProgram(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::istringstream dirs(path ? path : "/usr/bin:/bin");
+  std::string dir;
+  while (std::getline(dirs, dir, ':')) {
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}
+
+TXvfb::TXvfb() {
+  const std::string xvfb = FindProgram("Xvfb");
+  if (xvfb.empty()) {
+    error_ = "Xvfb is not installed (Debian package xvfb)";
+    return;
+  }
+  for (const char* tool : {"xdotool", "xprop"}) {
+    if (FindProgram(tool).empty()) {
+      error_ = std::string(tool) + " is not installed (Debian packages xdotool, x11-utils)";
+      return;
+    }
+  }
+  // Display numbers from a place of this process's own; a number another
+  // server took in the meantime makes Xvfb end at once, and the next is tried.
+  const int first = 200 + (::getpid() % 500);
+  TTempHome logs;
+  for (int n = first; n < first + 40; ++n) {
+    const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
+    const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
+    if (::access(socket.c_str(), F_OK) == 0 || ::access(lock.c_str(), F_OK) == 0) continue;
+    display_ = ":" + std::to_string(n);
+    pid_ = Spawn({xvfb, display_, "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"},
+                 TSpawnOptions{}, logs.File("out"), logs.File("err"));
+    if (pid_ < 0) {
+      error_ = "Xvfb could not be started";
+      return;
+    }
+    const bool up = WaitUntil([&] {
+      int status;
+      if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return true;
+      }
+      std::string out;
+      return ::access(socket.c_str(), F_OK) == 0 && Run({"xprop", "-root", "-len", "0"}, out) == 0;
+    });
+    if (up && pid_ > 0) return;
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      Reap(pid_);
+      pid_ = -1;
+    }
+    error_ = "Xvfb " + display_ + " did not start: " + logs.Read("err");
+  }
+  display_.clear();
+}
+
+TXvfb::~TXvfb() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGTERM);
+    Reap(pid_);
+  }
+}
+
+int TXvfb::Run(const std::vector<std::string>& argv, std::string& out) const {
+  std::vector<std::string> full = argv;
+  full[0] = FindProgram(argv[0]);
+  if (full[0].empty()) return -1;
+  std::string err;
+  return RunProgram(full, out, err, {{"DISPLAY", display_}});
+}
+
+std::map<std::string, std::string> TXvfb::VisibleCaptions() const {
+  std::map<std::string, std::string> captions;
+  std::string ids;
+  Run({"xdotool", "search", "--onlyvisible", "--name", ""}, ids);
+  std::istringstream lines(ids);
+  std::string id;
+  while (std::getline(lines, id)) {
+    if (id.empty()) continue;
+    std::string prop;
+    // -notype with a format of one string prints: _NET_WM_NAME "caption"
+    if (Run({"xprop", "-id", id, "-notype", "_NET_WM_NAME"}, prop) != 0) continue;
+    const size_t open = prop.find('"');
+    const size_t close = prop.rfind('"');
+    if (open == std::string::npos || close <= open) continue;
+    // Outside a UTF-8 locale xprop writes bytes it deems unprintable as \ooo.
+    const std::string quoted = prop.substr(open + 1, close - open - 1);
+    std::string caption;
+    for (size_t i = 0; i < quoted.size(); ++i) {
+      if (quoted[i] != '\\' || i + 1 == quoted.size()) {
+        caption += quoted[i];
+      } else if (i + 3 < quoted.size() && std::isdigit(static_cast<unsigned char>(quoted[i + 1]))) {
+        caption += static_cast<char>(std::stoi(quoted.substr(i + 1, 3), nullptr, 8));
+        i += 3;
+      } else {
+        caption += quoted[++i];
+      }
+    }
+    captions[id] = caption;
+  }
+  return captions;
 }
 
 }  // namespace e2e

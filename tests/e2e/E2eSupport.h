@@ -65,9 +65,19 @@ struct TSpawnOptions {
   std::map<std::string, std::string> env;  // added to (or replacing) the test's environment
   int64_t fileSizeLimit = -1;              // RLIMIT_FSIZE in bytes for the program, when >= 0
   int64_t openFilesLimit = -1;             // RLIMIT_NOFILE for the program, when >= 0
+  int64_t openFilesSoftLimit = -1;  // a lower soft RLIMIT_NOFILE (with openFilesLimit), when >= 0
   // Run as user and group "nobody" when the test runs as root, so that file
   // permissions bind the program as they bind an ordinary user.
   bool unprivileged = false;
+  // The program gets SIGTERM when the test's thread that started it ends, also
+  // when the test crashes or is killed (a service such as pcscd must not outlive it).
+  bool endWithTest = false;
+  // TDaemon: further arguments after --home and --mode (--reader-library PATH,
+  // --verbose, --allow ...).
+  std::vector<std::string> args;
+  // TDaemon: the program of this build to start (default velio-interfaced;
+  // velio-interface for the desktop program).
+  std::string program;
 };
 
 // True when the tests run as root (file modes then do not stop them).
@@ -109,6 +119,28 @@ class TDaemon {
   int exit_ = -1;
 };
 
+// Any program of the test's own (pcscd, cardsim present ...), started in the
+// background with stdout and stderr kept in files. The destructor stops it.
+class TProcess {
+ public:
+  TProcess(const std::vector<std::string>& argv, const TSpawnOptions& options = {});
+  ~TProcess();
+  TProcess(const TProcess&) = delete;
+  TProcess& operator=(const TProcess&) = delete;
+  // False when the program could not be started or has ended.
+  bool Running();
+  // SIGTERM; SIGKILL after timeoutMs. Returns the exit code (-1: a signal death).
+  int Stop(int timeoutMs = 5000);
+  std::string Stdout() const;
+  std::string Stderr() const;
+  pid_t Pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  TTempHome outputs_;
+  int exit_ = -1;
+};
+
 // The number of connections waiting to be accepted on the listening socket of
 // port (Linux, /proc/net/tcp), or -1 when no socket listens there.
 int AcceptQueueLength(int port);
@@ -132,6 +164,34 @@ int RunProgram(const std::vector<std::string>& argv, std::string& out, std::stri
 
 // The path of a program of this build.
 std::string BinPath(const std::string& name);
+
+// The full path of an installed program found on PATH, or empty text.
+std::string FindProgram(const std::string& name);
+
+// A private X server (Xvfb) on a free display, for running the desktop program
+// on the xcb platform as on a real desktop. Stopped on destruction.
+class TXvfb {
+ public:
+  TXvfb();
+  ~TXvfb();
+  TXvfb(const TXvfb&) = delete;
+  TXvfb& operator=(const TXvfb&) = delete;
+  // Empty when the server runs; otherwise why it could not be started.
+  const std::string& Error() const { return error_; }
+  // ":N"
+  const std::string& Display() const { return display_; }
+  // Runs an X client program (found on PATH) against this display; returns
+  // its exit code and fills out (-1 when the program is missing).
+  int Run(const std::vector<std::string>& argv, std::string& out) const;
+  // The captions of the visible top-level windows, as the X server holds them
+  // (_NET_WM_NAME, UTF-8), keyed by window id.
+  std::map<std::string, std::string> VisibleCaptions() const;
+
+ private:
+  pid_t pid_ = -1;
+  std::string display_;
+  std::string error_;
+};
 
 // The log file of today in home, as raw bytes.
 std::string TodayLog(const TTempHome& home);

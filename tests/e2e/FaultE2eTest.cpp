@@ -12,7 +12,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -379,6 +381,15 @@ TEST_F(FaultE2e, ReaderLibraryMissingOrIncompleteAnswers500) {
     ASSERT_GE(all.size(), 2u);
     EXPECT_EQ(all[1].rfind(Gbk("读卡器库加载失败: ") + c.library + ": ", 0), 0u) << all[1];
     EXPECT_NE(all[1].find(c.why), std::string::npos) << all[1];
+    // The path is named once, in the log and on stderr at start-up.
+    EXPECT_EQ(all[1].find(c.library, all[1].find(c.library) + 1), std::string::npos) << all[1];
+    const std::string err = daemon->Stderr();
+    EXPECT_EQ(
+        err.rfind("velio-interfaced: the reader library " + c.library + " could not be loaded: ",
+                  0),
+        0u)
+        << err;
+    EXPECT_NE(err.find(c.why), std::string::npos) << err;
     std::vector<std::string> requests = RequestEntries(TodayLog(home_));
     EXPECT_EQ(CountEntries(requests, Gbk("读卡失败:读卡器库不可用")), 1);
     EXPECT_EQ(CountEntries(requests, Gbk("写卡失败:读卡器库不可用")), 1);
@@ -430,6 +441,27 @@ TEST_F(FaultE2e, SimulatorFolderThatCannotBeWrittenKeepsTheCard) {
   EXPECT_EQ(Send(port_, kReadMember).text, MemberReply("200", "读卡成功", "3333"));
   EXPECT_EQ(daemon->Stop(), 0);
   EXPECT_EQ(CountEntries(RequestEntries(TodayLog(home_)), Gbk("写卡失败:00000017")), 1);
+}
+
+// ---- the encoder's state file ----------------------------------------------------------------
+
+// A guest name carrying "&#13;&#10;[Encoder]&#13;&#10;Fail=1" would plant a
+// section that fails every later request: the issue fails, the file keeps
+// every byte, and the next request is served.
+TEST_F(FaultE2e, GuestNameWithLineBreaksPlantsNothingInTheEncodersFile) {
+  auto daemon = StartDoorlock("");
+  EXPECT_EQ(Send(port_, IssueCard("0")).text, DoorReply("200", "发卡成功", "1000"));
+  const std::string before = home_.Read("DoorlockSim.ini");
+  std::string hostile = IssueCard("0");
+  hostile.replace(hostile.find("<G>Guest</G>"), 12, "<G>&#13;&#10;[Encoder]&#13;&#10;Fail=1</G>");
+  EXPECT_EQ(Send(port_, hostile).text, DoorReply("500", "发卡失败", "0"));
+  EXPECT_EQ(home_.Read("DoorlockSim.ini"), before);
+  EXPECT_EQ(home_.Read("DoorlockSim.ini").find("Fail"), std::string::npos);
+  EXPECT_EQ(Send(port_, IssueCard("0")).text, DoorReply("200", "发卡成功", "1001"));
+  EXPECT_EQ(daemon->Stop(), 0);
+  EXPECT_EQ(CountEntries(RequestEntries(TodayLog(home_)),
+                         "Unable to write to " + home_.File("DoorlockSim.ini")),
+            1);
 }
 
 // ---- peers -----------------------------------------------------------------------------------
@@ -495,33 +527,198 @@ TEST_F(FaultE2e, HalfRequestsAndUnreadRepliesDoNotHoldTheServer) {
   EXPECT_EQ(LogFault(TodayLog(home_)), "");
 }
 
+// ---- descriptors and the guest file --------------------------------------------------------
+
+// The soft limit a program runs with, from /proc/PID/limits ("Max open files").
+long SoftOpenFileLimit(pid_t pid) {
+  std::string limits;
+  std::FILE* f = std::fopen(("/proc/" + std::to_string(pid) + "/limits").c_str(), "r");
+  if (f == nullptr) return -1;
+  char line[256];
+  long soft = -1;
+  while (std::fgets(line, sizeof line, f) != nullptr)
+    if (std::sscanf(line, "Max open files %ld", &soft) == 1) break;
+  std::fclose(f);
+  return soft;
+}
+
+TEST_F(FaultE2e, StartUpRaisesTheOpenFileLimitToTheHardLimitSilently) {
+  TSpawnOptions options;
+  options.openFilesLimit = 300;
+  options.openFilesSoftLimit = 40;
+  auto daemon = StartPolice(options);
+  EXPECT_EQ(SoftOpenFileLimit(daemon->Pid()), 300);
+  ExpectGuestReply();
+  EXPECT_EQ(daemon->Stop(), 0);
+  EXPECT_EQ(daemon->Stderr(), "");
+  // Nothing is logged for the limit.
+  const std::vector<std::string> entries = LogEntries(TodayLog(home_));
+  ASSERT_FALSE(entries.empty());
+  EXPECT_EQ(CountEntries(entries, Gbk("模拟公安数据源: ")), 1);
+  EXPECT_EQ(CountEntries(entries, Gbk("无法提高打开文件数上限")), 0);
+}
+
+// A guest file that is there but cannot be read is a device failure: the
+// request ends without a reply and never passes for "no guest".
+TEST_F(FaultE2e, GuestFileThatCannotBeReadEndsTheRequestWithoutAReply) {
+  struct TCase {
+    const char* name;
+    std::function<void()> spoil;
+    bool replied;  // with the empty record
+  };
+  const std::string guest = home_.File("Guest.ini");
+  const std::vector<TCase> cases = {
+      {"Missing", [&] { fs::remove(guest); }, true},
+      {"NotReadable",
+       [&] {
+         DenyWriting(guest);
+         ::chmod(guest.c_str(), RunningAsRoot() ? 0600 : 0000);
+       },
+       false},
+      {"AFolder",
+       [&] {
+         fs::remove(guest);
+         fs::create_directory(guest);
+       },
+       false},
+  };
+  WritePoliceFiles();
+  AllowCreating(home_.Path());  // the log
+  TSpawnOptions options;
+  options.unprivileged = true;
+  auto daemon = StartPolice(options);
+  const std::string good = home_.Read("Guest.ini");
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    c.spoil();
+    TReply r = Send(port_, kPoliceRequest);
+    EXPECT_TRUE(r.connected);
+    EXPECT_EQ(r.gotNul, c.replied);
+    EXPECT_EQ(r.text, c.replied ? "<PoliceResponse></PoliceResponse>" : "");
+    // Mended, the next request gets the guest.
+    fs::remove_all(guest);
+    home_.Write("Guest.ini", good);
+    AllowWriting(guest);
+    ExpectGuestReply(c.name);
+  }
+  EXPECT_EQ(daemon->Stop(), 0);
+  const std::vector<std::string> requests = RequestEntries(TodayLog(home_));
+  EXPECT_EQ(CountEntries(requests, Gbk("收到消息: ")), 6);
+  EXPECT_EQ(CountEntries(requests, Gbk("返回结果: ")), 4);
+}
+
+// Out of descriptors, a request is answered correctly or not at all, and
+// accepting resumes by itself once descriptors are free again.
+TEST_F(FaultE2e, OutOfDescriptorsNoWrongReplyAndAcceptingResumes) {
+  constexpr int kLimit = 64;
+  TSpawnOptions options;
+  options.openFilesLimit = kLimit;
+  auto daemon = StartPolice(options);
+  ExpectGuestReply("<!--warm-->");  // a handler thread and the code-page converters exist
+  // Descriptors the daemon holds below the limit (it may have inherited some
+  // above it, which leave no room for new ones).
+  auto used = [&] {
+    int n = 0;
+    for (const auto& entry :
+         fs::directory_iterator("/proc/" + std::to_string(daemon->Pid()) + "/fd"))
+      if (std::stoi(entry.path().filename().string()) < kLimit) ++n;
+    return n;
+  };
+  ASSERT_GE(SettledDescriptors(*daemon), 0);
+  const int base = used();
+  ASSERT_GT(base, 0);
+  ASSERT_LT(base, kLimit - 8);
+  // Every descriptor left goes to a silent connection.
+  std::vector<int> held = OpenHeldConnections(*daemon, kLimit - base);
+  ASSERT_EQ(static_cast<int>(held.size()), kLimit - base);
+  ASSERT_TRUE(WaitUntil([&] { return used() == kLimit; }));
+
+  // A request now waits in the listen queue while accepting fails.
+  int waiting = OpenConnection(port_);
+  ASSERT_GE(waiting, 0);
+  ASSERT_TRUE(SendAll(waiting, kPoliceRequest + "<!--starved-->" + std::string(1, '\0')));
+  ASSERT_TRUE(WaitUntil([&] { return AcceptQueueLength(port_) == 1; }));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(AcceptQueueLength(port_), 1);
+
+  // One descriptor frees: the request is accepted with it, and then neither
+  // the log nor Guest.ini can be opened. No reply, not the empty record.
+  ::close(held.back());
+  held.pop_back();
+  TReply starved = FinishRequest(waiting, "");
+  EXPECT_TRUE(starved.connected);
+  EXPECT_FALSE(starved.gotNul);
+  EXPECT_EQ(starved.text, "");
+
+  // A few more free up: the server answers again without being told.
+  for (int i = 0; i < 4; ++i) {
+    ::close(held.back());
+    held.pop_back();
+  }
+  ExpectGuestReply("<!--after-->");
+  for (int s : held) ::close(s);
+  ExpectGuestReply("<!--released-->");
+  EXPECT_EQ(daemon->Stop(), 0);
+  const std::string log = TodayLog(home_);
+  EXPECT_EQ(log.find("<PoliceResponse></PoliceResponse>"), std::string::npos);
+  EXPECT_EQ(CountEntries(RequestEntries(log), Gbk("返回结果: ")), 3);
+  EXPECT_EQ(LogFault(log), "");
+}
+
 // ---- stopping while a handler is held inside the device -------------------------------------
 
+// Both programs, whatever stop signal: the stop waits for the handler, then
+// reports the timeout on stderr (the desktop program too: no error box is left
+// waiting for an answer) and the process ends by itself with 0.
 TEST_F(FaultE2e, StopWhileAHandlerIsBlockedInTheDeviceTimesOutAndExitsCleanly) {
-  const std::string gate = home_.File("gate");
-  home_.Write("gate", "");
-  auto daemon = StartMember({{"VELIO_READER_LIBRARY", BinPath("libVelioE2eGateReader.so")},
-                             {"VELIO_E2E_READER_GATE", gate}});
-  TReply reply;
-  std::thread client([&] { reply = Send(port_, kReadMember); });
-  ASSERT_TRUE(WaitUntil([&] { return home_.Exists("gate.entered"); }));
+  struct Case {
+    const char* program;
+    int sig;
+    const char* startLine;  // what the program prints on stdout
+  } cases[] = {{"velio-interfaced", SIGTERM, "会员卡接口监听服务器已经启动...\n"},
+               {"velio-interfaced", SIGHUP, "会员卡接口监听服务器已经启动...\n"},
+#ifdef VELIO_E2E_DESKTOP
+               {"velio-interface", SIGTERM, ""}
+#endif
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.program) + " " + strsignal(c.sig));
+    const std::string gate = home_.File("gate");
+    home_.Write("gate", "");
+    ::unlink((gate + ".entered").c_str());
+    WriteOptions("MemberPortNo");
+    TSpawnOptions options;
+    options.program = c.program;
+    options.env = {{"VELIO_READER_LIBRARY", BinPath("libVelioE2eGateReader.so")},
+                   {"VELIO_E2E_READER_GATE", gate},
+                   {"QT_QPA_PLATFORM", "offscreen"}};
+    auto daemon = std::make_unique<TDaemon>(home_.Path(), "member", port_, options);
+    ASSERT_TRUE(daemon->WaitListening(30000)) << daemon->Stderr();
+    TReply reply;
+    std::thread client([&] { reply = Send(port_, kReadMember); });
+    ASSERT_TRUE(WaitUntil([&] { return home_.Exists("gate.entered"); }));
 
-  const auto start = std::chrono::steady_clock::now();
-  daemon->Signal(SIGTERM);
-  // The connection is shut at once: the client is let go without a reply.
-  client.join();
-  EXPECT_TRUE(reply.connected);
-  EXPECT_FALSE(reply.gotNul);
-  const int code = daemon->Wait(30000);
-  const auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(code, 0) << daemon->Stderr();
-  EXPECT_GE(elapsed, std::chrono::milliseconds(4500));
-  EXPECT_LT(elapsed, std::chrono::seconds(15));
-  EXPECT_EQ(daemon->Stderr(), "Terminate Thread Timeout\n");
-  // The stop line is not printed when the stop fails.
-  EXPECT_EQ(daemon->Stdout(), "会员卡接口监听服务器已经启动...\n");
-  EXPECT_TRUE(home_.Exists("gate"));  // the handler was still inside the device
-  EXPECT_EQ(LogFault(TodayLog(home_)), "");
+    const auto start = std::chrono::steady_clock::now();
+    daemon->Signal(c.sig);
+    // The connection is shut at once: the client is let go without a reply.
+    client.join();
+    EXPECT_TRUE(reply.connected);
+    EXPECT_FALSE(reply.gotNul);
+    const int code = daemon->Wait(30000);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(code, 0) << daemon->Stderr();
+    EXPECT_GE(elapsed, std::chrono::milliseconds(4500));
+    EXPECT_LT(elapsed, std::chrono::seconds(15));
+    // The stop line is not printed when the stop fails.
+    EXPECT_NE(daemon->Stderr().find("Terminate Thread Timeout\n"), std::string::npos)
+        << daemon->Stderr();
+    if (std::string(c.program) == "velio-interfaced") {
+      EXPECT_EQ(daemon->Stderr(), "Terminate Thread Timeout\n");
+    }
+    EXPECT_EQ(daemon->Stdout(), c.startLine);
+    EXPECT_TRUE(home_.Exists("gate"));  // the handler was still inside the device
+    EXPECT_EQ(LogFault(TodayLog(home_)), "");
+  }
 }
 
 // ---- saving Option.ini -----------------------------------------------------------------------

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <memory>
 
 #include "tests/e2e/E2eSupport.h"
@@ -183,13 +184,22 @@ TEST_F(PoliceE2e, LongestRequestIsServedAndOneByteMoreIsDropped) {
   EXPECT_EQ(entries[0], Gbk("收到消息: \r\n") + longest);
 }
 
-TEST_F(PoliceE2e, StopsOnSigintLikeOnSigterm) {
-  EXPECT_EQ(Send(port_, kRequest).text, "<PoliceResponse></PoliceResponse>");
-  daemon_->Signal(SIGINT);
-  EXPECT_EQ(daemon_->Wait(10000), 0);
-  EXPECT_EQ(daemon_->Stdout(), "公安接口监听服务器已经启动...\n接口监听服务器已经停止。\n");
-  EXPECT_EQ(daemon_->Stderr(), "");
-  EXPECT_FALSE(Send(port_, kRequest).connected);
+// SIGINT (Ctrl+C) and SIGHUP (a closed terminal, a logout) stop the server in
+// order, as SIGTERM does.
+TEST_F(PoliceE2e, StopsOnSigintAndSighupLikeOnSigterm) {
+  for (int sig : {SIGINT, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    if (!daemon_->Running()) {
+      daemon_ = std::make_unique<TDaemon>(home_.Path(), "police", port_);
+      ASSERT_TRUE(daemon_->WaitListening()) << daemon_->Stderr();
+    }
+    EXPECT_EQ(Send(port_, kRequest).text, "<PoliceResponse></PoliceResponse>");
+    daemon_->Signal(sig);
+    EXPECT_EQ(daemon_->Wait(10000), 0);
+    EXPECT_EQ(daemon_->Stdout(), "公安接口监听服务器已经启动...\n接口监听服务器已经停止。\n");
+    EXPECT_EQ(daemon_->Stderr(), "");
+    EXPECT_FALSE(Send(port_, kRequest).connected);
+  }
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/GuiHooksUnit.h"
+#include "app/GuiCommonUnit.h"
 
 class TGuiTest : public testing::Test {
  protected:

@@ -10,9 +10,15 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QThread>
 #include <QToolBar>
 #include <QToolButton>
+#include <csignal>
+#include <cstring>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "GuiTestSupport.h"
 #include "app/CheckPasswordFormUnit.h"
@@ -25,6 +31,7 @@
 #include "platform/ErrorsUnit.h"
 #include "police/BasePoliceUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
+#include "server/MessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
 
 namespace {
@@ -81,6 +88,15 @@ class TBusyPort {
   int port_ = 0;
 };
 
+// Processes events until pred holds; false after three seconds.
+bool WaitFor(const std::function<bool()>& pred) {
+  for (int i = 0; i < 300 && !pred(); ++i) {
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(10);
+  }
+  return pred();
+}
+
 class MainFormTest : public TGuiTest {
  protected:
   void TearDown() override {
@@ -104,6 +120,7 @@ TEST_F(MainFormTest, TitleAndCaptionFollowTheMode) {
     EXPECT_EQ(form.windowTitle(), QString::fromUtf8(c.title));
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), QString::fromUtf8(c.title));
     EXPECT_EQ(QCoreApplication::applicationName(), QString::fromUtf8(c.title));
+    EXPECT_EQ(ApplicationTitle(), QString::fromUtf8(c.title));
     EXPECT_EQ(form.InfoMemo->toPlainText(), QString::fromUtf8(c.startLine));
   }
   EXPECT_TRUE(boxes_.empty());
@@ -131,6 +148,20 @@ TEST_F(MainFormTest, LayoutAndEmptyStatusBar) {
   EXPECT_EQ(actions[5], form.ExitAction);
   EXPECT_EQ(form.OptionAction->text(), QStringLiteral("选项(&O)..."));
   EXPECT_EQ(form.ExitAction->text(), QStringLiteral("退出(&X)"));
+  // Each tool button shows its action's caption as the menu does.
+  struct Button {
+    QToolButton* button;
+    QAction* action;
+    const char* caption;
+  } buttons[] = {{form.OptionButton, form.OptionAction, "选项(&O)..."},
+                 {form.ChangePasswordButton, form.ChangePasswordAction, "更改管理员密码(&C)"},
+                 {form.HelpButton, form.AboutAction, "关于(&A)..."},
+                 {form.ExitButton, form.ExitAction, "退出(&X)"}};
+  for (const auto& b : buttons) {
+    EXPECT_EQ(b.button->defaultAction(), b.action) << b.caption;
+    EXPECT_EQ(b.button->text(), QString::fromUtf8(b.caption));
+    EXPECT_EQ(b.button->text(), b.action->text());
+  }
   EXPECT_TRUE(form.TestAction->icon().isNull());
   EXPECT_FALSE(form.AboutAction->icon().isNull());
 }
@@ -145,6 +176,45 @@ TEST_F(MainFormTest, ServerListensWhileTheWindowExistsAndStopsWithIt) {
                      [&] { lastMemo = form.InfoMemo->toPlainText(); });
   }
   EXPECT_EQ(lastMemo, QStringLiteral("会员卡接口监听服务器已经启动...\n接口监听服务器已经停止。"));
+}
+
+// Records the memo each handler is created with, and answers nothing.
+class TMemoHandler : public TMessageHandler {
+ public:
+  void HandleMessage(TConnection&, const std::u16string&) override {}
+};
+
+TEST_F(MainFormTest, HandlersReceiveTheWindowsMemo) {
+  InterfaceMode = kModePolice;
+  std::mutex lock;
+  std::vector<TMemo*> memos;
+  RegisterHandlerFactory(kModePolice, [&](TMemo* memo) -> std::unique_ptr<TMessageHandler> {
+    std::lock_guard<std::mutex> hold(lock);
+    memos.push_back(memo);
+    return std::make_unique<TMemoHandler>();
+  });
+  {
+    TMainForm form;
+    const QString before = form.InfoMemo->toPlainText();
+    for (int i = 0; i < 2; ++i) {
+      const int fd = socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in addr{};
+      addr.sin_family = AF_INET;
+      addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      addr.sin_port = htons(form.TCPServer().BoundPort());
+      ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+      ASSERT_EQ(::send(fd, "<R/>", 5, 0), 5);
+      char byte;
+      EXPECT_EQ(::recv(fd, &byte, 1, 0), 0);  // closed with no reply
+      ::close(fd);
+    }
+    std::lock_guard<std::mutex> hold(lock);
+    ASSERT_EQ(memos.size(), 2u);
+    EXPECT_EQ(memos[0], form.InfoMemo);
+    EXPECT_EQ(memos[1], form.InfoMemo);
+    EXPECT_EQ(form.InfoMemo->toPlainText(), before);  // kept, never written
+  }
+  RegisterPoliceMode();
 }
 
 TEST_F(MainFormTest, PortInUseShowsTheErrorAndTheWindowStillWorks) {
@@ -184,6 +254,71 @@ TEST_F(MainFormTest, RefusedCloseKeepsWindowAndServer) {
   AnswerPrompt("qelvan");
   EXPECT_TRUE(form.close());
   EXPECT_EQ(closed, 1);
+}
+
+// SIGINT, SIGTERM and SIGHUP close the window in order without asking for the
+// password, also while a dialog or message box is open over it: the server
+// stops (the stop line) and the window's loop ends.
+TEST_F(MainFormTest, StopSignalsCloseWithoutThePassword) {
+  struct Case {
+    int sig;
+    const char* openFirst;  // what is open when the signal comes
+    size_t boxes;           // message boxes shown
+  } cases[] = {{SIGTERM, "prompt", 0},  {SIGINT, "prompt", 0},     {SIGHUP, "prompt", 0},
+               {SIGTERM, "nothing", 0}, {SIGTERM, "wrong-box", 1}, {SIGINT, "test-window", 0}};
+  TFakeMember device;
+  MemberDevice = &device;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(strsignal(c.sig)) + " with " + c.openFirst);
+    boxes_.clear();
+    QString lastMemo;
+    int closed = 0;
+    {
+      TMainForm form;
+      TStopOnSignals stop(&form);
+      form.show();
+      QObject::connect(&form, &TMainForm::closed, [&] { ++closed; });
+      QObject::connect(form.InfoMemo, &QPlainTextEdit::textChanged,
+                       [&] { lastMemo = form.InfoMemo->toPlainText(); });
+      const int sig = c.sig;
+      const std::string what = c.openFirst;
+      if (what == "prompt") {
+        WhenModal<TCheckPasswordForm>([sig](TCheckPasswordForm*) { ::raise(sig); });
+        form.ExitAction->trigger();
+      } else if (what == "wrong-box") {
+        // The wrong-password box is up (the interceptor stands for it) when
+        // the signal comes; the prompt behind it ends too.
+        SetMessageBoxInterceptor([&, sig](const TMessageBoxCall& call) {
+          boxes_.push_back(call);
+          ::raise(sig);
+          QApplication::processEvents();
+          return QMessageBox::Ok;
+        });
+        WhenModal<TCheckPasswordForm>([](TCheckPasswordForm* prompt) {
+          prompt->edtPswd->setText(QStringLiteral("wrong"));
+          prompt->btnOK->click();
+        });
+        form.OptionAction->trigger();
+      } else if (what == "test-window") {
+        WhenModal<TMemberTestForm>([sig](TMemberTestForm*) { ::raise(sig); });
+        form.TestAction->trigger();
+      } else {
+        ::raise(sig);
+      }
+      ASSERT_TRUE(WaitFor([&] { return closed > 0; })) << "the window did not close";
+      EXPECT_EQ(closed, 1);
+      EXPECT_FALSE(form.isVisible());
+      EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+      EXPECT_EQ(device.shown, 0);
+    }
+    EXPECT_EQ(lastMemo,
+              QStringLiteral("会员卡接口监听服务器已经启动...\n接口监听服务器已经停止。"));
+    EXPECT_EQ(boxes_.size(), c.boxes);
+    SetMessageBoxInterceptor([this](const TMessageBoxCall& call) {
+      boxes_.push_back(call);
+      return answer_;
+    });
+  }
 }
 
 TEST_F(MainFormTest, OptionsAskForThePasswordThenOpenTheDeviceOptions) {

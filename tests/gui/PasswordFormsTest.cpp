@@ -48,6 +48,24 @@ TEST_F(PasswordFormTest, PromptHasItsControlsInPlace) {
   EXPECT_EQ(form.edtPswd->nextInFocusChain(), form.btnOK);
 }
 
+TEST_F(PasswordFormTest, PasswordBoxesShowAStarForEveryCharacterTyped) {
+  TCheckPasswordForm prompt;
+  TChangePasswordForm change;
+  struct Case {
+    const char* name;
+    QLineEdit* edit;
+  } cases[] = {
+      {"prompt", prompt.edtPswd}, {"new", change.edtPswd}, {"confirm", change.edtConfirmPswd}};
+  for (const auto& c : cases) {
+    c.edit->show();
+    QTest::keyClicks(c.edit, QStringLiteral("q e1"));
+    EXPECT_EQ(c.edit->text(), QStringLiteral("q e1")) << c.name;
+    EXPECT_EQ(c.edit->displayText(), QStringLiteral("****")) << c.name;
+    c.edit->setText(QStringLiteral("密码"));
+    EXPECT_EQ(c.edit->displayText(), QStringLiteral("**")) << c.name;
+  }
+}
+
 TEST_F(PasswordFormTest, PromptAcceptsThePasswordWithBlanksAround) {
   TCheckPasswordForm form;
   form.show();

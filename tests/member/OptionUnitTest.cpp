@@ -35,8 +35,9 @@ TEST(TOptionTest, ReadsIntegersByTheOptionFileRules) {
   struct Case {
     const char* text;
     int32_t sector;
-  } cases[] = {{"0x10", 16}, {"0X1f", 31}, {"$10", 16}, {"abc", 4}, {"12", 12},
-               {"-3", -3},   {"0x", 4},    {"", 4},     {"7 x", 4}, {"99999999999", 4}};
+  } cases[] = {{"0x10", 16}, {"0X1f", 31}, {"$10", 16},  {"abc", 4}, {"12", 12},
+               {"-3", -3},   {"0x", 4},    {"", 4},      {"7 x", 4}, {"99999999999", 4},
+               {"x10", 4},   {"X10", 4},   {"-0x10", 4}, {"+$10", 4}};
   TTempDir dir;
   const std::string file = dir.Path() + "Option.ini";
   for (const Case& c : cases) {

@@ -301,18 +301,44 @@ TEST_F(ReaderSimTest, CardSimWritesShowsAndRemoves) {
   run = RunCardSim("show --sector 4 --block 1");
   EXPECT_EQ(run.out.find("block  0"), std::string::npos) << run.out;
 
-  for (const char* bad :
-       {"write --sector 4 --block 0", "write --sector 4 --block 4 --text x",
-        "write --sector 4 --block 0 --hex 1", "write --sector 4 --block 0 --hex zz",
-        "write --sector 4 --block 0 --text 12345678901234567",
-        "write --sector 4 --block 0 --hex 11 --text x", "show --sector 40", "show --block 1",
-        "frobnicate"})
-    EXPECT_NE(RunCardSim(bad).status, 0) << bad;
+  // An unusable command line exits 2 and says what is wrong; the card stays.
+  const std::string card = CardBytes();
+  struct {
+    const char* args;
+    const char* says;
+  } usage[] = {
+      {"write --sector 4 --block 0", "--hex or --text"},
+      {"write --sector 4 --block 4 --text x", "no such sector or block"},
+      {"write --sector 4 --block 0 --hex 1", "--hex"},
+      {"write --sector 4 --block 0 --hex zz", "--hex"},
+      {"write --sector 4 --block 0 --text 12345678901234567", "--text"},
+      {"write --sector 4 --block 0 --hex 11 --text x", "--hex"},
+      {"show --sector 40", "--sector"},
+      {"show --block 1", "--block needs --sector"},
+      {"frobnicate", "frobnicate"},
+      {"--bogus", "--bogus"},  // named, not "a subcommand is required"
+      {"show --bogus", "--bogus"},
+      {"", "a command is required"},
+      {"--home /no/such/folder show", "/no/such/folder"},
+      {"new --key 12345", "--key"},
+  };
+  for (const auto& u : usage) {
+    const TRun run = RunCardSim(u.args);
+    EXPECT_EQ(run.status, 2) << u.args << ": " << run.out;
+    EXPECT_NE(run.out.find(u.says), std::string::npos) << u.args << ": " << run.out;
+  }
+  EXPECT_EQ(CardBytes(), card);
 
-  ASSERT_EQ(RunCardSim("remove").status, 0);
+  // remove says whether there was a card; without one, the card commands exit 1.
+  run = RunCardSim("remove");
+  ASSERT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("card taken off the reader"), std::string::npos) << run.out;
   EXPECT_FALSE(std::filesystem::exists(dir_.Path() + "card.bin"));
-  EXPECT_NE(RunCardSim("show").status, 0);
-  EXPECT_NE(RunCardSim("write --sector 4 --block 0 --text 1").status, 0);
+  run = RunCardSim("remove");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.out.find("there was no card on the reader"), std::string::npos) << run.out;
+  EXPECT_EQ(RunCardSim("show").status, 1);
+  EXPECT_EQ(RunCardSim("write --sector 4 --block 0 --text 1").status, 1);
 }
 
 TEST_F(ReaderSimTest, CardSimHelp) {

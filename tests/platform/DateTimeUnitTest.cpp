@@ -82,7 +82,16 @@ TEST(DateTime, ParseLenient) {
       {"2026-01-05 14:05", Parts(2026, 1, 5, 14, 5)},
       {"  2026-01-05   23:59:59  ", Parts(2026, 1, 5, 23, 59, 59)},
       {"2024-2-29 0:0", Parts(2024, 2, 29)},
-      {"99-1-1", Parts(99, 1, 1)},
+      // One- and two-digit years are the year within fifty years of today.
+      {"09-06-01", Parts(2009, 6, 1)},
+      {"09-06-01 14:00:00", Parts(2009, 6, 1, 14)},
+      {"99-1-1", Parts(1999, 1, 1)},
+      {"0-01-01", Parts(2000, 1, 1)},
+      {"00-2-29", Parts(2000, 2, 29)},
+      // Three and four digits are taken as written.
+      {"009-06-01", Parts(9, 6, 1)},
+      {"0009-06-01", Parts(9, 6, 1)},
+      {"0099-1-1", Parts(99, 1, 1)},
   };
   for (const auto& c : cases) {
     TDateTime v = -1;
@@ -112,7 +121,8 @@ TEST(DateTime, ParseRejects) {
                          "2026-001-05",
                          "2026-01-005",
                          "2026-01-05 123:00",
-                         "0-01-01",
+                         "0000-01-01",
+                         "000-01-01",
                          "-2026-01-05"};
   for (const char* text : cases) {
     TDateTime v = 42;
@@ -125,6 +135,24 @@ TEST(DateTime, ParseRejects) {
   } catch (const EConvertError& e) {
     EXPECT_STREQ(e.what(), "'2026-13-01' is not a valid date and time");
   }
+}
+
+TEST(DateTime, TwoDigitYearWindow) {
+  struct {
+    int year, today, expected;
+  } cases[] = {
+      {9, 2026, 2009},  {76, 2026, 1976}, {75, 2026, 2075}, {0, 2026, 2000},
+      {99, 2026, 1999}, {50, 2000, 1950}, {49, 2000, 2049}, {99, 2050, 2099},
+      {0, 2050, 2000},  {0, 2051, 2100},  {26, 1999, 2026}, {49, 1999, 1949},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ExpandTwoDigitYear(c.year, c.today), c.expected) << c.year << " in " << c.today;
+  // Parsing uses today's year.
+  const int today = DecodeDateTime(Now()).Year;
+  TDateTime v = 0;
+  ASSERT_TRUE(TryStrToDateTime("75-03-04", v));
+  EXPECT_EQ(DecodeDateTime(v).Year, ExpandTwoDigitYear(75, today));
+  EXPECT_LE(std::abs(DecodeDateTime(v).Year - today), 50);
 }
 
 TEST(DateTime, IncMinutes) {

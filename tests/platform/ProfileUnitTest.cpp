@@ -1,6 +1,11 @@
 // Tests of the profile (INI) functions against hand-made files.
 #include <gtest/gtest.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/resource.h>
+#endif
 
+#include <filesystem>
 #include <string>
 
 #include "platform/ErrorsUnit.h"
@@ -73,6 +78,8 @@ TEST(ProfileRead, SectionReadAgreesWithLookups) {
       "k=outside\r\n[S]\r\nK=\"q\"\r\nk=second\r\nno equals\r\n=empty key\r\n",
       "[\x81\x61s]\n\x81\x61k=1\n[\x81\x41s]\n\x81\x41k=2\n",
       "",
+      "\xEF\xBB\xBF[A]\r\nx=1\r\n[B]\r\ny=2\r\n",  // a UTF-8 mark does not hide [A]
+      "\xEF\xBB\xBFx=outside\r\n[S]\r\nk=1\r\n",
   };
   const char* sections[] = {"SysOption", "DoorlockOption", "A",       "B", "S",
                             "\x81\x61S", "\x81\x41s",      "Missing", ""};
@@ -106,6 +113,8 @@ TEST(ProfileRead, SectionReadAgreesWithLookups) {
   EXPECT_TRUE(found);
   EXPECT_TRUE(ReadProfileSectionFromText(kFile, "MemberOption", found).empty());
   EXPECT_FALSE(found);
+  EXPECT_EQ(ReadProfileSectionFromText("\xEF\xBB\xBF[A]\nx=1\n", "A", found).size(), 1u);
+  EXPECT_TRUE(found);
 }
 
 TEST(ProfileRead, FromFileAndMissingFile) {
@@ -116,6 +125,15 @@ TEST(ProfileRead, FromFileAndMissingFile) {
   WriteFile(path, kFile);
   EXPECT_EQ(ReadProfileString(path, "SysOption", "Password", "dflt"), "qelvan");
   EXPECT_EQ(ReadProfileString(path, "SysOption", "Missing", "dflt"), "dflt");
+  EXPECT_FALSE(ProfileStartsWithUtf8Bom(path));
+  // Saved by an editor as UTF-8: the mark is skipped, the first section found.
+  WriteFile(path,
+            std::string("\xEF\xBB\xBF") + std::string(kFile).substr(std::string(kFile).find('[')));
+  EXPECT_EQ(ReadProfileString(path, "SysOption", "Password", "dflt"), "qelvan");
+  EXPECT_TRUE(ProfileStartsWithUtf8Bom(path));
+  WriteFile(path, "\xEF\xBB");  // a cut-off mark is no mark
+  EXPECT_FALSE(ProfileStartsWithUtf8Bom(path));
+  EXPECT_FALSE(ProfileStartsWithUtf8Bom(dir.File("missing.ini")));
 }
 
 TEST(ProfileRead, LineEnds) {
@@ -170,6 +188,11 @@ TEST(ProfileUpdate, AddsKeyAfterLastLineOfItsSection) {
 
 TEST(ProfileUpdate, AppendsNewSectionInTheFilesLineEnds) {
   EXPECT_EQ(UpdateProfileText("", "S", "k", "v"), "[S]\r\nk=v\r\n");
+  // A UTF-8 mark stays in front; the section after it is updated, not added again.
+  EXPECT_EQ(UpdateProfileText("\xEF\xBB\xBF[S]\r\nk=1\r\n", "S", "k", "2"),
+            "\xEF\xBB\xBF[S]\r\nk=2\r\n");
+  EXPECT_EQ(UpdateProfileText("\xEF\xBB\xBF[S]\r\n", "T", "k", "v"),
+            "\xEF\xBB\xBF[S]\r\n\r\n[T]\r\nk=v\r\n");
   EXPECT_EQ(UpdateProfileText("[A]\nx=1\n", "S", "k", "v"), "[A]\nx=1\n\n[S]\nk=v\n");
   EXPECT_EQ(UpdateProfileText("[A]\r\nx=1", "S", "k", "v"), "[A]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n");
 }
@@ -222,5 +245,192 @@ TEST(ProfileWrite, UnwritableFolderFails) {
   const std::string path = dir.File("missing") + "/Option.ini";
   EXPECT_THROW(WriteProfileString(path, "S", "k", "v"), EInOutError);
 }
+
+// A section, key or value with CR, LF or NUL would plant lines of its own
+// ("x\r\n[Encoder]\r\nFail=1"): the write refuses and the file stays as it was.
+TEST(ProfileWrite, LineBreaksAndNulAreNeverWritten) {
+  TTempDir dir;
+  const std::string path = dir.File("DoorlockSim.ini");
+  const std::string original = "[Card]\r\nGuestName=old\r\n";
+  const std::string nul("a\0b", 3);
+  struct {
+    std::string section, key, value;
+  } cases[] = {
+      {"Card", "GuestName", "\r\n[Encoder]\r\nFail=1"},
+      {"Card", "GuestName", "x\nFail=1"},
+      {"Card", "GuestName", "x\rFail=1"},
+      {"Card", "GuestName", nul},
+      {"Card", "Guest\r\nName", "v"},
+      {"Card", nul, "v"},
+      {"Card]\r\n[Encoder", "Fail", "1"},
+      {nul, "k", "v"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(path, original);
+    try {
+      WriteProfileString(path, c.section, c.key, c.value);
+      ADD_FAILURE() << "written: " << c.section << "/" << c.key << "/" << c.value;
+    } catch (const EInOutError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+    EXPECT_EQ(ReadFile(path), original);
+    EXPECT_FALSE(velio_test::Exists(path + ".tmp"));
+  }
+  // Nor is a missing file created for one.
+  const std::string fresh = dir.File("fresh.ini");
+  EXPECT_THROW(WriteProfileString(fresh, "S", "k", "a\r\nb"), EInOutError);
+  EXPECT_FALSE(velio_test::Exists(fresh));
+  EXPECT_TRUE(IsProfileText("plain \t text \xB2\xE2"));
+  EXPECT_FALSE(IsProfileText("a\rb"));
+}
+
+// A file that exists but cannot be read is not a missing one: the read says so
+// instead of giving the default, and the write refuses instead of replacing the
+// file with one holding a single section.
+TEST(ProfileRead, UnreadableFileIsNotAMissingOne) {
+  TTempDir dir;
+  const std::string path = dir.File("Option.ini");
+  const std::string original = "[SysOption]\r\nPassword=secret\r\n";
+  auto expectRefused = [&](const std::string& where) {
+    try {
+      ReadProfileString(path, "SysOption", "Password", "dflt");
+      ADD_FAILURE() << where << ": read gave a value";
+    } catch (const EInOutError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to read " + path) << where;
+    }
+    try {
+      WriteProfileString(path, "SysOption", "Password", "x");
+      ADD_FAILURE() << where << ": written";
+    } catch (const EInOutError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path) << where;
+    }
+  };
+
+  // A folder of that name.
+  std::filesystem::create_directory(path);
+  expectRefused("folder");
+  EXPECT_TRUE(std::filesystem::is_empty(path));
+  std::filesystem::remove(path);
+
+#ifndef _WIN32
+  // No read permission (an ordinary user: root reads anything).
+  WriteFile(path, original);
+  ::chmod(path.c_str(), 0200);
+  ::chmod(dir.Path().c_str(), 0777);
+  int rc = velio_test::RunUnprivileged([&] {
+    try {
+      ReadProfileString(path, "SysOption", "Password", "dflt");
+      return 1;
+    } catch (const EInOutError&) {
+    }
+    try {
+      WriteProfileString(path, "SysOption", "Password", "x");
+      return 2;
+    } catch (const EInOutError& e) {
+      return std::string(e.what()) == "Unable to write to " + path ? 0 : 3;
+    }
+  });
+  EXPECT_EQ(rc, 0) << "1: read gave the default, 2: written, 3: wrong message";
+  ::chmod(path.c_str(), 0644);
+  ::chmod(dir.Path().c_str(), 0755);
+  EXPECT_EQ(ReadFile(path), original);
+
+  // No descriptor left: the open fails with EMFILE. Nothing that needs a
+  // descriptor runs between lowering the limit and restoring it.
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+  const int lowest = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  rlimit low = saved;
+  low.rlim_cur = static_cast<rlim_t>(lowest);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+  std::string readWhat = "(no error)", writeWhat = "(no error)";
+  try {
+    ReadProfileString(path, "SysOption", "Password", "dflt");
+  } catch (const EInOutError& e) {
+    readWhat = e.what();
+  }
+  try {
+    WriteProfileString(path, "SysOption", "Password", "x");
+  } catch (const EInOutError& e) {
+    writeWhat = e.what();
+  }
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_EQ(readWhat, "Unable to read " + path);
+  EXPECT_EQ(writeWhat, "Unable to write to " + path);
+  EXPECT_EQ(ReadFile(path), original);
+  EXPECT_EQ(ReadProfileString(path, "SysOption", "Password", "dflt"), "secret");
+#endif
+}
+
+#ifndef _WIN32
+// The atomic replacement keeps the file's mode and owner.
+TEST(ProfileWrite, KeepsTheFilesModeAndOwner) {
+  TTempDir dir;
+  const std::string path = dir.File("Option.ini");
+  for (mode_t mode : {0600, 0640, 0604, 0660, 0751}) {
+    WriteFile(path, "[S]\r\nk=0\r\n");
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+    WriteProfileString(path, "S", "k", std::to_string(mode));
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode) << std::oct << mode;
+    EXPECT_EQ(ReadProfileString(path, "S", "k", ""), std::to_string(mode));
+  }
+  // Root gives the new file the old one's owner and group.
+  const uid_t owner = ::geteuid() == 0 ? 65534 : ::geteuid();
+  const gid_t group = ::geteuid() == 0 ? 65534 : ::getegid();
+  WriteFile(path, "[S]\r\nk=0\r\n");
+  ASSERT_EQ(::chown(path.c_str(), owner, group), 0);
+  ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+  WriteProfileString(path, "S", "k", "owned");
+  struct stat st {};
+  ASSERT_EQ(::stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, owner);
+  EXPECT_EQ(st.st_gid, group);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadProfileString(path, "S", "k", ""), "owned");
+}
+
+// A symbolic link is written through: its target gets the new contents and the
+// link stays a link.
+TEST(ProfileWrite, WritesThroughSymbolicLinks) {
+  TTempDir dir;
+  namespace fs = std::filesystem;
+  fs::create_directory(dir.File("conf"));
+  const std::string target = dir.File("conf/Option.ini");
+  struct {
+    const char* name;
+    std::string pointsTo;  // relative to the link's folder, or absolute
+    bool viaSecondLink;
+  } cases[] = {
+      {"relative", "conf/Option.ini", false},
+      {"absolute", target, false},
+      {"chain", "conf/Option.ini", true},
+  };
+  for (const auto& c : cases) {
+    WriteFile(target, "[S]\r\nk=old\r\n");
+    const std::string link = dir.File(std::string(c.name) + ".ini");
+    fs::create_symlink(c.pointsTo, link);
+    std::string written = link;
+    if (c.viaSecondLink) {
+      written = dir.File(std::string(c.name) + "2.ini");
+      fs::create_symlink(std::string(c.name) + ".ini", written);
+    }
+    WriteProfileString(written, "S", "k", c.name);
+    EXPECT_TRUE(fs::is_symlink(link)) << c.name;
+    EXPECT_TRUE(fs::is_symlink(written)) << c.name;
+    EXPECT_EQ(ReadFile(target), std::string("[S]\r\nk=") + c.name + "\r\n") << c.name;
+    EXPECT_FALSE(velio_test::Exists(target + ".tmp")) << c.name;
+  }
+  // A link whose target does not exist yet: the target is created.
+  const std::string dangling = dir.File("dangling.ini");
+  fs::create_symlink("conf/New.ini", dangling);
+  WriteProfileString(dangling, "S", "k", "v");
+  EXPECT_TRUE(fs::is_symlink(dangling));
+  EXPECT_EQ(ReadFile(dir.File("conf/New.ini")), "[S]\r\nk=v\r\n");
+}
+#endif  // !_WIN32
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The police request handler, the guest text and the simulated guest source.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -236,6 +237,13 @@ TEST_F(SimPoliceTest, NoFileOrNoSectionMeansNoGuest) {
   auto guest = sim_.ReadGuest();
   ASSERT_NE(guest, nullptr);
   EXPECT_EQ(guest->RoomNo, "");
+}
+
+// A guest file that is there but cannot be read is a failure of the source,
+// never "no guest" (which would answer the PMS with an empty record).
+TEST_F(SimPoliceTest, GuestFileThatCannotBeReadRaises) {
+  std::filesystem::create_directory(sim_.FileName());
+  EXPECT_THROW(sim_.ReadGuest(), EInOutError);
 }
 
 TEST_F(SimPoliceTest, EveryFieldIsReadAfreshAtEachCall) {

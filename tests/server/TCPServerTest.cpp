@@ -1,11 +1,17 @@
 // The request server's framing, failure handling, activation and stopping.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <netinet/tcp.h>
 
+#include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/ErrorsUnit.h"
 #include "server/TCPServerUnit.h"
+#include "server/VerboseUnit.h"
 #include "tests/server/ServerTestSupport.h"
 
 namespace {
@@ -179,6 +185,189 @@ TEST_F(TCPServerTest, HandlerThatThrowsEndsConnectionWithoutReply) {
   EXPECT_EQ(Exchange(port_, std::string("ok\0", 3)).bytes, Reply(u"echo:ok"));
 }
 
+// --verbose: the lines said while it is on, collected.
+class TVerboseLines {
+ public:
+  TVerboseLines() {
+    SetVerboseSink([this](const std::string& line) {
+      std::lock_guard<std::mutex> lock(lock_);
+      lines_.push_back(line);
+    });
+  }
+  ~TVerboseLines() { SetVerboseSink(nullptr); }
+  std::vector<std::string> Take() {
+    std::lock_guard<std::mutex> lock(lock_);
+    return std::exchange(lines_, {});
+  }
+  // Waits a moment for the count of lines (lines said after a close reach
+  // the sink a little later than the peer sees the close).
+  std::vector<std::string> TakeWhenAtLeast(size_t n) {
+    for (int i = 0; i < 500; ++i) {
+      {
+        std::lock_guard<std::mutex> lock(lock_);
+        if (lines_.size() >= n) break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return Take();
+  }
+
+ private:
+  std::mutex lock_;
+  std::vector<std::string> lines_;
+};
+
+TEST_F(TCPServerTest, VerboseSaysWhyARequestGotNoReply) {
+  TVerboseLines verbose;
+  struct {
+    const char* name;
+    std::string wire;
+    servertest::TScript script;
+    const char* reason;  // empty: no line
+  } cases[] = {
+      {"Failure", std::string("x\0", 2),
+       [](TConnection&, const std::u16string&) { throw EVelioError("Missing element name"); },
+       "no reply: Missing element name"},
+      {"NothingWritten", std::string("x\0", 2), [](TConnection&, const std::u16string&) {},
+       "no reply: the handler wrote no reply"},
+      {"NotedReason", std::string("x\0", 2),
+       [](TConnection&, const std::u16string&) {
+         NoteNoReply("the request type \"X\" is unknown");
+       },
+       "no reply: the request type \"X\" is unknown"},
+      {"NotUtf8", std::string("\xC3\x41\0", 3),
+       [](TConnection&, const std::u16string&) {
+         throw EVelioError("No root element found in xml");
+       },
+       "no reply: No root element found in xml (the request is not valid UTF-8"},
+      {"Replied", std::string("x\0", 2), servertest::EchoScript, ""},
+      {"PartlyReplied", std::string("x\0", 2),
+       [](TConnection& c, const std::u16string&) {
+         c.WriteBytes("partial");
+         throw EVelioError("late");
+       },
+       ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    servertest::UseTestHandler(c.script);
+    EXPECT_EQ(Exchange(port_, c.wire).end, TEnd::kClosed);
+    const std::vector<std::string> lines =
+        verbose.TakeWhenAtLeast(std::string(c.reason).empty() ? 0 : 1);
+    if (std::string(c.reason).empty()) {
+      EXPECT_TRUE(lines.empty()) << lines.front();
+      continue;
+    }
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("127.0.0.1:", 0), 0u) << lines[0];  // the peer first
+    EXPECT_NE(lines[0].find(c.reason), std::string::npos) << lines[0];
+  }
+
+  // Requests that never reach a handler; a connection that sends nothing (a
+  // port probe) carried no request and is not reported.
+  {
+    TClient probe(port_);
+    probe.ShutdownSend();
+    probe.ReadUntilClosed();
+  }
+  {
+    TClient client(port_);
+    ASSERT_TRUE(client.Send("<A"));
+    client.ShutdownSend();
+    client.ReadUntilClosed();
+  }
+  std::vector<std::string> lines = verbose.TakeWhenAtLeast(1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("no reply: the peer closed the connection before the request's end "
+                          "byte (2 bytes received)"),
+            std::string::npos)
+      << lines[0];
+  Exchange(port_, std::string(16385, 'x'));
+  lines = verbose.TakeWhenAtLeast(1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("no reply: Max line length exceeded."), std::string::npos) << lines[0];
+}
+
+TEST(TCPServerAccess, AllowListDecidesWhoIsRead) {
+  servertest::UseTestHandler();
+  TVerboseLines verbose;
+  struct {
+    const char* list;
+    bool served;  // the test connects from 127.0.0.1
+  } cases[] = {
+      {"127.0.0.1", true},
+      {"127.0.0.0/8", true},
+      {"10.0.0.1, 127.0.0.1/32", true},
+      {"0.0.0.0/0", true},
+      {"10.0.0.0/8", false},
+      {"127.0.0.2", false},
+      {"::1", false},
+      {"192.168.0.0/16,10.0.0.1", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.list);
+    TAddressFilter allow;
+    std::string error;
+    ASSERT_TRUE(TAddressFilter::Parse(c.list, allow, error)) << error;
+    TRequestServer server;
+    server.SetAllowList(allow);
+    server.Activate();
+    servertest::UseTestHandler();
+    const TClient::TReceived received = Exchange(server.BoundPort(), std::string("in\0", 3));
+    if (c.served) {
+      EXPECT_EQ(received.bytes, Reply(u"echo:in"));
+      EXPECT_EQ(server.RefusedConnections(), 0u);
+      EXPECT_TRUE(verbose.Take().empty());
+    } else {
+      // Closed without a byte read: no handler, no reply.
+      EXPECT_EQ(received.bytes, "");
+      EXPECT_EQ(servertest::HandlerState().created.load(), 0);
+      Exchange(server.BoundPort(), std::string("again\0", 6));
+      const std::vector<std::string> lines = verbose.TakeWhenAtLeast(2);  // said after counting
+      EXPECT_EQ(server.RefusedConnections(), 2u);
+      ASSERT_EQ(lines.size(), 2u);
+      EXPECT_EQ(lines[0].rfind("127.0.0.1:", 0), 0u) << lines[0];
+      EXPECT_NE(lines[0].find("refused, not in the allow list (1 refused so far)"),
+                std::string::npos)
+          << lines[0];
+      EXPECT_NE(lines[1].find("(2 refused so far)"), std::string::npos) << lines[1];
+    }
+    server.Deactivate();
+  }
+}
+
+TEST(TCPServerAccess, ListenAddressAndProcessDefaults) {
+  servertest::UseTestHandler();
+  {
+    TRequestServer server;
+    EXPECT_EQ(server.ListenAddress(), "");  // every local IPv4 address
+    server.SetListenAddress("127.0.0.1");
+    server.Activate();
+    EXPECT_EQ(Exchange(server.BoundPort(), std::string("lo\0", 3)).bytes, Reply(u"echo:lo"));
+  }
+  {
+    // An address this machine does not have: the system's error, inactive.
+    TRequestServer server;
+    server.SetListenAddress("192.0.2.1");
+    EXPECT_THROW(server.Activate(), ESocketError);
+    EXPECT_FALSE(server.Active());
+  }
+  // The entries' --listen and --allow reach every server made afterwards.
+  TAddressFilter nobodyHere;
+  std::string error;
+  ASSERT_TRUE(TAddressFilter::Parse("10.0.0.0/8", nobodyHere, error));
+  TRequestServer::SetDefaultAccess("127.0.0.1", nobodyHere);
+  TRequestServer server;
+  TRequestServer::SetDefaultAccess("", TAddressFilter());
+  EXPECT_EQ(server.ListenAddress(), "127.0.0.1");
+  server.Activate();
+  EXPECT_EQ(Exchange(server.BoundPort(), std::string("x\0", 2)).bytes, "");
+  for (int i = 0; i < 500 && server.RefusedConnections() == 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(server.RefusedConnections(), 1u);
+  EXPECT_EQ(TRequestServer().ListenAddress(), "");
+}
+
 TEST_F(TCPServerTest, WritingToAVanishedPeerRaisesInsteadOfKillingTheProcess) {
   servertest::TGate client_gone;
   servertest::TCounter entered;
@@ -220,6 +409,70 @@ TEST_F(TCPServerTest, ModeWithoutHandlerClosesWithoutReply) {
   EXPECT_EQ(received.end, TEnd::kClosed);
   EXPECT_EQ(received.bytes, "");
   InterfaceMode.store(servertest::kTestMode);
+}
+
+// The descriptor of this process's end of client's connection (the server
+// runs in the test process), or -1.
+int ServerSideOf(const TClient& client, uint16_t server_port) {
+  sockaddr_in client_address{};
+  socklen_t length = sizeof client_address;
+  if (::getsockname(client.Fd(), reinterpret_cast<sockaddr*>(&client_address), &length) != 0)
+    return -1;
+  DIR* fds = ::opendir("/proc/self/fd");
+  if (fds == nullptr) return -1;
+  int found = -1;
+  while (dirent* entry = ::readdir(fds)) {
+    const int fd = std::atoi(entry->d_name);
+    if (fd <= 2 || fd == ::dirfd(fds)) continue;
+    sockaddr_in local{}, peer{};
+    socklen_t local_length = sizeof local, peer_length = sizeof peer;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &local_length) != 0 ||
+        ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) != 0 ||
+        local.sin_family != AF_INET)
+      continue;
+    if (ntohs(local.sin_port) == server_port && peer.sin_port == client_address.sin_port) {
+      found = fd;
+      break;
+    }
+  }
+  ::closedir(fds);
+  return found;
+}
+
+// A PMS that crashed or lost its network mid-request is found by keep-alive
+// probes; one that is only silent answers them and keeps its connection.
+TEST_F(TCPServerTest, AcceptedConnectionsProbeAnIdlePeer) {
+  struct TOptionCase {
+    const char* name;
+    int level;
+    int option;
+    int expected;
+  };
+  const std::vector<TOptionCase> cases = {
+      {"KeepAliveOn", SOL_SOCKET, SO_KEEPALIVE, 1},
+      {"FirstProbeAfter60sIdle", IPPROTO_TCP, TCP_KEEPIDLE, 60},
+      {"ThenEvery10s", IPPROTO_TCP, TCP_KEEPINTVL, 10},
+      {"SixProbes", IPPROTO_TCP, TCP_KEEPCNT, 6},
+  };
+  TClient silent(port_);
+  ASSERT_TRUE(silent.Connected());
+  ASSERT_TRUE(silent.Send("<A type="));  // waiting for the rest of its request
+  // Accepted once another connection is answered (the accept queue is in order).
+  EXPECT_EQ(Exchange(port_, std::string("y\0", 2)).bytes, Reply(u"echo:y"));
+  const int fd = ServerSideOf(silent, port_);
+  ASSERT_GE(fd, 0);
+  for (const TOptionCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    int value = -1;
+    socklen_t length = sizeof value;
+    ASSERT_EQ(::getsockopt(fd, c.level, c.option, &value, &length), 0);
+    EXPECT_EQ(value, c.expected);
+  }
+  // Keep-alive sets no time limit on a request: the silent client is still
+  // being read and finishes its request.
+  EXPECT_TRUE(silent.StaysSilent(std::chrono::milliseconds(200)));
+  ASSERT_TRUE(silent.Send(std::string("\"X\"/>\0", 6)));
+  EXPECT_EQ(silent.ReadUntilClosed().bytes, Reply(u"echo:<A type=\"X\"/>"));
 }
 
 TEST_F(TCPServerTest, StopEndsAWaitingClientAtOnce) {

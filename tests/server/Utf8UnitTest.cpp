@@ -4,6 +4,7 @@
 #include <string>
 
 #include "server/Utf8Unit.h"
+#include "tests/TestRowNames.h"
 
 namespace {
 
@@ -52,7 +53,7 @@ INSTANTIATE_TEST_SUITE_P(
         // ...or, should the next byte happen to be a follower, a two-byte unit.
         TDecodeCase{"FourByteThenFollower", "\xF0\x9F\x98\x80\x80",
                     std::u16string{u'\x07D8', u'\0'}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    velio_test::RowName());
 
 TEST(Utf8Encode, EachUnitByItself) {
   struct {

@@ -7,6 +7,7 @@
 
 #include "platform/ConvertUnit.h"
 #include "server/XmlUnit.h"
+#include "tests/TestRowNames.h"
 
 namespace {
 
@@ -127,7 +128,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TPositionCase{"<R>12\r\n</R>", "12\r\n", {}},
                       TPositionCase{"<R><A/>\t</R>", "", {"A="}},
                       TPositionCase{"<R><A>\xB0\xA1</A></R>", "", {"A=\xB0\xA1"}},
-                      TPositionCase{"< R >x< A >1</ A ></ r >", "x", {"A=1"}}));
+                      TPositionCase{"< R >x< A >1</ A ></ r >", "x", {"A=1"}}),
+    velio_test::RowTextName<&TPositionCase::text>());
 
 TEST(XmlDocument, LeafValues) {
   struct {
