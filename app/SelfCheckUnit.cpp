@@ -7,6 +7,7 @@
 #include "app/SelfCheckUnit.h"
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -121,21 +122,23 @@ int32_t CheckPortValue(const std::string& file, int32_t mode, TLines& out) {
   return port;
 }
 
-void CheckOptionFile(const std::string& file, TLines& out) {
+// Answers whether the file's values can be read (a missing file gives the defaults).
+bool CheckOptionFile(const std::string& file, TLines& out) {
   if (!FileExists(file)) {
     out.Ok(file + " is missing: every option takes its default");
-    return;
+    return true;
   }
   std::string contents, error;
   if (!ReadWholeFile(file, contents, error)) {
     out.Fail(file + " cannot be read (" + error + "): the server would run on the defaults");
-    return;
+    return false;
   }
   std::string problem = Cp936TextProblem(contents);
   if (!problem.empty())
     out.Warn(file + ": " + problem + "; values with Chinese text are read wrongly");
   else
     out.Ok(file + " is readable code page 936 text");
+  return true;
 }
 
 void CheckPortFree(int32_t port, TLines& out) {
@@ -176,7 +179,9 @@ std::optional<int32_t> CheckMemberOptions(const std::string& file, TLines& out) 
   return port;
 }
 
-void CheckReaderLibrary(const std::string& path, std::optional<int32_t> port, TLines& out) {
+// diagnose: whether to ask ReaderDiagnose (the options could be read).
+void CheckReaderLibrary(const std::string& path, std::optional<int32_t> port, bool diagnose,
+                        TLines& out) {
   TReaderLibrary lib(path);
   if (!lib.Loaded()) {
     out.Fail("reader library " + path + " cannot be used: " + lib.Error());
@@ -186,14 +191,14 @@ void CheckReaderLibrary(const std::string& path, std::optional<int32_t> port, TL
   std::string error;
   std::unique_ptr<TDynLib> again = TDynLib::Open(path, error);
   void* symbol = again ? again->Symbol("ReaderDiagnose", error) : nullptr;
-  if (!symbol) return;  // a library without the diagnosis: nothing more to ask
+  if (!symbol || !diagnose) return;  // a library without the diagnosis: nothing more to ask
   if (!port) {
     out.Fail("reader not diagnosed: PortName selects no reader port");
     return;
   }
-  auto diagnose = reinterpret_cast<TReaderDiagnoseFn>(symbol);
+  auto diagnoseFn = reinterpret_cast<TReaderDiagnoseFn>(symbol);
   char text[512] = {};
-  int32_t rc = diagnose(*port, text, static_cast<int32_t>(sizeof text));
+  int32_t rc = diagnoseFn(*port, text, static_cast<int32_t>(sizeof text));
   text[sizeof text - 1] = '\0';
   std::string line(text);
   for (char& c : line)
@@ -256,17 +261,31 @@ std::vector<TCheckLine> RunSelfCheck(const TSelfCheckRequest& request) {
   TLines out;
   const std::string& home = request.Home;
   std::string file = home + "Option.ini";
-  CheckHome(home, out);
-  CheckOptionFile(file, out);
-  int32_t port = CheckPortValue(file, request.Mode, out);
-  if (port != 0) CheckPortFree(port, out);
+  // A check that fails with an error says so and the others go on.
+  auto guarded = [&out](const char* what, const std::function<void()>& check) {
+    try {
+      check();
+    } catch (const std::exception& e) {
+      out.Fail(std::string(what) + ": " + AnsiToUtf8(e.what()));
+    }
+  };
+  bool readable = true;
+  guarded("home folder", [&] { CheckHome(home, out); });
+  guarded("Option.ini", [&] { readable = CheckOptionFile(file, out); });
+  if (readable) {
+    guarded("port", [&] {
+      int32_t port = CheckPortValue(file, request.Mode, out);
+      if (port != 0) CheckPortFree(port, out);
+    });
+  }
   if (request.Mode == kModeMember) {
-    std::optional<int32_t> readerPort = CheckMemberOptions(file, out);
+    std::optional<int32_t> readerPort;
+    if (readable) guarded("member options", [&] { readerPort = CheckMemberOptions(file, out); });
     std::string path =
         request.ReaderLibrary.empty() ? TReaderLibrary::DefaultPath() : request.ReaderLibrary;
-    CheckReaderLibrary(path, readerPort, out);
+    guarded("reader library", [&] { CheckReaderLibrary(path, readerPort, readable, out); });
   } else if (request.Mode == kModeDoorlock) {
-    CheckRecordStore(home, out);
+    guarded("Client.db", [&] { CheckRecordStore(home, out); });
   }
   return out.Take();
 }

@@ -9,6 +9,7 @@
 //   Option.ini    readable when present; its text is code page 936 (see
 //                 Cp936TextProblem); the mode's port is a number 1..65535
 //   port          free to bind, bound and released again as the server does
+//                 (an Option.ini that cannot be read skips the checks of its values)
 //   member mode   PortName is USB or COM0..COM9; Key is 12 hexadecimal digits;
 //                 KeyFlag is KEY_A or KEY_B; the reader library loads with its
 //                 four functions; when it also exports

@@ -92,9 +92,10 @@ struct TRow {
   const char* diagnose;    // VELIO_CHECK_DIAGNOSE, or null
   const char* expectText;  // part of the line the row is about
   TCheckStatus expectStatus;
-  int expectExit;             // -1: depends on another program's port
-  bool holdPort = false;      // a listener holds the configured port
-  bool unprivileged = false;  // run as an ordinary user (root may write anything)
+  int expectExit;                    // -1: depends on another program's port
+  bool holdPort = false;             // a listener holds the configured port
+  bool unprivileged = false;         // run as an ordinary user (root may write anything)
+  const char* absentText = nullptr;  // no line may hold this
 };
 
 void PrintTo(const TRow& row, std::ostream* os) {
@@ -201,6 +202,13 @@ const std::vector<TRow>& Rows() {
          ::chmod((home + "Option.ini").c_str(), 0200);
        },
        "", nullptr, "cannot be read (Permission denied)", TCheckStatus::Failed, 1, false, true},
+      {"IniUnreadableSkipsItsValues", kModeMember,
+       [](const std::string& home) {
+         Ini(MemberIni("PortName=COM10\r\n"))(home);
+         ::chmod((home + "Option.ini").c_str(), 0200);
+       },
+       "", nullptr, "cannot be read (Permission denied)", TCheckStatus::Failed, 1, false, true,
+       "PortName="},
       {"PoliceAllWell", kModePolice, Ini(MemberIni("")), "", nullptr, "is free to bind",
        TCheckStatus::Ok, 0},
   };
@@ -237,6 +245,7 @@ TEST_P(SelfCheckRows, GivesItsLineAndExitCodeAndChangesNothing) {
       auto lines = RunSelfCheck(request);
       const TCheckLine* line = Find(lines, row.expectText);
       if (!line || line->Status != row.expectStatus) return 100;
+      if (row.absentText && Find(lines, row.absentText)) return 101;
       return SelfCheckExitCode(lines);
     });
     EXPECT_EQ(rc, row.expectExit) << row.name;
@@ -249,6 +258,9 @@ TEST_P(SelfCheckRows, GivesItsLineAndExitCodeAndChangesNothing) {
       EXPECT_EQ(SelfCheckExitCode(lines), row.expectExit) << Joined(lines);
     }
     for (const auto& l : lines) EXPECT_EQ(l.Text.find('\n'), std::string::npos);
+    if (row.absentText) {
+      EXPECT_EQ(Find(lines, row.absentText), nullptr) << Joined(lines);
+    }
   }
   ::unsetenv("VELIO_CHECK_DIAGNOSE");
   ::chmod(home.c_str(), 0755);
