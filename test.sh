@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the whole suite in the
-# default and the asan builds, a short run of every fuzz target, the tests
-# labelled concurrency in the tsan build, and the Windows builds under Wine
-# (scripts/test-windows.sh). VELIO_FUZZ_SECONDS sets the fuzz time per target
-# (default 30).
+# default and the asan builds, the Debian package's test (scripts/package-test.sh),
+# a short run of every fuzz target, the tests labelled concurrency in the tsan
+# build, and the Windows builds under Wine (scripts/test-windows.sh).
+# VELIO_FUZZ_SECONDS sets the fuzz time per target (default 30).
 # Exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")"
@@ -25,6 +25,10 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
 run_preset default all || status=1
+# The Debian package from the default build: lintian, install, the service's
+# command line as its user, purge (as root; the machine is left as it was).
+echo "=== package: build, lintian, install, run, purge ==="
+./scripts/package-test.sh || status=1
 run_preset asan all || status=1
 # Every fuzz target, built with clang's libFuzzer, for a short run from its seeds.
 echo "=== fuzz: ${VELIO_FUZZ_SECONDS:-30}s per target ==="

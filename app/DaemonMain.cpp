@@ -9,6 +9,10 @@
 // mode and the port beside the server's own message. A reader library that
 // cannot be loaded is said on stderr at start-up too (the server still serves,
 // answering card requests with 500).
+// Under systemd's journal, error lines carry the error priority.
+//
+// --check starts nothing: it reports what would stop the server in the home
+// folder and mode (SelfCheckUnit) and exits 1 when anything would.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -19,9 +23,11 @@
 
 #include "app/LogFileUnit.h"
 #include "app/MainUnit.h"
+#include "app/SelfCheckUnit.h"
 #include "app/StartupUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/ErrorsUnit.h"
+#include "platform/JournalUnit.h"
 #include "platform/PathUnit.h"
 #include "server/TCPServerUnit.h"
 
@@ -39,6 +45,13 @@ namespace {
 
 void PrintLine(std::ostream& out, const AnsiString& text) {
   out << AnsiToUtf8(text) << std::endl;
+}
+
+// Errors go to stderr; when that is the service's journal, with the error
+// priority ("<3>"), so that journalctl -p err shows them.
+void PrintError(const std::string& utf8) {
+  static const bool journal = StreamIsJournal(2);
+  std::cerr << (journal ? "<3>" : "") << utf8 << std::endl;
 }
 
 #ifdef _WIN32
@@ -117,6 +130,17 @@ int main(int argc, char** argv) {
     std::cout << file << std::endl;
     return 0;
   }
+  if (options.Check) {
+    if (!options.Home.empty()) SetHomeDir(options.Home);
+    TSelfCheckRequest request;
+    request.Home = HomeDir();
+    request.Mode = options.Mode;
+    request.ReaderLibrary = options.ReaderLibrary;
+    std::vector<TCheckLine> lines = RunSelfCheck(request);
+    for (const TCheckLine& line : lines) std::cout << FormatCheckLine(line) << "\n";
+    std::cout.flush();
+    return SelfCheckExitCode(lines);
+  }
   return Serve(options, nullptr);
 }
 
@@ -131,13 +155,21 @@ int Serve(const TProgramOptions& options, const std::function<void()>& onServing
     else
       PrintLine(out, text);
   };
+  // Errors: stderr (with the journal's error priority under systemd), or the
+  // log for a service, which has no console.
+  auto printError = [&onServing](const AnsiString& text) {
+    if (onServing)
+      WriteLog(text);
+    else
+      PrintError(AnsiToUtf8(text));
+  };
   PrepareSignals();
   InitializeModules(options);
   int exitCode = 0;
   {
     TDeviceSession session(options.Mode, options.ReaderLibrary);
     if (const std::string problem = session.ReaderProblem(); !problem.empty())
-      std::cerr << "velio-interfaced: " << problem << std::endl;
+      PrintError("velio-interfaced: " + problem);
     session.Install();
     TRequestServer server;
     server.SetPort(PortForMode(options.Mode));
@@ -148,11 +180,10 @@ int Serve(const TProgramOptions& options, const std::function<void()>& onServing
     } catch (const std::exception& e) {
       // The system's own message, with the mode and the port it could not take.
       const std::string address = server.ListenAddress();
-      print(std::cerr, std::string("velio-interfaced: ") + ModeNameForMode(options.Mode) +
-                           " mode, " +
-                           (address.empty() ? std::string() : "address " + address + " ") +
-                           "port " + std::to_string(server.Port()) + " (" +
-                           PortKeyForMode(options.Mode) + " in Option.ini): " + e.what());
+      printError(std::string("velio-interfaced: ") + ModeNameForMode(options.Mode) + " mode, " +
+                 (address.empty() ? std::string() : "address " + address + " ") + "port " +
+                 std::to_string(server.Port()) + " (" + PortKeyForMode(options.Mode) +
+                 " in Option.ini): " + e.what());
       serving = false;
       exitCode = 1;
     }
@@ -163,7 +194,7 @@ int Serve(const TProgramOptions& options, const std::function<void()>& onServing
       print(std::cout, StopLine());
     } catch (const std::exception& e) {
       NoteServerStopFailed();
-      print(std::cerr, e.what());
+      printError(e.what());
     }
   }
   FinalizeModules();

@@ -66,6 +66,11 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
     app.add_flag("--init-db", options.InitDb,
                  "create the door-lock tables when missing (Client.db in the home folder, or the "
                  "--store source), then exit");
+  if (headless)
+    app.add_flag("--check", options.Check,
+                 "check, without changing anything, what would stop the server in this home "
+                 "folder and mode (Option.ini, the port, the reader library, Client.db, the "
+                 "log's folder): one line each, OK, WARNING or FAILED; exit 1 when any failed");
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

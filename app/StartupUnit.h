@@ -29,14 +29,15 @@ struct TProgramOptions {
   std::string Listen;         // --listen: empty for every local IPv4 address
   TAddressFilter Allow;       // --allow: default everyone
   std::string Store;  // ODBC connection string of the record store; empty: Client.db/.mdb
+  bool Check = false;  // headless only: report what would stop the service, exit
 };
 
 // Parses --home DIR, --mode member|doorlock|police, --reader-library PATH,
 // --verbose, --listen ADDRESS, --allow LIST, --store ODBC (and, when headless,
-// --init-db). Returns -1 to go on; otherwise the exit code after printing help
-// (0) or a clear message on stderr (2: unknown option, a home that is not a
-// folder, a bad mode, a reader library that is not a file, a listen address or
-// allow list that does not parse).
+// --init-db and --check). Returns -1 to go on; otherwise the exit code after
+// printing help (0) or a clear message on stderr (2: unknown option, a home
+// that is not a folder, a bad mode, a reader library that is not a file, a
+// listen address or allow list that does not parse).
 int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& options);
 
 // Start-up step 1: turns --verbose on, makes --listen and --allow the

@@ -364,3 +364,26 @@ bool CreateDoorlockTables(const std::string& odbcConnection, std::string& error)
   }
   return true;
 }
+
+bool ProbeDoorlockDatabase(const std::string& fileName, std::string& error) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  TDbHandle db(raw);
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    rc = sqlite3_exec(db.get(),
+                      "select count(*) from T_Room where 0; "
+                      "select count(*) from T_IssueCardRecord where 0",
+                      nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    error = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
+    return false;
+  }
+  // A file without write rights opens read-only in silence; every insert would fail.
+  if (sqlite3_db_readonly(db.get(), "main") == 1) {
+    error = "the file is read-only";
+    return false;
+  }
+  return true;
+}

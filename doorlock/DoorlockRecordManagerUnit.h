@@ -97,5 +97,9 @@ bool CreateDoorlockDatabase(const std::string& fileName, std::string& error);
 
 // Creates both tables in an ODBC source when missing. As above.
 bool CreateDoorlockTables(const std::string& odbcConnection, std::string& error);
+// Whether the store at fileName can be used as the service uses it: the file
+// exists, opens for reading and writing (not read-only), and holds both tables.
+// Opens without creating and changes nothing. Answers false with error set.
+bool ProbeDoorlockDatabase(const std::string& fileName, std::string& error);
 
 #endif  // VELIO_DOORLOCK_DOORLOCKRECORDMANAGERUNIT_H_

@@ -226,7 +226,19 @@ int32_t TReaderLibrary::EndSCard(int32_t port) const {
 std::string TReaderLibrary::DefaultPath() {
   const char* env = std::getenv("VELIO_READER_LIBRARY");
   if (env && *env) return env;
-  return ExecutableDir() + SharedLibraryName("Reader");  // Reader.dll or libReader.so
+#ifdef _WIN32
+  return ExecutableDir() + SharedLibraryName("Reader");  // Reader.dll
+#else
+  std::string beside = ExecutableDir() + "libReader.so";
+#ifdef VELIO_PACKAGE_LIBDIR
+  // Installed from the package: programs in /usr/bin, libraries in the package's folder.
+  if (!FileExists(beside)) {
+    std::string installed = std::string(VELIO_PACKAGE_LIBDIR) + "/libReader.so";
+    if (FileExists(installed)) return installed;
+  }
+#endif
+  return beside;
+#endif
 }
 
 TReaderLibrary::TReaderLibrary(std::string path) : path_(std::move(path)) {

@@ -66,7 +66,9 @@ typedef int32_t(VELIO_READER_CALL* TSimCardFileFn)(char* buffer, int32_t size);
 class TReaderLibrary {
  public:
   // The file loaded by default: VELIO_READER_LIBRARY when set and not empty,
-  // else "Reader.dll" (Windows) or "libReader.so" in ExecutableDir().
+  // else "Reader.dll" (Windows) or "libReader.so" in ExecutableDir(); when
+  // that file is missing and the package's library folder holds libReader.so
+  // (an installed package, programs in /usr/bin), that one.
   static std::string DefaultPath();
 
   explicit TReaderLibrary(std::string path);

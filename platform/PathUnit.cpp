@@ -1,17 +1,22 @@
 // PathUnit: executable and home directories.
 #include "platform/PathUnit.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <system_error>
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -141,4 +146,43 @@ void SetEnvironmentDefault(const std::string& name, const std::string& value) {
   if (current && *current) return;
   ::setenv(name.c_str(), value.c_str(), 1);
 #endif
+}
+
+namespace {
+// Effective write access (and search access for a directory) to path.
+bool MayWrite(const std::string& path, bool directory, std::string& error) {
+#ifdef _WIN32
+  (void)directory;
+  int rc = _access(path.c_str(), 2);
+#else
+  int rc = faccessat(AT_FDCWD, path.c_str(), directory ? W_OK | X_OK : W_OK, AT_EACCESS);
+#endif
+  if (rc == 0) return true;
+  error = std::generic_category().message(errno);
+  return false;
+}
+}  // namespace
+
+bool DirectoryWritable(const std::string& path, std::string& error) {
+  return MayWrite(path, true, error);
+}
+
+bool FileWritable(const std::string& path, std::string& error) {
+  return MayWrite(path, false, error);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) {
+    error = std::generic_category().message(errno);
+    return false;
+  }
+  contents.clear();
+  char buf[8192];
+  size_t n = 0;
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) contents.append(buf, n);
+  bool failed = std::ferror(f) != 0;
+  if (failed) error = std::generic_category().message(errno);
+  std::fclose(f);
+  return !failed;
 }

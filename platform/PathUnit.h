@@ -30,6 +30,19 @@ bool DirectoryExists(const std::string& path);
 // True when path names an existing file (of any kind).
 bool FileExists(const std::string& path);
 
+// True when this process may create files in the directory path (its
+// effective rights; root may write anywhere that is not mounted read-only).
+// Otherwise false with error set to the system's reason.
+bool DirectoryWritable(const std::string& path, std::string& error);
+
+// True when the file path may be opened for writing by this process; false
+// with error set otherwise. Opens nothing.
+bool FileWritable(const std::string& path, std::string& error);
+
+// Reads the whole file into contents. False with error set when it cannot be
+// opened or read.
+bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error);
+
 // The absolute form of path (relative paths are taken from the working directory).
 std::string AbsolutePath(const std::string& path);
 

@@ -7,6 +7,7 @@ PKGS=(cmake ninja-build g++ pkg-config
       libgtest-dev libgmock-dev googletest libbenchmark-dev
       clang fonts-wqy-zenhei xvfb xauth xdotool x11-utils
       pcscd libpcsclite-dev vsmartcard-vpcd strace
+      dpkg-dev help2man patchelf lintian adduser systemd iproute2
       # The door-lock record store through ODBC, tested against the SQLite ODBC driver.
       unixodbc-dev odbcinst libsqliteodbc
       # The Windows builds (MinGW-w64, POSIX threads), tested under Wine; the
