@@ -366,6 +366,23 @@ bool CreateDoorlockTables(const std::string& odbcConnection, std::string& error)
 }
 
 bool ProbeDoorlockDatabase(const std::string& fileName, std::string& error) {
+#ifdef _WIN32
+  // Client.mdb through the Access driver, as the store opens it.
+  try {
+    TOdbcConnection odbc;
+    odbc.Connect(AccessConnectionString(fileName));
+    for (const auto& [table, ddl] : OdbcSchema()) {
+      if (!odbc.TableExists(table)) {
+        error = std::string("table ") + table + " is missing";
+        return false;
+      }
+    }
+  } catch (const EDatabaseError& e) {
+    error = AnsiToUtf8(e.what());
+    return false;
+  }
+  return true;
+#else
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   TDbHandle db(raw);
@@ -386,4 +403,5 @@ bool ProbeDoorlockDatabase(const std::string& fileName, std::string& error) {
     return false;
   }
   return true;
+#endif
 }

@@ -50,8 +50,11 @@ int32_t LoadAndAuthenticate(TApduChannel& channel, const uint8_t* key6, int32_t 
                             uint8_t absolute) {
   std::vector<uint8_t> data;
   uint16_t sw = 0;
-  std::vector<uint8_t> load = {0xFF, 0x82, 0x00, kKeySlot, 0x06};
-  load.insert(load.end(), key6, key6 + 6);
+  // Header and key laid out in one array (g++ 12 warns falsely on a vector
+  // grown from a short initializer list).
+  uint8_t loadBytes[5 + 6] = {0xFF, 0x82, 0x00, kKeySlot, 0x06};
+  std::memcpy(loadBytes + 5, key6, 6);
+  const std::vector<uint8_t> load(loadBytes, loadBytes + sizeof loadBytes);
   int32_t rc = Send(channel, load, data, sw);
   if (rc != 0) return rc;
   if (sw != 0x9000) return StepCode(READER_PCSC_SW_LOAD_KEY, sw);
@@ -153,8 +156,9 @@ int32_t WriteBlock(TApduChannel& channel, int sectors, const uint8_t* key6, int3
   if (absolute == 0) return READER_PCSC_ERR_BLOCK0;
   rc = LoadAndAuthenticate(channel, key6, keyMode, absolute);
   if (rc != READER_PCSC_OK) return rc;
-  std::vector<uint8_t> update = {0xFF, 0xD6, 0x00, absolute, 0x10};
-  update.insert(update.end(), block16, block16 + 16);
+  uint8_t updateBytes[5 + 16] = {0xFF, 0xD6, 0x00, absolute, 0x10};
+  std::memcpy(updateBytes + 5, block16, 16);
+  const std::vector<uint8_t> update(updateBytes, updateBytes + sizeof updateBytes);
   std::vector<uint8_t> data;
   uint16_t sw = 0;
   rc = Send(channel, update, data, sw);
