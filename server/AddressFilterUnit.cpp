@@ -20,10 +20,20 @@ std::string Trim(const std::string& s) {
   return s.substr(a, b - a + 1);
 }
 
+// The address that text names, exactly: Windows' own parser also takes a port
+// after it ("127.0.0.1:8883", "[::1]:80") and drops it, which is refused here.
+asio::ip::address ParseAddress(const std::string& text, asio::error_code& ec) {
+  asio::ip::address address = asio::ip::make_address(text, ec);
+  if (!ec && (text.find_first_of("[]") != std::string::npos ||
+              (address.is_v4() && text.find(':') != std::string::npos)))
+    ec = asio::error::invalid_argument;
+  return address;
+}
+
 // Bytes of address; false when text is no IPv4 or IPv6 address.
 bool AddressBytes(const std::string& text, std::array<uint8_t, 16>& bytes, bool& v6) {
   asio::error_code ec;
-  const asio::ip::address address = asio::ip::make_address(text, ec);
+  const asio::ip::address address = ParseAddress(text, ec);
   if (ec) return false;
   bytes.fill(0);
   if (address.is_v4()) {
@@ -129,7 +139,7 @@ bool TAddressFilter::Allows(const std::string& address) const {
 bool ValidListenAddress(const std::string& address, std::string& error) {
   if (address.empty()) return true;
   asio::error_code ec;
-  asio::ip::make_address(address, ec);
+  ParseAddress(address, ec);
   if (!ec) return true;
   error = "\"" + address + "\" is not an IPv4 or IPv6 address";
   return false;

@@ -64,6 +64,8 @@ TEST(AddressFilter, ListsThatDoNotParse) {
       {"10.0.0.0/-1", "prefix"},
       {"10.0.0.0/8x", "prefix"},
       {"300.1.1.1", "\"300.1.1.1\""},
+      {"10.0.0.1:80", "\"10.0.0.1:80\""},  // an address with a port
+      {"[::1]", "\"[::1]\""},
   };
   for (const auto& c : cases) {
     TAddressFilter filter;
