@@ -4,18 +4,29 @@
 # a short run of every fuzz target, the tests labelled concurrency in the tsan
 # build, and the Windows builds under Wine (scripts/test-windows.sh).
 # VELIO_FUZZ_SECONDS sets the fuzz time per target (default 30).
-# Exits non-zero on any failure.
+# Exits non-zero on any failure; the last lines name every stage that failed
+# and, for the test suites, the tests that failed in it.
 set -uo pipefail
 cd "$(dirname "$0")"
 ./scripts/deps.sh || exit 1
 
-status=0
+logdir=$(mktemp -d "${TMPDIR:-/tmp}/velio-test.XXXXXX")
+failed=()
+
+# Runs one stage, its output shown as it comes and kept for the summary.
+stage() {
+  local name=$1; shift
+  echo "=== ${name} ==="
+  "$@" 2>&1 | tee "$logdir/$name.log"
+  local rc=${PIPESTATUS[0]}
+  if [ "$rc" -ne 0 ]; then failed+=("$name"); fi
+  return 0
+}
+
 run_preset() {
   local preset=$1 target=$2
-  echo "=== ${preset}: configure and build ==="
   cmake --preset "$preset" >/dev/null || return 1
   cmake --build --preset "$preset" --target "$target" || return 1
-  echo "=== ${preset}: tests ==="
   ctest --preset "$preset"
 }
 
@@ -24,26 +35,38 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
-run_preset default all || status=1
+stage default run_preset default all
 # The Debian package from the default build: lintian, install, the service's
 # command line as its user, purge (as root; the machine is left as it was).
-echo "=== package: build, lintian, install, run, purge ==="
-./scripts/package-test.sh || status=1
-run_preset asan all || status=1
+stage package ./scripts/package-test.sh
+stage asan run_preset asan all
 # Every fuzz target, built with clang's libFuzzer, for a short run from its seeds.
-echo "=== fuzz: ${VELIO_FUZZ_SECONDS:-30}s per target ==="
-./scripts/fuzz.sh "${VELIO_FUZZ_SECONDS:-30}" || status=1
-run_preset tsan velio_concurrency || status=1
+stage fuzz ./scripts/fuzz.sh "${VELIO_FUZZ_SECONDS:-30}"
+stage tsan run_preset tsan velio_concurrency
 # The Windows builds under Wine; the end-to-end part uses the default build.
 # Where the kernel cannot execute 32-bit programs (some virtual machines), the
 # 32-bit unit tests cannot run at all: test-windows.sh says so loudly and runs
 # the end-to-end and service tests against the 64-bit build. Set
 # VELIO_WINE32=required to make that a failure.
-VELIO_WINE32=${VELIO_WINE32:-optional} ./scripts/test-windows.sh || status=1
+VELIO_WINE32=${VELIO_WINE32:-optional} stage windows ./scripts/test-windows.sh
 
-if [ $status -ne 0 ]; then
-  echo "test.sh: FAILED"
-else
+if [ ${#failed[@]} -eq 0 ]; then
   echo "test.sh: all presets passed"
+  rm -rf "$logdir"
+  exit 0
 fi
-exit $status
+echo
+echo "=== summary of what failed (full output above, and in $logdir) ==="
+for name in "${failed[@]}"; do
+  echo "--- ${name} ---"
+  log="$logdir/$name.log"
+  if grep -q "The following tests FAILED" "$log"; then
+    sed -n '/The following tests FAILED/,$p' "$log" | grep -E '^\s+[0-9]+ - ' | head -40
+    # The first lines of each failing test's own report.
+    grep -E '^\S+:[0-9]+: Failure$|^\[  FAILED  \]|ERROR: (Address|Thread|Leak)Sanitizer|runtime error:' "$log" | head -40
+  else
+    grep -v '^\s*$' "$log" | tail -25
+  fi
+done
+echo "test.sh: FAILED: ${failed[*]}"
+exit 1
