@@ -31,6 +31,7 @@
 #include "app/GuiHooksUnit.h"
 #include "app/InterfaceModeUnit.h"
 #include "app/MainFormUnit.h"
+#include "app/MainUnit.h"
 #include "app/StartupUnit.h"
 #include "app/SysOptionUnit.h"
 #include "doorlock/DoorlockTestFormUnit.h"
@@ -38,17 +39,6 @@
 #include "member/OptionFormUnit.h"
 
 namespace {
-
-const char* ModeName(int32_t mode) {
-  switch (mode) {
-    case kModeDoorlock:
-      return "doorlock";
-    case kModePolice:
-      return "police";
-    default:
-      return "member";
-  }
-}
 
 bool SaveGrab(QWidget* window, const QString& dir, const QString& name) {
   window->show();
@@ -86,7 +76,7 @@ void TakeScreenshots(const QString& dir) {
   }
   if (!main) return;
   QDir().mkpath(dir);
-  const QString mode = QString::fromLatin1(ModeName(InterfaceMode.load()));
+  const QString mode = QString::fromLatin1(ModeNameForMode(InterfaceMode.load()));
   SaveGrab(main, dir, QStringLiteral("main-") + mode);
   GrabDialog<TAboutForm>(dir, QStringLiteral("about-") + mode);
   if (InterfaceMode.load() == kModeMember) {

@@ -252,6 +252,19 @@ int Reap(pid_t pid) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+// Whether the child still runs; once it has ended, its exit code goes to exit
+// and pid becomes -1.
+bool StillRunning(pid_t& pid, int& exit) {
+  if (pid <= 0) return false;
+  int status = 0;
+  if (::waitpid(pid, &status, WNOHANG) == pid) {
+    exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    pid = -1;
+    return false;
+  }
+  return true;
+}
 }  // namespace
 
 bool RunningAsRoot() {
@@ -302,14 +315,7 @@ TProcess::~TProcess() {
 }
 
 bool TProcess::Running() {
-  if (pid_ <= 0) return false;
-  int status = 0;
-  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    pid_ = -1;
-    return false;
-  }
-  return true;
+  return StillRunning(pid_, exit_);
 }
 
 int TProcess::Stop(int timeoutMs) {
@@ -332,14 +338,7 @@ std::string TProcess::Stderr() const {
 }
 
 bool TDaemon::Running() {
-  if (pid_ <= 0) return false;
-  int status = 0;
-  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
-    exit_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    pid_ = -1;
-    return false;
-  }
-  return true;
+  return StillRunning(pid_, exit_);
 }
 
 void TDaemon::Signal(int sig) {
