@@ -14,11 +14,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <random>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -74,17 +77,55 @@ bool TTempHome::Exists(const std::string& name) const {
   return fs::exists(File(name));
 }
 
-int FreePort() {
-  int s = ::socket(AF_INET, SOCK_STREAM, 0);
+namespace {
+
+bool PortFree(int port) {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) return false;
   sockaddr_in a{};
   a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = 0;
-  ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  a.sin_addr.s_addr = htonl(INADDR_ANY);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
   ::close(s);
-  return ntohs(a.sin_port);
+  return ok;
+}
+
+// The lowest port the system hands out to outgoing connections.
+int EphemeralLow() {
+  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
+  int low = 0;
+  return range >> low ? low : 32768;
+}
+
+// `count` free ports in a row, taken below the system's range for outgoing
+// connections: a port from that range that is free now may be some client
+// socket's own port a moment later (the tests that open and drop thousands
+// of connections run beside the others), and it fills with TIME_WAIT ports.
+int FreePorts(int count) {
+  static std::mutex lock;
+  static std::mt19937 pick(std::random_device{}());
+  const int low = 10000;
+  const int high = std::max(low + 1000, EphemeralLow() - count);
+  std::lock_guard<std::mutex> guard(lock);
+  std::uniform_int_distribution<int> base(low, high);
+  for (int attempt = 0; attempt < 500; ++attempt) {
+    const int port = base(pick);
+    bool all = true;
+    for (int i = 0; i < count && all; ++i) all = PortFree(port + i);
+    if (all) return port;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int FreePort() {
+  return FreePorts(1);
+}
+
+int FreePortPair() {
+  return FreePorts(2);
 }
 
 int OpenConnection(int port) {

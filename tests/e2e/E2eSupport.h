@@ -39,8 +39,10 @@ class TTempHome {
 // folder: for tests whose cost would otherwise be the disk's flushes.
 std::string MemoryTempParent();
 
-// A port that was free a moment ago.
+// A port that was free a moment ago, below the range for outgoing connections.
 int FreePort();
+// The first of two ports in a row that were free a moment ago.
+int FreePortPair();
 
 // The result of one request: the reply bytes before the NUL, whether a NUL came,
 // and the bytes that came after it (there must be none).

@@ -1,17 +1,12 @@
 // PcscChain: starting and stopping pcscd and the virtual card for a test.
 #include "tests/pcsc/PcscChain.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
 #include "pcsc/PcscReaderUnit.h"
 #include "pcsc/ReaderPcscCodes.h"
@@ -22,41 +17,6 @@ namespace {
 
 const char kPcscd[] = "/usr/sbin/pcscd";
 const char kVpcdDriver[] = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so";
-
-bool PortFree(int port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (s < 0) return false;
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(static_cast<uint16_t>(port));
-  addr.sin_addr.s_addr = htonl(INADDR_ANY);
-  const bool ok = ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-  ::close(s);
-  return ok;
-}
-
-// The lowest port the system hands out to outgoing connections.
-int EphemeralLow() {
-  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
-  int low = 0;
-  return range >> low ? low : 32768;
-}
-
-// Two free ports in a row (the driver's two readers). They are taken below the
-// system's range for outgoing connections: tests that open and drop thousands
-// of connections leave that range full of ports in TIME_WAIT.
-int FreePortPair() {
-  const int low = 10000;
-  const int high = std::max(low + 100, EphemeralLow() - 2);
-  std::random_device seed;
-  std::mt19937 pick(seed());
-  std::uniform_int_distribution<int> base(low, high);
-  for (int attempt = 0; attempt < 200; ++attempt) {
-    const int port = base(pick);
-    if (PortFree(port) && PortFree(port + 1)) return port;
-  }
-  return 0;
-}
 
 }  // namespace
 
@@ -101,7 +61,7 @@ TPcscChain::TPcscChain(const std::string& cardDir) : cardDir_(cardDir) {
     ADD_FAILURE() << inUse;
     return;
   }
-  port_ = FreePortPair();
+  port_ = e2e::FreePortPair();
   if (port_ == 0) {
     ADD_FAILURE() << "no two free local ports in a row for the vpcd driver";
     return;
