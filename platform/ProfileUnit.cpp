@@ -261,10 +261,12 @@ AnsiString ReadProfileString(const std::string& fileName, const AnsiString& sect
   return ReadProfileStringFromText(contents, section, key, def);
 }
 
-std::string UpdateProfileText(const std::string& contents, const AnsiString& section,
+std::string UpdateProfileText(const std::string& text, const AnsiString& section,
                               const AnsiString& key, const AnsiString& value) {
-  if (const size_t bom = BomLength(contents))
-    return std::string(kUtf8Bom) + UpdateProfileText(contents.substr(bom), section, key, value);
+  // One byte-order mark is kept in front and is no part of the first line, as
+  // for a read; a second one belongs to the first line.
+  const size_t bom = BomLength(text);
+  const std::string_view contents = std::string_view(text).substr(bom);
   std::vector<TLine> lines = SplitLines(contents);
   // New lines take the file's own line end; CR LF for a new file.
   std::string_view eol = "\r\n";
@@ -291,8 +293,8 @@ std::string UpdateProfileText(const std::string& contents, const AnsiString& sec
     if (header < 0) continue;
     std::string_view k, v;
     if (KeyOf(lines[i].text, k, v) && AnsiSameText(k, key)) {
-      std::string out;
-      out.reserve(contents.size() + keyLine.size());
+      std::string out(text.substr(0, bom));
+      out.reserve(text.size() + keyLine.size());
       for (size_t j = 0; j < lines.size(); ++j) {
         out.append(j == i ? std::string_view(keyLine) : lines[j].text);
         out.append(lines[j].end);
@@ -302,8 +304,8 @@ std::string UpdateProfileText(const std::string& contents, const AnsiString& sec
     if (!Trim(lines[i].text).empty()) lastContent = i;
   }
 
-  std::string out;
-  out.reserve(contents.size() + keyLine.size() + section.size() + 8);
+  std::string out(text.substr(0, bom));
+  out.reserve(text.size() + keyLine.size() + section.size() + 8);
   if (header >= 0) {
     for (size_t j = 0; j < lines.size(); ++j) {
       out.append(lines[j].text);
@@ -317,8 +319,8 @@ std::string UpdateProfileText(const std::string& contents, const AnsiString& sec
     }
     return out;
   }
-  out = contents;
-  if (!out.empty()) {
+  out.append(contents);
+  if (!contents.empty()) {
     if (out.back() != '\n' && out.back() != '\r') out.append(eol);
     out.append(eol);  // a blank line before a new section
   }

@@ -79,8 +79,8 @@ void WriteProfileString(const std::string& fileName, const AnsiString& section,
 // skipped, text beyond ASCII is misread).
 bool ProfileStartsWithUtf8Bom(const std::string& fileName);
 
-// Pure form of the write: the new contents of a file that held contents.
-std::string UpdateProfileText(const std::string& contents, const AnsiString& section,
+// Pure form of the write: the new contents of a file that held text.
+std::string UpdateProfileText(const std::string& text, const AnsiString& section,
                               const AnsiString& key, const AnsiString& value);
 
 #endif  // VELIO_PLATFORM_PROFILEUNIT_H_

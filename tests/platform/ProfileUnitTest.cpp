@@ -193,6 +193,10 @@ TEST(ProfileUpdate, AppendsNewSectionInTheFilesLineEnds) {
             "\xEF\xBB\xBF[S]\r\nk=2\r\n");
   EXPECT_EQ(UpdateProfileText("\xEF\xBB\xBF[S]\r\n", "T", "k", "v"),
             "\xEF\xBB\xBF[S]\r\n\r\n[T]\r\nk=v\r\n");
+  // Only the first mark is set aside: after a second one "[S]" is no header
+  // for a read, so it is none for a write either.
+  EXPECT_EQ(UpdateProfileText("\xEF\xBB\xBF\xEF\xBB\xBF[S]", "S", "k", "v"),
+            "\xEF\xBB\xBF\xEF\xBB\xBF[S]\r\n\r\n[S]\r\nk=v\r\n");
   EXPECT_EQ(UpdateProfileText("[A]\nx=1\n", "S", "k", "v"), "[A]\nx=1\n\n[S]\nk=v\n");
   EXPECT_EQ(UpdateProfileText("[A]\r\nx=1", "S", "k", "v"), "[A]\r\nx=1\r\n\r\n[S]\r\nk=v\r\n");
 }
