@@ -5,8 +5,10 @@
 # PREFIX (a folder of the build, never the user's own) of architecture ARCH
 # (win32 or win64). The prefix is created on first use (wineboot -i, under a
 # lock, so parallel tests wait for one another). No display is used: console
-# programs need none. `wine-run.sh PREFIX ARCH --init` only creates the prefix;
-# `wine-run.sh PREFIX ARCH --stop` ends the prefix's wineserver.
+# programs need none. `wine-run.sh PREFIX ARCH --init` creates the prefix and
+# starts a wineserver that stays until `wine-run.sh PREFIX ARCH --stop` ends it.
+# `wine-run.sh PREFIX ARCH --retry PROGRAM [ARGS...]` starts the program once
+# more when Wine itself failed to start it (see below).
 set -euo pipefail
 prefix=$1 arch=$2
 shift 2
@@ -51,5 +53,32 @@ if [ ! -f "$prefix/.velio-ready" ]; then
   flock -u 9
   exec 9>&-
 fi
-[ "${1:-}" = --init ] && exit 0
-exec "$WINE" "$@"
+if [ "${1:-}" = --init ]; then
+  # One wineserver for the whole run, until --stop. Left to itself the server
+  # ends a few seconds after its last program, and a program starting in that
+  # moment (the next test) finds it gone: "recvmsg: Connection reset by peer".
+  # (It exits at once, non-zero, when the prefix's server already runs.)
+  "$WINESERVER" -p </dev/null >/dev/null 2>&1 9>&- || true
+  exit 0
+fi
+if [ "${1:-}" != --retry ]; then
+  exec "$WINE" "$@"
+fi
+# --retry (the test programs): a program that Wine could not start because its
+# server connection failed ("wine client error: ... recvmsg") ran no code of
+# ours; it is started once more, and said so. Its standard error is kept back
+# until it ends to look for that, so this form is not for the daemon, whose
+# signals and stderr the end-to-end tests need first-hand.
+shift
+err=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
+trap 'rm -f "$err"' EXIT
+for attempt in 1 2; do
+  rc=0
+  "$WINE" "$@" 2>"$err" || rc=$?
+  if [ "$rc" -ne 0 ] && [ "$attempt" -eq 1 ] && grep -q '^wine client error' "$err"; then
+    echo "wine-run.sh: Wine did not start $1 ($(grep -m1 '^wine client error' "$err")); starting it again" >&2
+    continue
+  fi
+  cat "$err" >&2
+  exit "$rc"
+done
