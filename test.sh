@@ -63,7 +63,7 @@ for name in "${failed[@]}"; do
   if grep -q "The following tests FAILED" "$log"; then
     sed -n '/The following tests FAILED/,$p' "$log" | grep -E '^\s+[0-9]+ - ' | head -40
     # The first lines of each failing test's own report.
-    grep -E -A4 '^\S+:[0-9]+: Failure$|ERROR: (Address|Thread|Leak)Sanitizer|runtime error:|Tracer caught' \
+    grep -E -A4 '^\S+:[0-9]+: Failure\s?$|wine client error|ERROR: (Address|Thread|Leak)Sanitizer|runtime error:|Tracer caught' \
       "$log" | head -80
   else
     grep -v '^\s*$' "$log" | tail -25
