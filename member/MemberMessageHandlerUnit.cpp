@@ -12,6 +12,7 @@
 #include "app/InterfaceModeUnit.h"
 #include "app/LogFileUnit.h"
 #include "member/BaseMemberUnit.h"
+#include "platform/CodePageUnit.h"
 #include "platform/ConvertUnit.h"
 #include "server/VerboseUnit.h"
 #include "server/XmlUnit.h"
@@ -32,12 +33,17 @@ int32_t OptionalChannel(const TXmlNode& root, int32_t index) {
   return child ? child->ValueIntegerOr(-1) : -1;
 }
 
-// Keeps the ASCII digits and letters, in order.
+// Keeps the ASCII digits and letters, in order. A double-byte character goes
+// whole: its trail byte may look like an ASCII letter ("丄" is 81 41).
 AnsiString DigitsAndLetters(const AnsiString& s) {
   AnsiString out;
-  for (char c : s) {
-    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'))
+  for (size_t i = 0; i < s.size(); ++i) {
+    const char c = s[i];
+    if (IsLeadByte(static_cast<unsigned char>(c))) {
+      ++i;
+    } else if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
       out.push_back(c);
+    }
   }
   return out;
 }

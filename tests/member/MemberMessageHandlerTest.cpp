@@ -170,6 +170,8 @@ TEST_F(MemberHandlerTest, ReadNumberFilterKeepsOnlyAsciiDigitsAndLetters) {
                {"abcXYZ09", "abcXYZ09"},
                {"a_b.c/d:e", "abcde"},
                {Lit("卡A1"), "A1"},
+               // 丄 is 81 41, 中 is D6 D0: no trail byte is kept as a letter.
+               {"\x81\x41\xD6\xD0" "1\x81", "1"},
                {"\x7F\x80Z", "Z"},
                {"{}[]`@", ""}};
   for (const Case& c : cases) {
