@@ -10,6 +10,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "platform/CodePageUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
 
@@ -32,7 +33,7 @@
 namespace {
 
 [[noreturn]] void CannotRead(const std::string& fileName) {
-  throw EInOutError("Unable to read " + fileName);
+  throw EInOutError("Unable to read " + Utf8ToAnsi(fileName));  // a message is code page 936
 }
 
 }  // namespace

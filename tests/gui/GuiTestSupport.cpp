@@ -12,7 +12,8 @@
 void TGuiTest::SetUp() {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
   home_ =
-      std::filesystem::temp_directory_path() / ("velio-gui-" + std::to_string(::getpid()) + "-" +
+      // A home with Chinese characters, as many are: paths in messages must stay readable.
+      std::filesystem::temp_directory_path() / ("velio-gui-酒店-" + std::to_string(::getpid()) + "-" +
                                                 info->test_suite_name() + "-" + info->name());
   std::filesystem::remove_all(home_);
   std::filesystem::create_directories(home_);
