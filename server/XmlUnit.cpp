@@ -224,6 +224,8 @@ class TXmlReader {
       return;
     }
     Flush(f, lt);
+    // The child is read from its "<", as at the top level: "< !--" is no comment.
+    pos_ = lt + 1;
     auto child = NewNode();
     TXmlNode* raw = child.get();
     bool open = ReadMarkup(*raw);

@@ -276,6 +276,10 @@ TEST(XmlDocument, ParseErrors) {
       {"<R><A>1</B></R>", "Incorrect close tag in element A"},
       {"<R><A>1</A></S>", "Incorrect close tag in element R"},
       {"<R></>", "Incorrect close tag in element R"},
+      // Blanks after "<" make an element, never a comment, CDATA or instruction.
+      {"<R>< !--x--></R>", "Incorrect close tag in element !--x--"},
+      {"<R>\r\n< ?pi?></R>", "Incorrect close tag in element ?pi?"},
+      {"<R/>< ?pi?>", "Missing close tag in element ?pi?"},
   };
   for (const auto& c : cases) EXPECT_EQ(LoadError(c.text), c.message) << c.text;
   EXPECT_EQ(LoadError("<R><A>1</a></R>"), "");
