@@ -7,6 +7,7 @@
 #define VELIO_PLATFORM_ERRORSUNIT_H_
 
 #include <stdexcept>
+#include <string>
 
 #include "platform/CodePageUnit.h"
 
@@ -27,6 +28,11 @@ class EInOutError : public EVelioError {
  public:
   using EVelioError::EVelioError;
 };
+
+// "Unable to read %s" and "Unable to write to %s" for a file (a UTF-8 path, as
+// every path inside the system); the message carries the path in code page 936.
+[[noreturn]] void CannotRead(const std::string& fileName);
+[[noreturn]] void CannotWrite(const std::string& fileName);
 
 // A socket error of the request server.
 class ESocketError : public EVelioError {

@@ -17,7 +17,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/CodePageUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
 
@@ -185,16 +184,6 @@ std::string WriteTarget(const std::string& path) {
   return target;  // a loop of links: the rename below fails on it
 }
 #endif
-
-// Messages are code page 936 text, as everything the system shows or logs;
-// paths are UTF-8.
-[[noreturn]] void CannotRead(const std::string& fileName) {
-  throw EInOutError("Unable to read " + Utf8ToAnsi(fileName));
-}
-
-[[noreturn]] void CannotWrite(const std::string& fileName) {
-  throw EInOutError("Unable to write to " + Utf8ToAnsi(fileName));
-}
 
 }  // namespace
 

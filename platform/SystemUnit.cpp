@@ -10,7 +10,6 @@
 #include <cstring>
 #include <system_error>
 
-#include "platform/CodePageUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
 
@@ -29,14 +28,6 @@
 #include <time.h>
 #include <unistd.h>
 #endif
-
-namespace {
-
-[[noreturn]] void CannotRead(const std::string& fileName) {
-  throw EInOutError("Unable to read " + Utf8ToAnsi(fileName));  // a message is code page 936
-}
-
-}  // namespace
 
 std::string RaiseOpenFileLimit() {
 #ifdef _WIN32

@@ -75,8 +75,9 @@ trap 'rm -f "$err"' EXIT
 for attempt in 1 2; do
   rc=0
   "$WINE" "$@" 2>"$err" || rc=$?
-  if [ "$rc" -ne 0 ] && [ "$attempt" -eq 1 ] && grep -q '^wine client error' "$err"; then
-    echo "wine-run.sh: Wine did not start $1 ($(grep -m1 '^wine client error' "$err")); starting it again" >&2
+  failed=$(grep -m1 '^wine client error' "$err" || true)
+  if [ "$rc" -ne 0 ] && [ "$attempt" -eq 1 ] && [ -n "$failed" ]; then
+    echo "wine-run.sh: Wine did not start $1 ($failed); starting it again" >&2
     continue
   fi
   cat "$err" >&2
