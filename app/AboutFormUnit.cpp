@@ -6,8 +6,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "app/GuiCommonUnit.h"
-#include "app/InterfaceModeUnit.h"
+#include "gui/GuiCommonUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "app/MainUnit.h"
 
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {

@@ -1,7 +1,7 @@
 // AdminPasswordUnit: trimming, the exact comparison, store-then-save.
 #include "app/AdminPasswordUnit.h"
 
-#include "app/SysOptionUnit.h"
+#include "services/SysOptionUnit.h"
 
 bool IsAdminPassword(const AnsiString& typed) {
   return TrimBlanks(typed) == SystemOptions->Password;

@@ -9,7 +9,7 @@
 #include <QStyle>
 
 #include "app/AdminPasswordUnit.h"
-#include "app/GuiCommonUnit.h"
+#include "gui/GuiCommonUnit.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <QStyle>
 
 #include "app/AdminPasswordUnit.h"
-#include "app/GuiCommonUnit.h"
+#include "gui/GuiCommonUnit.h"
 
 TCheckPasswordForm::TCheckPasswordForm(QWidget* parent) : QDialog(parent) {
   SetupFixedDialog(this, "CheckPasswordForm", 306, 140, QStringLiteral("请输入管理员密码"),

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 #include "app/MainUnit.h"
 #include "app/SelfCheckUnit.h"
 #include "app/StartupUnit.h"

@@ -9,8 +9,8 @@
 #ifndef VELIO_APP_GUIHOOKSUNIT_H_
 #define VELIO_APP_GUIHOOKSUNIT_H_
 
-#include "app/GuiCommonUnit.h"
-#include "app/UiHooksUnit.h"
+#include "gui/GuiCommonUnit.h"
+#include "services/UiHooksUnit.h"
 
 // The Qt implementation of the core's user-interface hooks.
 class TGuiHooks : public TUiHooks {

@@ -1,8 +1,8 @@
 // MainUnit: the texts and ports that depend on the interface mode.
 #include "app/MainUnit.h"
 
-#include "app/InterfaceModeUnit.h"
-#include "app/SysOptionUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/SysOptionUnit.h"
 
 const AnsiString& TitleForMode(int32_t mode) {
   static const AnsiString kDoorlock = Lit("TarvikVelio门锁接口");

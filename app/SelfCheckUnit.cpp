@@ -11,8 +11,8 @@
 #include <memory>
 #include <optional>
 
-#include "app/InterfaceModeUnit.h"
-#include "app/SysOptionUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "member/OptionUnit.h"
 #include "member/ZentaMemberUnit.h"

@@ -12,7 +12,7 @@
 
 #include <iostream>
 
-#include "app/InterfaceModeUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "app/MainUnit.h"
 #include "platform/PathUnit.h"
 

@@ -14,8 +14,8 @@
 #include <atomic>
 #include <iostream>
 
-#include "app/LogFileUnit.h"
-#include "app/SysOptionUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
@@ -30,8 +30,8 @@
 #include "police/PoliceMessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
 #include "server/VerboseUnit.h"
-#include "sim/SimDoorlockUnit.h"
-#include "sim/SimPoliceUnit.h"
+#include "doorlock/SimDoorlockUnit.h"
+#include "police/SimPoliceUnit.h"
 
 int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& options) {
   CLI::App app(headless ? "Velio PMS interface server (headless): serves the PMS's card "

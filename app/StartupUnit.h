@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "app/InterfaceModeUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "server/AddressFilterUnit.h"
 
 class TBaseMember;

@@ -18,7 +18,7 @@
 #include <thread>
 
 #include "CLI/CLI.hpp"
-#include "app/InterfaceModeUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "server/MessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"

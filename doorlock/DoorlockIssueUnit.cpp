@@ -10,7 +10,7 @@
 
 #include <string_view>
 
-#include "app/SysOptionUnit.h"
+#include "services/SysOptionUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/ConvertUnit.h"

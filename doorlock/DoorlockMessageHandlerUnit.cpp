@@ -7,8 +7,8 @@
 // connection without a reply.
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 
-#include "app/InterfaceModeUnit.h"
-#include "app/LogFileUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/LogFileUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockIssueUnit.h"
 #include "platform/ConvertUnit.h"

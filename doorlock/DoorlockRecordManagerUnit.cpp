@@ -22,7 +22,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 #include "doorlock/DoorlockOdbcUnit.h"
 #include "platform/PathUnit.h"
 

@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/GuiCommonUnit.h"
+#include "gui/GuiCommonUnit.h"
 #include "doorlock/DoorlockTestUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/DateTimeUnit.h"

@@ -6,14 +6,14 @@
 // refuses (a line break in a guest name), fails the operation with the reason
 // logged. The card number is written last, so a reader of the file never
 // sees a card number whose details are missing.
-#include "sim/SimDoorlockUnit.h"
+#include "doorlock/SimDoorlockUnit.h"
 
 #include <charconv>
 #include <memory>
 
-#include "app/LogFileUnit.h"
-#include "app/SysOptionUnit.h"
-#include "app/UiHooksUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
+#include "services/UiHooksUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"

@@ -11,8 +11,8 @@
 #include <memory>
 #include <string>
 
-#include "app/LogFileUnit.h"
-#include "app/SysOptionUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"

@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "member/MemberMessageHandlerUnit.h"
 #include "server/Utf8Unit.h"

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 #include "police/BasePoliceUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
 #include "server/MessageHandlerUnit.h"

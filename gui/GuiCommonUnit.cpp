@@ -4,7 +4,7 @@
 // installed an interceptor. RunGuarded is what stands in for the framework's
 // last-chance error handler: Qt does not let exceptions cross its event loop,
 // so every slot that can fail runs its body through it.
-#include "app/GuiCommonUnit.h"
+#include "gui/GuiCommonUnit.h"
 
 #include <QApplication>
 #include <QDialog>

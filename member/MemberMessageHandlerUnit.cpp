@@ -9,8 +9,8 @@
 
 #include <memory>
 
-#include "app/InterfaceModeUnit.h"
-#include "app/LogFileUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/LogFileUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "platform/CodePageUnit.h"
 #include "platform/ConvertUnit.h"

@@ -7,7 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "app/GuiCommonUnit.h"
+#include "gui/GuiCommonUnit.h"
 #include "member/BaseMemberUnit.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "app/GuiCommonUnit.h"
+#include "gui/GuiCommonUnit.h"
 #include "member/OptionUnit.h"
 #include "platform/ConvertUnit.h"
 

@@ -22,8 +22,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/LogFileUnit.h"
-#include "app/UiHooksUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/UiHooksUnit.h"
 #include "member/OptionUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/DynLibUnit.h"

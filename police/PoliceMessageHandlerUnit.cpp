@@ -3,8 +3,8 @@
 
 #include <memory>
 
-#include "app/InterfaceModeUnit.h"
-#include "app/LogFileUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/LogFileUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/ErrorsUnit.h"
 

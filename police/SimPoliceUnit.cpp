@@ -5,10 +5,10 @@
 // from the same version of the file (profile writes replace it atomically),
 // takes the key lines of its [Guest] section in one pass (no section: no
 // guest) and looks every field up among them, as a profile read would.
-#include "sim/SimPoliceUnit.h"
+#include "police/SimPoliceUnit.h"
 
-#include "app/LogFileUnit.h"
-#include "app/UiHooksUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/UiHooksUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
 #include "platform/SystemUnit.h"

@@ -62,7 +62,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/InterfaceModeUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "asio.hpp"
 #include "platform/CodePageUnit.h"
 #include "platform/ErrorsUnit.h"

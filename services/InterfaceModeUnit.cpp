@@ -1,4 +1,4 @@
 // InterfaceModeUnit: storage of the interface mode (0 until an entry sets it).
-#include "app/InterfaceModeUnit.h"
+#include "services/InterfaceModeUnit.h"
 
 std::atomic<int32_t> InterfaceMode{0};

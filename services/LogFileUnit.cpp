@@ -5,7 +5,7 @@
 // reader never sees a broken line; the entry is lost, as the contract allows.
 // On POSIX the lock covers the stamp, the write and the cut only; the file is
 // opened and closed outside it.
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 
 #include <atomic>
 

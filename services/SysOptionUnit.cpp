@@ -1,5 +1,5 @@
 // SysOptionUnit: loading and saving the sections SysOption and DoorlockOption.
-#include "app/SysOptionUnit.h"
+#include "services/SysOptionUnit.h"
 
 #include "platform/ConvertUnit.h"
 #include "platform/ErrorsUnit.h"

@@ -1,5 +1,5 @@
 // UiHooksUnit: the installed hooks, defaulting to ones that do nothing.
-#include "app/UiHooksUnit.h"
+#include "services/UiHooksUnit.h"
 
 #include <atomic>
 

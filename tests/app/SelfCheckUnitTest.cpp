@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/InterfaceModeUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "app/SelfCheckUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/CodePageUnit.h"

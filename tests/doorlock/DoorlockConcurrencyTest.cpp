@@ -12,8 +12,8 @@
 #include <set>
 #include <thread>
 
-#include "app/LogFileUnit.h"
-#include "app/SysOptionUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "server/Utf8Unit.h"

@@ -2,9 +2,9 @@
 // real record store in a temporary folder.
 #include <gtest/gtest.h>
 
-#include "app/InterfaceModeUnit.h"
-#include "app/LogFileUnit.h"
-#include "app/SysOptionUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockIssueUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"

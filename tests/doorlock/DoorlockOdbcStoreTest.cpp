@@ -14,7 +14,7 @@
 #include <fstream>
 #include <random>
 
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 #include "doorlock/DoorlockOdbcUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 

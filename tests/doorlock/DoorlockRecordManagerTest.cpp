@@ -1,7 +1,7 @@
 // The record store against real SQLite files in a temporary folder.
 #include <gtest/gtest.h>
 
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/PathUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"

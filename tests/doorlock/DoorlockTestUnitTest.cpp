@@ -1,8 +1,8 @@
 // The test window's operations, without the window.
 #include <gtest/gtest.h>
 
-#include "app/LogFileUnit.h"
-#include "app/SysOptionUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "doorlock/DoorlockTestUnit.h"
 #include "platform/ErrorsUnit.h"

@@ -6,13 +6,13 @@
 
 #include <filesystem>
 
-#include "app/LogFileUnit.h"
-#include "app/UiHooksUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/UiHooksUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
 #include "server/Utf8Unit.h"
-#include "sim/SimDoorlockUnit.h"
+#include "doorlock/SimDoorlockUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
 #include "tests/platform/TestFiles.h"
 

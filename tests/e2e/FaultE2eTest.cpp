@@ -18,7 +18,7 @@
 #include <memory>
 #include <thread>
 
-#include "app/SysOptionUnit.h"
+#include "services/SysOptionUnit.h"
 #include "platform/DateTimeUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "tests/e2e/E2eSupport.h"

@@ -5,7 +5,7 @@
 
 #include "GuiTestSupport.h"
 #include "app/AboutFormUnit.h"
-#include "app/InterfaceModeUnit.h"
+#include "services/InterfaceModeUnit.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "GuiTestSupport.h"
-#include "app/SysOptionUnit.h"
+#include "services/SysOptionUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockTestFormUnit.h"
 #include "platform/DateTimeUnit.h"

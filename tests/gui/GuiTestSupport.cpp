@@ -5,8 +5,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/InterfaceModeUnit.h"
-#include "app/SysOptionUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/SysOptionUnit.h"
 #include "member/OptionUnit.h"
 
 void TGuiTest::SetUp() {

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/GuiCommonUnit.h"
+#include "gui/GuiCommonUnit.h"
 
 class TGuiTest : public testing::Test {
  protected:

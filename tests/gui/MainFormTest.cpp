@@ -22,10 +22,10 @@
 
 #include "GuiTestSupport.h"
 #include "app/CheckPasswordFormUnit.h"
-#include "app/InterfaceModeUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "app/MainFormUnit.h"
 #include "app/MainUnit.h"
-#include "app/SysOptionUnit.h"
+#include "services/SysOptionUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "member/MemberTestFormUnit.h"
 #include "platform/ErrorsUnit.h"

@@ -8,7 +8,7 @@
 #include "app/AdminPasswordUnit.h"
 #include "app/ChangePasswordFormUnit.h"
 #include "app/CheckPasswordFormUnit.h"
-#include "app/SysOptionUnit.h"
+#include "services/SysOptionUnit.h"
 #include "platform/ProfileUnit.h"
 
 namespace {

@@ -3,7 +3,7 @@
 // code page 936, and the requests that are abandoned without a reply.
 #include <gtest/gtest.h>
 
-#include "app/InterfaceModeUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "member/MemberMessageHandlerUnit.h"
 #include "platform/ErrorsUnit.h"

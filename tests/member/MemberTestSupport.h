@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 #include "member/OptionUnit.h"
 #include "platform/PathUnit.h"
 

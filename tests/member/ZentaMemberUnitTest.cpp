@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/UiHooksUnit.h"
+#include "services/UiHooksUnit.h"
 #include "member/ZentaMemberUnit.h"
 #include "platform/DynLibUnit.h"
 #include "platform/ErrorsUnit.h"

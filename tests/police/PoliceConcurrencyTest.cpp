@@ -5,10 +5,10 @@
 #include <latch>
 #include <thread>
 
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 #include "platform/ProfileUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
-#include "sim/SimPoliceUnit.h"
+#include "police/SimPoliceUnit.h"
 #include "tests/police/PoliceTestSupport.h"
 
 namespace {

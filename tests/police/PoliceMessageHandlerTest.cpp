@@ -5,15 +5,15 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "app/InterfaceModeUnit.h"
-#include "app/LogFileUnit.h"
-#include "app/UiHooksUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/UiHooksUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
 #include "server/Utf8Unit.h"
-#include "sim/SimPoliceUnit.h"
+#include "police/SimPoliceUnit.h"
 #include "tests/police/PoliceTestSupport.h"
 
 namespace {

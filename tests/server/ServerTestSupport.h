@@ -27,7 +27,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/InterfaceModeUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "server/MessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
 #include "server/Utf8Unit.h"

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 #include "platform/ProfileUnit.h"
 #include "tests/platform/TestFiles.h"
 

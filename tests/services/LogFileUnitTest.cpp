@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/LogFileUnit.h"
+#include "services/LogFileUnit.h"
 #include "platform/DateTimeUnit.h"
 #include "platform/PathUnit.h"
 #include "tests/platform/TestFiles.h"

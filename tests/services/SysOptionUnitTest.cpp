@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/SysOptionUnit.h"
+#include "services/SysOptionUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/ProfileUnit.h"
 #include "tests/platform/TestFiles.h"
