@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the whole suite in the
-# default and the asan builds, the Debian package's test (scripts/package-test.sh),
-# a short run of every fuzz target, the tests labelled concurrency in the tsan
+# Installs what is missing, builds, and runs every test: the include check
+# (scripts/check-includes.sh), the whole suite in the default and the asan
+# builds, the Debian package's test (scripts/package-test.sh), a short run of
+# every fuzz target, the tests labelled concurrency in the tsan
 # build, and the Windows builds under Wine (scripts/test-windows.sh).
 # VELIO_FUZZ_SECONDS sets the fuzz time per target (default 30).
 # Exits non-zero on any failure; the last lines name every stage that failed
@@ -35,6 +36,8 @@ export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tests/lsan.supp}
 export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 
+# Every source folder includes only folders below it.
+stage includes ./scripts/check-includes.sh
 stage default run_preset default all
 # The Debian package from the default build: lintian, install, the service's
 # command line as its user, purge (as root; the machine is left as it was).

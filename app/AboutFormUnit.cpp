@@ -6,9 +6,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "app/MainUnit.h"
 #include "gui/GuiCommonUnit.h"
 #include "services/InterfaceModeUnit.h"
-#include "app/MainUnit.h"
 
 TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
   SetupFixedDialog(this, "AboutForm", 413, 262, QStringLiteral("关于..."), DialogFont());

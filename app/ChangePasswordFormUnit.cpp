@@ -38,16 +38,10 @@ TChangePasswordForm::TChangePasswordForm(QWidget* parent) : QDialog(parent) {
   edtPswd = PasswordEdit(this, "edtPswd", 28);
   edtConfirmPswd = PasswordEdit(this, "edtConfirmPswd", 64);
 
-  btnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("确定"),
-                          this);
-  btnOK->setObjectName(QStringLiteral("btnOK"));
-  btnOK->setGeometry(154, 116, 73, 23);
-  btnOK->setDefault(true);
-
-  btnCancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
-                              QStringLiteral("取消"), this);
-  btnCancel->setObjectName(QStringLiteral("btnCancel"));
-  btnCancel->setGeometry(242, 116, 73, 23);
+  const TOkCancelButtons buttons =
+      PlaceOkCancelButtons(this, "btnOK", "btnCancel", 154, 242, 116, 73, 23, true);
+  btnOK = buttons.Ok;
+  btnCancel = buttons.Cancel;
 
   setTabOrder(edtPswd, edtConfirmPswd);
   setTabOrder(edtConfirmPswd, btnOK);

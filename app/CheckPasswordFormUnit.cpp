@@ -27,16 +27,10 @@ TCheckPasswordForm::TCheckPasswordForm(QWidget* parent) : QDialog(parent) {
   edtPswd->setGeometry(128, 36, 153, 20);
   UsePasswordCharacter(edtPswd);
 
-  btnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("确定"),
-                          this);
-  btnOK->setObjectName(QStringLiteral("btnOK"));
-  btnOK->setGeometry(120, 96, 73, 23);
-  btnOK->setDefault(true);
-
-  btnCancel = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton),
-                              QStringLiteral("取消"), this);
-  btnCancel->setObjectName(QStringLiteral("btnCancel"));
-  btnCancel->setGeometry(208, 96, 73, 23);
+  const TOkCancelButtons buttons =
+      PlaceOkCancelButtons(this, "btnOK", "btnCancel", 120, 208, 96, 73, 23, true);
+  btnOK = buttons.Ok;
+  btnCancel = buttons.Cancel;
 
   setTabOrder(edtPswd, btnOK);
   setTabOrder(btnOK, btnCancel);

@@ -21,7 +21,6 @@
 #include <string>
 #include <vector>
 
-#include "services/LogFileUnit.h"
 #include "app/MainUnit.h"
 #include "app/SelfCheckUnit.h"
 #include "app/StartupUnit.h"
@@ -30,6 +29,7 @@
 #include "platform/JournalUnit.h"
 #include "platform/PathUnit.h"
 #include "server/TCPServerUnit.h"
+#include "services/LogFileUnit.h"
 
 #ifndef _WIN32
 #include <pthread.h>

@@ -29,14 +29,14 @@
 #include "app/ChangePasswordFormUnit.h"
 #include "app/CheckPasswordFormUnit.h"
 #include "app/GuiHooksUnit.h"
-#include "services/InterfaceModeUnit.h"
 #include "app/MainFormUnit.h"
 #include "app/MainUnit.h"
 #include "app/StartupUnit.h"
-#include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockTestFormUnit.h"
 #include "member/MemberTestFormUnit.h"
 #include "member/OptionFormUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/SysOptionUnit.h"
 
 namespace {
 

@@ -29,18 +29,18 @@
 #include "app/AboutFormUnit.h"
 #include "app/ChangePasswordFormUnit.h"
 #include "app/CheckPasswordFormUnit.h"
-#include "gui/GuiCommonUnit.h"
-#include "services/InterfaceModeUnit.h"
 #include "app/MainUnit.h"
 #include "app/StartupUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockTestFormUnit.h"
+#include "gui/GuiCommonUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "member/MemberTestFormUnit.h"
 #include "platform/StopSignalUnit.h"
 #include "police/BasePoliceUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
+#include "services/InterfaceModeUnit.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
 // MainUnit: what the main window and the headless entry share.
 //
-// The title, port and start line of each interface mode, the stop line, and
-// RunServerStart/RunServerStop, which carry out StartServer and StopServer of
-// the main window for any front end: the front end shows the lines (the memo or
-// stdout) and reports errors (the error box or stderr).
+// The title, port, port key, --mode name and start line of each interface mode
+// (one table row per mode), and the stop line. An unknown mode reads as member
+// mode, the default.
 #ifndef VELIO_APP_MAINUNIT_H_
 #define VELIO_APP_MAINUNIT_H_
 
@@ -25,5 +24,8 @@ int32_t PortForMode(int32_t mode);
 const char* ModeNameForMode(int32_t mode);
 // "MemberPortNo", "DoorlockPortNo" or "PolicePortNo": the key of the mode's port.
 const char* PortKeyForMode(int32_t mode);
+// The mode --mode names ("member", "doorlock", "police"); member mode for any
+// other name.
+int32_t ModeForName(const char* name);
 
 #endif  // VELIO_APP_MAINUNIT_H_

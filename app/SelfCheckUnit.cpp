@@ -11,8 +11,6 @@
 #include <memory>
 #include <optional>
 
-#include "services/InterfaceModeUnit.h"
-#include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "member/OptionUnit.h"
 #include "member/ZentaMemberUnit.h"
@@ -22,6 +20,8 @@
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
 #include "server/TCPServerUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/SysOptionUnit.h"
 
 extern "C" {
 // The optional diagnosis of a reader library: 0 when the reader's service is

@@ -12,15 +12,11 @@
 
 #include <iostream>
 
-#include "services/InterfaceModeUnit.h"
 #include "app/MainUnit.h"
 #include "platform/PathUnit.h"
+#include "services/InterfaceModeUnit.h"
 
 namespace {
-
-const char* ModeName(int32_t mode) {
-  return mode == kModeDoorlock ? "doorlock" : mode == kModePolice ? "police" : "member";
-}
 
 // Whoever wrote the last error, in words (UTF-8).
 std::string ErrorText(DWORD code) {
@@ -73,7 +69,7 @@ int Install(const TProgramOptions& options) {
   wchar_t exe[32768];
   DWORD n = GetModuleFileNameW(nullptr, exe, 32768);
   std::wstring command = Quoted(Utf8FromWide(std::wstring(exe, n))) + L" service run --mode " +
-                         WidePath(ModeName(options.Mode));
+                         WidePath(ModeNameForMode(options.Mode));
   if (!options.Home.empty()) command += L" --home " + Quoted(AbsolutePath(options.Home));
   if (!options.Store.empty()) command += L" --store " + Quoted(options.Store);
   TScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE));
@@ -165,7 +161,7 @@ int Run(const TProgramOptions& options, const TServiceEntry& entry) {
 }  // namespace
 
 std::string ServiceNameForMode(int32_t mode) {
-  return std::string("VelioInterface-") + ModeName(mode);
+  return std::string("VelioInterface-") + ModeNameForMode(mode);
 }
 
 int RunServiceCommand(const std::vector<std::string>& args, const TServiceEntry& entry) {

@@ -14,11 +14,11 @@
 #include <atomic>
 #include <iostream>
 
-#include "services/LogFileUnit.h"
-#include "services/SysOptionUnit.h"
+#include "app/MainUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
+#include "doorlock/SimDoorlockUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "member/MemberMessageHandlerUnit.h"
 #include "member/OptionUnit.h"
@@ -28,10 +28,11 @@
 #include "platform/SystemUnit.h"
 #include "police/BasePoliceUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
+#include "police/SimPoliceUnit.h"
 #include "server/TCPServerUnit.h"
 #include "server/VerboseUnit.h"
-#include "doorlock/SimDoorlockUnit.h"
-#include "police/SimPoliceUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 
 int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& options) {
   CLI::App app(headless ? "Velio PMS interface server (headless): serves the PMS's card "
@@ -100,7 +101,7 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
       return 2;
     }
   }
-  options.Mode = mode == "doorlock" ? kModeDoorlock : mode == "police" ? kModePolice : kModeMember;
+  options.Mode = ModeForName(mode.c_str());
   return -1;
 }
 

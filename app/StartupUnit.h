@@ -14,8 +14,8 @@
 #include <memory>
 #include <string>
 
-#include "services/InterfaceModeUnit.h"
 #include "server/AddressFilterUnit.h"
+#include "services/InterfaceModeUnit.h"
 
 class TBaseMember;
 class TReaderLibrary;
@@ -28,8 +28,8 @@ struct TProgramOptions {
   bool Verbose = false;       // reasons on stderr (VerboseUnit)
   std::string Listen;         // --listen: empty for every local IPv4 address
   TAddressFilter Allow;       // --allow: default everyone
-  std::string Store;  // ODBC connection string of the record store; empty: Client.db/.mdb
-  bool Check = false;  // headless only: report what would stop the service, exit
+  std::string Store;          // ODBC connection string of the record store; empty: Client.db/.mdb
+  bool Check = false;         // headless only: report what would stop the service, exit
 };
 
 // Parses --home DIR, --mode member|doorlock|police, --reader-library PATH,

@@ -18,10 +18,10 @@
 #include <thread>
 
 #include "CLI/CLI.hpp"
-#include "services/InterfaceModeUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "server/MessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
+#include "services/InterfaceModeUnit.h"
 
 namespace {
 

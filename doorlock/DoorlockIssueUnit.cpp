@@ -10,10 +10,10 @@
 
 #include <string_view>
 
-#include "services/SysOptionUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/ConvertUnit.h"
+#include "services/SysOptionUnit.h"
 
 namespace {
 

@@ -7,8 +7,6 @@
 // connection without a reply.
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 
-#include "services/InterfaceModeUnit.h"
-#include "services/LogFileUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockIssueUnit.h"
 #include "platform/ConvertUnit.h"
@@ -16,6 +14,8 @@
 #include "platform/ErrorsUnit.h"
 #include "server/VerboseUnit.h"
 #include "server/XmlUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/LogFileUnit.h"
 
 namespace {
 

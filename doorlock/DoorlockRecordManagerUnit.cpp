@@ -22,9 +22,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "services/LogFileUnit.h"
 #include "doorlock/DoorlockOdbcUnit.h"
 #include "platform/PathUnit.h"
+#include "services/LogFileUnit.h"
 
 TDoorlockRecordManager* DoorlockRecordManager = nullptr;
 

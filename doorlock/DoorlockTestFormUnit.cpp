@@ -9,21 +9,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-#include "gui/GuiCommonUnit.h"
 #include "doorlock/DoorlockTestUnit.h"
+#include "gui/GuiCommonUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/DateTimeUnit.h"
 
 namespace {
-
-QPushButton* PlaceButton(QWidget* parent, const char* name, const QString& text, int left,
-                         int top) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(left, top, 75, 25);
-  button->setAutoDefault(false);
-  return button;
-}
 
 QLineEdit* PlaceEdit(QWidget* parent, const char* name, const QString& text, int left, int top,
                      int width) {

@@ -11,13 +11,12 @@
 #include <charconv>
 #include <memory>
 
-#include "services/LogFileUnit.h"
-#include "services/SysOptionUnit.h"
-#include "services/UiHooksUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/UiHooksUnit.h"
 
 namespace {
 

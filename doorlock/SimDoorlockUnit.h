@@ -9,8 +9,8 @@
 // BuildingCode, FloorCode, RoomNo, GuestName, StartTime, EndTime, IsCopy).
 //
 // Thread-safe: calls on one instance run one at a time.
-#ifndef VELIO_SIM_SIMDOORLOCKUNIT_H_
-#define VELIO_SIM_SIMDOORLOCKUNIT_H_
+#ifndef VELIO_DOORLOCK_SIMDOORLOCKUNIT_H_
+#define VELIO_DOORLOCK_SIMDOORLOCKUNIT_H_
 
 #include <mutex>
 #include <string>
@@ -59,4 +59,4 @@ void InstallSimulatedDoorlock();
 // Uninstalls and frees the installed door-lock device.
 void UninstallSimulatedDoorlock();
 
-#endif  // VELIO_SIM_SIMDOORLOCKUNIT_H_
+#endif  // VELIO_DOORLOCK_SIMDOORLOCKUNIT_H_

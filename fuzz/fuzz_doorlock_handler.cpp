@@ -11,13 +11,13 @@
 #include <memory>
 #include <string>
 
-#include "services/LogFileUnit.h"
-#include "services/SysOptionUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "server/MessageHandlerUnit.h"
 #include "server/Utf8Unit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <random>
 #include <string>
 
-#include "services/LogFileUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "member/MemberMessageHandlerUnit.h"
 #include "server/Utf8Unit.h"
+#include "services/LogFileUnit.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "services/LogFileUnit.h"
 #include "police/BasePoliceUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
 #include "server/MessageHandlerUnit.h"
 #include "server/Utf8Unit.h"
+#include "services/LogFileUnit.h"
 
 namespace {
 

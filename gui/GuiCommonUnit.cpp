@@ -10,6 +10,8 @@
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
 #include <exception>
 
 namespace {
@@ -79,6 +81,33 @@ QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, int l
   label->move(left, top);
   label->adjustSize();
   return label;
+}
+
+QPushButton* PlaceButton(QWidget* parent, const char* name, const QString& text, int left,
+                         int top) {
+  auto* button = new QPushButton(text, parent);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setGeometry(left, top, 75, 25);
+  button->setAutoDefault(false);
+  return button;
+}
+
+TOkCancelButtons PlaceOkCancelButtons(QDialog* dialog, const char* okName, const char* cancelName,
+                                      int okLeft, int cancelLeft, int top, int width, int height,
+                                      bool withIcons) {
+  TOkCancelButtons pair;
+  pair.Ok = new QPushButton(QStringLiteral("确定"), dialog);
+  pair.Cancel = new QPushButton(QStringLiteral("取消"), dialog);
+  if (withIcons) {
+    pair.Ok->setIcon(dialog->style()->standardIcon(QStyle::SP_DialogOkButton));
+    pair.Cancel->setIcon(dialog->style()->standardIcon(QStyle::SP_DialogCancelButton));
+  }
+  pair.Ok->setObjectName(QString::fromLatin1(okName));
+  pair.Ok->setGeometry(okLeft, top, width, height);
+  pair.Ok->setDefault(true);
+  pair.Cancel->setObjectName(QString::fromLatin1(cancelName));
+  pair.Cancel->setGeometry(cancelLeft, top, width, height);
+  return pair;
 }
 
 QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const QString& text,

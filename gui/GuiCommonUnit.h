@@ -8,8 +8,8 @@
 // standard error box.
 //
 // The forms use this unit; it uses no form. GUI thread only.
-#ifndef VELIO_APP_GUICOMMONUNIT_H_
-#define VELIO_APP_GUICOMMONUNIT_H_
+#ifndef VELIO_GUI_GUICOMMONUNIT_H_
+#define VELIO_GUI_GUICOMMONUNIT_H_
 
 #include <QFont>
 #include <QMessageBox>
@@ -21,6 +21,7 @@
 class QDialog;
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QWidget;
 
 // Code page 936 text to a QString, and back (characters code page 936 cannot
@@ -50,6 +51,23 @@ void UsePasswordCharacter(QLineEdit* edit);
 // A label child of parent whose text starts at (left, top) and that takes the
 // size of its text.
 QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, int left, int top);
+
+// A 75 x 25 push button child of parent at (left, top), as the test windows
+// place theirs: never pressed by Enter (no auto-default).
+QPushButton* PlaceButton(QWidget* parent, const char* name, const QString& text, int left,
+                         int top);
+
+// The dialogs' OK/Cancel pair: "确定", the default button, and "取消", named
+// okName and cancelName, each width x height at (okLeft, top) and
+// (cancelLeft, top). withIcons puts the style's OK and Cancel pictures on
+// them (the password dialogs). The caller connects their clicks.
+struct TOkCancelButtons {
+  QPushButton* Ok = nullptr;
+  QPushButton* Cancel = nullptr;
+};
+TOkCancelButtons PlaceOkCancelButtons(QDialog* dialog, const char* okName, const char* cancelName,
+                                      int okLeft, int cancelLeft, int top, int width, int height,
+                                      bool withIcons);
 
 // One message box as the interceptor sees it.
 struct TMessageBoxCall {
@@ -88,4 +106,4 @@ void ShowErrorBox(const QString& text);
 // to its end.
 bool RunGuarded(const std::function<void()>& action);
 
-#endif  // VELIO_APP_GUICOMMONUNIT_H_
+#endif  // VELIO_GUI_GUICOMMONUNIT_H_

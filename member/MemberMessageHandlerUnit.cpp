@@ -9,13 +9,13 @@
 
 #include <memory>
 
-#include "services/InterfaceModeUnit.h"
-#include "services/LogFileUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "platform/CodePageUnit.h"
 #include "platform/ConvertUnit.h"
 #include "server/VerboseUnit.h"
 #include "server/XmlUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/LogFileUnit.h"
 
 namespace {
 

@@ -12,15 +12,6 @@
 
 namespace {
 
-QPushButton* PlaceButton(QWidget* parent, const char* name, const QString& text, int left,
-                         int top) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(left, top, 75, 25);
-  button->setAutoDefault(false);
-  return button;
-}
-
 QLineEdit* PlaceEdit(QWidget* parent, const char* name, int top) {
   auto* edit = new QLineEdit(parent);
   edit->setObjectName(QString::fromLatin1(name));

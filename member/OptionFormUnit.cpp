@@ -65,13 +65,10 @@ TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
   KeyFlagCmb = PlaceCombo(this, "KeyFlagCmb", rows[4], true,
                           {QStringLiteral("KEY_A"), QStringLiteral("KEY_B")});
 
-  OKBtn = new QPushButton(QStringLiteral("确定"), this);
-  OKBtn->setObjectName(QStringLiteral("OKBtn"));
-  OKBtn->setGeometry(92, 200, 75, 25);
-  OKBtn->setDefault(true);
-  CancelBtn = new QPushButton(QStringLiteral("取消"), this);
-  CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
-  CancelBtn->setGeometry(180, 200, 75, 25);
+  const TOkCancelButtons buttons =
+      PlaceOkCancelButtons(this, "OKBtn", "CancelBtn", 92, 180, 200, 75, 25, false);
+  OKBtn = buttons.Ok;
+  CancelBtn = buttons.Cancel;
 
   connect(OKBtn, &QPushButton::clicked, this, &TOptionForm::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &TOptionForm::CancelBtnClick);

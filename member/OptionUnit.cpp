@@ -7,7 +7,6 @@
 // are. Integer keys follow the option files' integer rules (ReadProfileInteger).
 #include "member/OptionUnit.h"
 
-#include "services/SysOptionUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"

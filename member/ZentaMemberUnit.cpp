@@ -22,13 +22,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "services/LogFileUnit.h"
-#include "services/UiHooksUnit.h"
 #include "member/OptionUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/DynLibUnit.h"
 #include "platform/PathUnit.h"
 #include "server/VerboseUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/UiHooksUnit.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ConvertUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
 
@@ -428,4 +429,16 @@ bool ProfileStartsWithUtf8Bom(const std::string& fileName) {
   std::ifstream in(fileName, std::ios::binary);
   char head[3] = {};
   return in.read(head, sizeof head) && BomLength(std::string_view(head, sizeof head)) != 0;
+}
+
+int32_t ReadProfileInteger(const std::string& fileName, const AnsiString& section,
+                           const AnsiString& key, int32_t def) {
+  const AnsiString text = ReadProfileString(fileName, section, key, "");
+  int32_t value;
+  return TryOptionStrToInt(text, value) ? value : def;
+}
+
+bool ReadProfileBool(const std::string& fileName, const AnsiString& section, const AnsiString& key,
+                     bool def) {
+  return ReadProfileInteger(fileName, section, key, def ? 1 : 0) != 0;
 }

@@ -48,6 +48,16 @@ inline constexpr size_t kMaxProfileValue = 2047;
 AnsiString ReadProfileString(const std::string& fileName, const AnsiString& section,
                              const AnsiString& key, const AnsiString& def);
 
+// The integer rules of the option files (TryOptionStrToInt): signed decimal;
+// hexadecimal after a leading "0x"/"0X" (text of three characters or more) or
+// "$", with no sign before either; anything else gives def.
+// Both raise EInOutError as ReadProfileString does for a file that exists but
+// cannot be read.
+int32_t ReadProfileInteger(const std::string& fileName, const AnsiString& section,
+                           const AnsiString& key, int32_t def);
+bool ReadProfileBool(const std::string& fileName, const AnsiString& section, const AnsiString& key,
+                     bool def);
+
 // The same lookup on file contents already in memory (used by the fuzz target).
 AnsiString ReadProfileStringFromText(const std::string& contents, const AnsiString& section,
                                      const AnsiString& key, const AnsiString& def);

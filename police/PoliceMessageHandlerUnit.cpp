@@ -3,10 +3,10 @@
 
 #include <memory>
 
-#include "services/InterfaceModeUnit.h"
-#include "services/LogFileUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/ErrorsUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/LogFileUnit.h"
 
 void TPoliceMessageHandler::HandleMessage(TConnection& connection, const std::u16string& request) {
   static const AnsiString kReceived = Lit("收到消息: ");

@@ -7,11 +7,11 @@
 // guest) and looks every field up among them, as a profile read would.
 #include "police/SimPoliceUnit.h"
 
-#include "services/LogFileUnit.h"
-#include "services/UiHooksUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
 #include "platform/SystemUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/UiHooksUnit.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 //
 // Thread-safe: ReadGuest may be called from several threads at once; each
 // call hands out its own record.
-#ifndef VELIO_SIM_SIMPOLICEUNIT_H_
-#define VELIO_SIM_SIMPOLICEUNIT_H_
+#ifndef VELIO_POLICE_SIMPOLICEUNIT_H_
+#define VELIO_POLICE_SIMPOLICEUNIT_H_
 
 #include <memory>
 #include <string>
@@ -42,4 +42,4 @@ void InstallSimulatedPolice();
 // being served.
 void UninstallSimulatedPolice();
 
-#endif  // VELIO_SIM_SIMPOLICEUNIT_H_
+#endif  // VELIO_POLICE_SIMPOLICEUNIT_H_

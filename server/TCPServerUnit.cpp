@@ -62,7 +62,6 @@
 #include <unordered_set>
 #include <vector>
 
-#include "services/InterfaceModeUnit.h"
 #include "asio.hpp"
 #include "platform/CodePageUnit.h"
 #include "platform/ErrorsUnit.h"
@@ -70,6 +69,7 @@
 #include "server/MessageHandlerUnit.h"
 #include "server/Utf8Unit.h"
 #include "server/VerboseUnit.h"
+#include "services/InterfaceModeUnit.h"
 
 namespace {
 

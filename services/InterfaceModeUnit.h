@@ -2,8 +2,8 @@
 //
 // Set once before the server starts and never changed while it runs; read by
 // connection threads without a lock (it is atomic).
-#ifndef VELIO_APP_INTERFACEMODEUNIT_H_
-#define VELIO_APP_INTERFACEMODEUNIT_H_
+#ifndef VELIO_SERVICES_INTERFACEMODEUNIT_H_
+#define VELIO_SERVICES_INTERFACEMODEUNIT_H_
 
 #include <atomic>
 #include <cstdint>
@@ -14,4 +14,4 @@ inline constexpr int32_t kModeMember = 3;
 
 extern std::atomic<int32_t> InterfaceMode;
 
-#endif  // VELIO_APP_INTERFACEMODEUNIT_H_
+#endif  // VELIO_SERVICES_INTERFACEMODEUNIT_H_

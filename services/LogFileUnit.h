@@ -15,8 +15,8 @@
 // interleaved. WriteLog never reports an input/output failure: the entry is
 // dropped (a partly written entry is cut off again) and the next entry tries
 // afresh.
-#ifndef VELIO_APP_LOGFILEUNIT_H_
-#define VELIO_APP_LOGFILEUNIT_H_
+#ifndef VELIO_SERVICES_LOGFILEUNIT_H_
+#define VELIO_SERVICES_LOGFILEUNIT_H_
 
 #include <mutex>
 #include <string>
@@ -49,4 +49,4 @@ void WriteLog(const AnsiString& text);
 // The log file name for a program started now: home directory + "yyyymmdd.LOG".
 std::string DailyLogFileName();
 
-#endif  // VELIO_APP_LOGFILEUNIT_H_
+#endif  // VELIO_SERVICES_LOGFILEUNIT_H_

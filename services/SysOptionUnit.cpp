@@ -12,18 +12,6 @@ const char kSys[] = "SysOption";
 const char kDoor[] = "DoorlockOption";
 }  // namespace
 
-int32_t ReadProfileInteger(const std::string& fileName, const AnsiString& section,
-                           const AnsiString& key, int32_t def) {
-  const AnsiString text = ReadProfileString(fileName, section, key, "");
-  int32_t value;
-  return TryOptionStrToInt(text, value) ? value : def;
-}
-
-bool ReadProfileBool(const std::string& fileName, const AnsiString& section, const AnsiString& key,
-                     bool def) {
-  return ReadProfileInteger(fileName, section, key, def ? 1 : 0) != 0;
-}
-
 void TSysOption::Load() {
   try {
     LoadKeys();

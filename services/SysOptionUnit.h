@@ -10,8 +10,8 @@
 // The process-wide SystemOptions is loaded once at start-up. Afterwards only
 // Password changes, on the GUI thread. The door-lock options are read by
 // connection threads; they are plain fields, set before any thread starts.
-#ifndef VELIO_APP_SYSOPTIONUNIT_H_
-#define VELIO_APP_SYSOPTIONUNIT_H_
+#ifndef VELIO_SERVICES_SYSOPTIONUNIT_H_
+#define VELIO_SERVICES_SYSOPTIONUNIT_H_
 
 #include <cstdint>
 #include <string>
@@ -52,14 +52,4 @@ class TSysOption {
 // The process-wide system options; null before start-up.
 extern TSysOption* SystemOptions;
 
-// The integer rules of the option files (TryOptionStrToInt): signed decimal;
-// hexadecimal after a leading "0x"/"0X" (text of three characters or more) or
-// "$", with no sign before either; anything else gives def.
-// Both raise EInOutError as ReadProfileString does for a file that exists but
-// cannot be read.
-int32_t ReadProfileInteger(const std::string& fileName, const AnsiString& section,
-                           const AnsiString& key, int32_t def);
-bool ReadProfileBool(const std::string& fileName, const AnsiString& section, const AnsiString& key,
-                     bool def);
-
-#endif  // VELIO_APP_SYSOPTIONUNIT_H_
+#endif  // VELIO_SERVICES_SYSOPTIONUNIT_H_

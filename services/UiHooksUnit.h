@@ -5,8 +5,8 @@
 // before a card operation on the GUI thread, showing a message) it calls the
 // hooks installed here. The GUI installs its hooks at start-up; the headless
 // program keeps the default ones, which do nothing.
-#ifndef VELIO_APP_UIHOOKSUNIT_H_
-#define VELIO_APP_UIHOOKSUNIT_H_
+#ifndef VELIO_SERVICES_UIHOOKSUNIT_H_
+#define VELIO_SERVICES_UIHOOKSUNIT_H_
 
 #include "platform/CodePageUnit.h"
 
@@ -27,4 +27,4 @@ TUiHooks& UiHooks();
 // Installs hooks (not owned; must outlive their use). Null restores the defaults.
 void SetUiHooks(TUiHooks* hooks);
 
-#endif  // VELIO_APP_UIHOOKSUNIT_H_
+#endif  // VELIO_SERVICES_UIHOOKSUNIT_H_

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "services/InterfaceModeUnit.h"
 #include "app/SelfCheckUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/CodePageUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "tests/platform/TestFiles.h"
 
 namespace {

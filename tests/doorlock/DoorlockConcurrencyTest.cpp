@@ -12,11 +12,11 @@
 #include <set>
 #include <thread>
 
-#include "services/LogFileUnit.h"
-#include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "server/Utf8Unit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
 
 namespace {

@@ -2,15 +2,15 @@
 // real record store in a temporary folder.
 #include <gtest/gtest.h>
 
-#include "services/InterfaceModeUnit.h"
-#include "services/LogFileUnit.h"
-#include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockIssueUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "server/Utf8Unit.h"
 #include "server/XmlUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
 
 namespace {

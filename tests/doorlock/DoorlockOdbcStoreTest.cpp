@@ -14,9 +14,9 @@
 #include <fstream>
 #include <random>
 
-#include "services/LogFileUnit.h"
 #include "doorlock/DoorlockOdbcUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
+#include "services/LogFileUnit.h"
 
 namespace {
 

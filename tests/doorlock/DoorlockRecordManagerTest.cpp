@@ -1,9 +1,9 @@
 // The record store against real SQLite files in a temporary folder.
 #include <gtest/gtest.h>
 
-#include "services/LogFileUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/PathUnit.h"
+#include "services/LogFileUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
 
 namespace {

@@ -1,11 +1,11 @@
 // The test window's operations, without the window.
 #include <gtest/gtest.h>
 
-#include "services/LogFileUnit.h"
-#include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "doorlock/DoorlockTestUnit.h"
 #include "platform/ErrorsUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
 
 namespace {

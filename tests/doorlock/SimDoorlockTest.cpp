@@ -6,13 +6,13 @@
 
 #include <filesystem>
 
-#include "services/LogFileUnit.h"
-#include "services/UiHooksUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
+#include "doorlock/SimDoorlockUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
 #include "server/Utf8Unit.h"
-#include "doorlock/SimDoorlockUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/UiHooksUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
 #include "tests/platform/TestFiles.h"
 

@@ -18,9 +18,9 @@
 #include <memory>
 #include <thread>
 
-#include "services/SysOptionUnit.h"
 #include "platform/DateTimeUnit.h"
 #include "platform/ErrorsUnit.h"
+#include "services/SysOptionUnit.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/platform/TestFiles.h"
 

@@ -7,10 +7,10 @@
 #include <memory>
 
 #include "GuiTestSupport.h"
-#include "services/SysOptionUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockTestFormUnit.h"
 #include "platform/DateTimeUnit.h"
+#include "services/SysOptionUnit.h"
 
 namespace {
 

@@ -5,16 +5,16 @@
 #include <fstream>
 #include <sstream>
 
+#include "member/OptionUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "services/SysOptionUnit.h"
-#include "member/OptionUnit.h"
 
 void TGuiTest::SetUp() {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
   home_ =
       // A home with Chinese characters, as many are: paths in messages must stay readable.
-      std::filesystem::temp_directory_path() / ("velio-gui-酒店-" + std::to_string(::getpid()) + "-" +
-                                                info->test_suite_name() + "-" + info->name());
+      std::filesystem::temp_directory_path() / ("velio-gui-酒店-" + std::to_string(::getpid()) +
+                                                "-" + info->test_suite_name() + "-" + info->name());
   std::filesystem::remove_all(home_);
   std::filesystem::create_directories(home_);
   SystemOptions = new TSysOption(OptionFile());

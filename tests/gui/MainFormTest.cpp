@@ -22,10 +22,8 @@
 
 #include "GuiTestSupport.h"
 #include "app/CheckPasswordFormUnit.h"
-#include "services/InterfaceModeUnit.h"
 #include "app/MainFormUnit.h"
 #include "app/MainUnit.h"
-#include "services/SysOptionUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "member/MemberTestFormUnit.h"
 #include "platform/ErrorsUnit.h"
@@ -33,6 +31,8 @@
 #include "police/PoliceMessageHandlerUnit.h"
 #include "server/MessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/SysOptionUnit.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "app/AdminPasswordUnit.h"
 #include "app/ChangePasswordFormUnit.h"
 #include "app/CheckPasswordFormUnit.h"
-#include "services/SysOptionUnit.h"
 #include "platform/ProfileUnit.h"
+#include "services/SysOptionUnit.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 // code page 936, and the requests that are abandoned without a reply.
 #include <gtest/gtest.h>
 
-#include "services/InterfaceModeUnit.h"
 #include "member/BaseMemberUnit.h"
 #include "member/MemberMessageHandlerUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "server/Utf8Unit.h"
 #include "server/XmlUnit.h"
+#include "services/InterfaceModeUnit.h"
 #include "tests/member/MemberTestSupport.h"
 
 namespace {
@@ -171,7 +171,9 @@ TEST_F(MemberHandlerTest, ReadNumberFilterKeepsOnlyAsciiDigitsAndLetters) {
                {"a_b.c/d:e", "abcde"},
                {Lit("卡A1"), "A1"},
                // 丄 is 81 41, 中 is D6 D0: no trail byte is kept as a letter.
-               {"\x81\x41\xD6\xD0" "1\x81", "1"},
+               {"\x81\x41\xD6\xD0"
+                "1\x81",
+                "1"},
                {"\x7F\x80Z", "Z"},
                {"{}[]`@", ""}};
   for (const Case& c : cases) {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "services/LogFileUnit.h"
 #include "member/OptionUnit.h"
 #include "platform/PathUnit.h"
+#include "services/LogFileUnit.h"
 
 namespace membertest {
 

@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "services/UiHooksUnit.h"
 #include "member/ZentaMemberUnit.h"
 #include "platform/DynLibUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
+#include "services/UiHooksUnit.h"
 #include "tests/member/FakeReader.h"
 #include "tests/member/MemberTestSupport.h"
 

@@ -5,10 +5,10 @@
 #include <latch>
 #include <thread>
 
-#include "services/LogFileUnit.h"
 #include "platform/ProfileUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
 #include "police/SimPoliceUnit.h"
+#include "services/LogFileUnit.h"
 #include "tests/police/PoliceTestSupport.h"
 
 namespace {

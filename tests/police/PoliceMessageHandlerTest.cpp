@@ -5,15 +5,15 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "services/InterfaceModeUnit.h"
-#include "services/LogFileUnit.h"
-#include "services/UiHooksUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
-#include "server/Utf8Unit.h"
 #include "police/SimPoliceUnit.h"
+#include "server/Utf8Unit.h"
+#include "services/InterfaceModeUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/UiHooksUnit.h"
 #include "tests/police/PoliceTestSupport.h"
 
 namespace {

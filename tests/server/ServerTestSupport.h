@@ -27,10 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "services/InterfaceModeUnit.h"
 #include "server/MessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
 #include "server/Utf8Unit.h"
+#include "services/InterfaceModeUnit.h"
 
 namespace servertest {
 

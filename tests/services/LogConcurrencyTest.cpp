@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "services/LogFileUnit.h"
 #include "platform/ProfileUnit.h"
+#include "services/LogFileUnit.h"
 #include "tests/platform/TestFiles.h"
 
 namespace {

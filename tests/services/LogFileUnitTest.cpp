@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <string>
 
-#include "services/LogFileUnit.h"
 #include "platform/DateTimeUnit.h"
 #include "platform/PathUnit.h"
+#include "services/LogFileUnit.h"
 #include "tests/platform/TestFiles.h"
 
 namespace {

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "services/SysOptionUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/ProfileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "tests/platform/TestFiles.h"
 
 namespace {
