@@ -95,6 +95,7 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
     std::cerr << "--listen: " << error << "\n";
     return 2;
   }
+  options.Listen = ListenAddressToBind(options.Listen);
   if (!allow.empty() || app.count("--allow") > 0) {
     if (!TAddressFilter::Parse(allow, options.Allow, error)) {
       std::cerr << "--allow: " << error << "\n";

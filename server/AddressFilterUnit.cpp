@@ -30,20 +30,34 @@ asio::ip::address ParseAddress(const std::string& text, asio::error_code& ec) {
   return address;
 }
 
-// Bytes of address; false when text is no IPv4 or IPv6 address.
-bool AddressBytes(const std::string& text, std::array<uint8_t, 16>& bytes, bool& v6) {
+bool IsV4Mapped(const uint8_t* b) {
+  static const uint8_t kPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  return std::memcmp(b, kPrefix, sizeof kPrefix) == 0;
+}
+
+// Bytes of address; false when text is no IPv4 or IPv6 address. An
+// IPv4-mapped IPv6 address (::ffff:a.b.c.d) gives the IPv4 address it maps,
+// and mapped tells so.
+bool AddressBytes(const std::string& text, std::array<uint8_t, 16>& bytes, bool& v6,
+                  bool& mapped) {
   asio::error_code ec;
   const asio::ip::address address = ParseAddress(text, ec);
   if (ec) return false;
   bytes.fill(0);
+  mapped = false;
   if (address.is_v4()) {
     const auto b = address.to_v4().to_bytes();
     std::copy(b.begin(), b.end(), bytes.begin());
     v6 = false;
   } else {
     const auto b = address.to_v6().to_bytes();
-    std::copy(b.begin(), b.end(), bytes.begin());
-    v6 = true;
+    mapped = IsV4Mapped(b.data());
+    if (mapped) {
+      std::copy(b.begin() + 12, b.end(), bytes.begin());
+    } else {
+      std::copy(b.begin(), b.end(), bytes.begin());
+    }
+    v6 = !mapped;
   }
   return true;
 }
@@ -54,11 +68,6 @@ void Mask(std::array<uint8_t, 16>& bytes, int prefix) {
     const int keep = std::clamp(prefix - 8 * i, 0, 8);
     bytes[i] &= static_cast<uint8_t>(0xFF00u >> keep);
   }
-}
-
-bool IsV4Mapped(const uint8_t* b) {
-  static const uint8_t kPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-  return std::memcmp(b, kPrefix, sizeof kPrefix) == 0;
 }
 
 }  // namespace
@@ -77,12 +86,15 @@ bool TAddressFilter::Parse(const std::string& list, TAddressFilter& filter, std:
     }
     TRange range;
     const size_t slash = item.find('/');
-    if (!AddressBytes(item.substr(0, slash), range.bytes, range.v6)) {
+    bool mapped = false;
+    if (!AddressBytes(item.substr(0, slash), range.bytes, range.v6, mapped)) {
       error = "\"" + item + "\" is not an IPv4 or IPv6 address or CIDR range";
       return false;
     }
-    const int width = range.v6 ? 128 : 32;
-    range.prefix = width;
+    // A mapped range is written with an IPv6 prefix length; it is the IPv4
+    // range it maps, so it must lie within ::ffff:0:0/96.
+    const int width = range.v6 || mapped ? 128 : 32;
+    range.prefix = range.v6 ? 128 : 32;
     if (slash != std::string::npos) {
       const std::string bits = item.substr(slash + 1);
       int prefix = -1;
@@ -92,7 +104,11 @@ bool TAddressFilter::Parse(const std::string& list, TAddressFilter& filter, std:
         error = "\"" + item + "\": the prefix length must be 0 to " + std::to_string(width);
         return false;
       }
-      range.prefix = prefix;
+      if (mapped && prefix < 96) {
+        error = "\"" + item + "\": an IPv4-mapped range needs a prefix length of 96 to 128";
+        return false;
+      }
+      range.prefix = mapped ? prefix - 96 : prefix;
     }
     Mask(range.bytes, range.prefix);
     ranges.push_back(range);
@@ -132,7 +148,8 @@ bool TAddressFilter::Allows(const uint8_t* bytes, size_t size) const {
 bool TAddressFilter::Allows(const std::string& address) const {
   std::array<uint8_t, 16> bytes{};
   bool v6 = false;
-  if (!AddressBytes(address, bytes, v6)) return false;
+  bool mapped = false;
+  if (!AddressBytes(address, bytes, v6, mapped)) return false;
   return Allows(bytes.data(), v6 ? 16 : 4);
 }
 
@@ -143,4 +160,13 @@ bool ValidListenAddress(const std::string& address, std::string& error) {
   if (!ec) return true;
   error = "\"" + address + "\" is not an IPv4 or IPv6 address";
   return false;
+}
+
+std::string ListenAddressToBind(const std::string& address) {
+  asio::error_code ec;
+  const asio::ip::address parsed = ParseAddress(address, ec);
+  if (ec || !parsed.is_v6()) return address;
+  const auto b = parsed.to_v6().to_bytes();
+  if (!IsV4Mapped(b.data())) return address;
+  return asio::ip::make_address_v4(asio::ip::v4_mapped, parsed.to_v6()).to_string();
 }

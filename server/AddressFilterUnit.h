@@ -3,7 +3,9 @@
 // A filter is a list of IPv4 or IPv6 addresses and CIDR ranges ("10.0.0.0/8",
 // "192.168.1.20", "::1"). The default filter holds no list and lets everyone
 // in. An IPv4-mapped IPv6 peer (::ffff:a.b.c.d) is matched as its IPv4
-// address, so one list serves listeners of either family.
+// address, so one list serves listeners of either family; a list item written
+// in that form ("::ffff:127.0.0.1", "::ffff:10.0.0.0/104") is the IPv4
+// address or range it maps.
 //
 // A filter is a plain value: immutable once parsed, safe to read from any
 // number of threads at once.
@@ -50,5 +52,10 @@ class TAddressFilter {
 // Checks a --listen address: empty text, an IPv4 or an IPv6 address. Returns
 // false and sets error otherwise.
 bool ValidListenAddress(const std::string& address, std::string& error);
+
+// The address to bind for a valid --listen address: an IPv4-mapped IPv6
+// address ("::ffff:127.0.0.1") is the IPv4 address it maps; any other is
+// returned as it is.
+std::string ListenAddressToBind(const std::string& address);
 
 #endif  // VELIO_SERVER_ADDRESSFILTERUNIT_H_

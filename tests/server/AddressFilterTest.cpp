@@ -34,6 +34,13 @@ TEST(AddressFilter, PeersAgainstLists) {
       {"10.0.0.1, 127.0.0.1", "127.0.0.1", true},  // any item of the list
       {"10.0.0.1,192.168.0.0/16", "127.0.0.1", false},
       {"127.0.0.1", "::ffff:127.0.0.1", true},  // an IPv4-mapped peer is its IPv4 address
+      {"::ffff:127.0.0.1", "127.0.0.1", true},  // so is an IPv4-mapped item
+      {"::ffff:127.0.0.1", "::ffff:127.0.0.1", true},
+      {"::ffff:127.0.0.1", "127.0.0.2", false},
+      {"::ffff:127.0.0.0/104", "127.9.9.9", true},  // a mapped range: 127.0.0.0/8
+      {"::ffff:127.0.0.0/104", "128.0.0.1", false},
+      {"::ffff:10.1.2.3/96", "203.0.113.9", true},  // ::ffff:0:0/96 is every IPv4 address
+      {"::ffff:127.0.0.1", "::1", false},
       {"::1", "::1", true},
       {"::1", "127.0.0.1", false},
       {"fd00::/8", "fd12:3456::1", true},
@@ -66,6 +73,8 @@ TEST(AddressFilter, ListsThatDoNotParse) {
       {"300.1.1.1", "\"300.1.1.1\""},
       {"10.0.0.1:80", "\"10.0.0.1:80\""},  // an address with a port
       {"[::1]", "\"[::1]\""},
+      {"::ffff:0:0/95", "96 to 128"},  // a mapped range that holds IPv6 addresses too
+      {"::ffff:10.0.0.0/129", "0 to 128"},
   };
   for (const auto& c : cases) {
     TAddressFilter filter;
@@ -84,6 +93,11 @@ TEST(AddressFilter, ListenAddresses) {
     EXPECT_FALSE(ValidListenAddress(bad, error)) << bad;
     EXPECT_NE(error.find(bad), std::string::npos) << error;
   }
+  // An IPv4-mapped address is bound as the IPv4 address it maps.
+  EXPECT_TRUE(ValidListenAddress("::ffff:127.0.0.1", error));
+  EXPECT_EQ(ListenAddressToBind("::ffff:127.0.0.1"), "127.0.0.1");
+  for (const char* same : {"", "127.0.0.1", "::1", "0.0.0.0", "::"})
+    EXPECT_EQ(ListenAddressToBind(same), same);
 }
 
 }  // namespace
