@@ -34,6 +34,8 @@ TMP=$(mktemp -d)
 chmod 0755 "$TMP"
 daemon_pid=
 made_dropin=
+wants_dir_existed=
+[ -d "$(dirname "$WANTS")" ] && wants_dir_existed=yes
 
 fail() {
   echo "package-test: FAILED: $*" >&2
@@ -41,7 +43,7 @@ fail() {
 }
 step() { echo "package-test: $*"; }
 known() {  # package: dpkg knows it (installed, half-installed or its conffiles left)
-  dpkg-query -W -f='${Status}' "$1" 2> /dev/null | grep -Eq "installed|config-files|half|unpacked"
+  dpkg-query -W -f='${db:Status-Status}' "$1" 2> /dev/null | grep -Evxq "not-installed|"
 }
 
 # Refuse to run where the packages or what they make already exist: the test would change them.
@@ -68,7 +70,7 @@ cleanup() {
   if [ -n "$made_dropin" ]; then
     rm -rf "$DROPIN"
     rm -f "$WANTS"
-    rmdir /etc/systemd/system/multi-user.target.wants 2> /dev/null || true
+    [ -n "$wants_dir_existed" ] || rmdir "$(dirname "$WANTS")" 2> /dev/null || true
   fi
   rm -rf "$BASE"
   rm -f "$ENVFILE"
@@ -354,7 +356,7 @@ dpkg --purge "$SERVER" > /dev/null || fail "dpkg --purge"
 [ ! -e "$home/ReaderSim" ] || fail "purge left the simulator's card"
 rm -rf "$DROPIN"
 rm -f "$WANTS"
-rmdir /etc/systemd/system/multi-user.target.wants 2> /dev/null || true
+[ -n "$wants_dir_existed" ] || rmdir "$(dirname "$WANTS")"
 made_dropin=
 
 step "upgrading from the single package $DESKTOP 1.0.0"
