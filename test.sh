@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the include check
+# Installs what is missing (scripts/deps.sh test: the tests' packages too),
+# builds everything, tests included, and runs every test: the include check
 # (scripts/check-includes.sh), the whole suite in the default and the asan
-# builds, the Debian package's test (scripts/package-test.sh), a short run of
+# builds, the Debian packages' test (scripts/package-test.sh), a short run of
 # every fuzz target, the tests labelled concurrency in the tsan
 # build, and the Windows builds under Wine (scripts/test-windows.sh).
 # VELIO_FUZZ_SECONDS sets the fuzz time per target (default 30).
@@ -9,7 +10,7 @@
 # and, for the test suites, the tests that failed in it.
 set -uo pipefail
 cd "$(dirname "$0")"
-./scripts/deps.sh || exit 1
+./scripts/deps.sh test || exit 1
 
 logdir=$(mktemp -d "${TMPDIR:-/tmp}/velio-test.XXXXXX")
 failed=()
@@ -39,8 +40,10 @@ export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
 # Every source folder includes only folders below it.
 stage includes ./scripts/check-includes.sh
 stage default run_preset default all
-# The Debian package from the default build: lintian, install, the service's
-# command line as its user, purge (as root; the machine is left as it was).
+# The two Debian packages from the default build: lintian, the server package
+# alone (nothing of Qt), the service's command line as its user, the desktop
+# package, purge, the upgrade from the single package (as root; the machine is
+# left as it was).
 stage package ./scripts/package-test.sh
 stage asan run_preset asan all
 # Every fuzz target, built with clang's libFuzzer, for a short run from its seeds.

@@ -1,25 +1,76 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the programs and the tests need,
-# when any is missing. Uses sudo when not root.
+# Installs the Debian packages that are missing: as root, else through sudo,
+# else through su (which asks for root's password; a plain Debian has no sudo):
+#
+#   scripts/deps.sh run    what building and running the programs needs (./run.sh):
+#                          the compiler, CMake and Ninja, the libraries the
+#                          programs link; Qt and the Chinese font only where a
+#                          display is available (DISPLAY or WAYLAND_DISPLAY),
+#                          since only then does ./run.sh start the desktop program
+#   scripts/deps.sh test   (the default) all of that and what the tests need
+#                          (./test.sh): Qt, GoogleTest, the fuzzing compiler, the
+#                          PC/SC daemon and virtual reader, the package tools, the
+#                          Windows cross-compilers and Wine with 32-bit libraries
+#
+# --print names the packages of the set (one a line) without installing them.
 set -euo pipefail
-PKGS=(cmake ninja-build g++ pkg-config
-      qt6-base-dev libgl-dev libasio-dev libcli11-dev libsqlite3-dev sqlite3 libjpeg-dev
+set_name="test"
+print=
+for arg in "$@"; do
+  case "$arg" in
+    run | test) set_name=$arg ;;
+    --print) print=yes ;;
+    *)
+      echo "deps.sh: unknown argument $arg (run, test, --print)" >&2
+      exit 2
+      ;;
+  esac
+done
+
+# Building and running the programs.
+RUN=(cmake ninja-build g++ pkg-config
+     libasio-dev libcli11-dev libsqlite3-dev unixodbc-dev libpcsclite-dev)
+# The desktop program.
+DESKTOP=(qt6-base-dev libgl-dev fonts-wqy-zenhei)
+# The tests, benchmarks, fuzz targets, the package and the Windows builds.
+TEST=(sqlite3 libjpeg-dev
       libgtest-dev libgmock-dev googletest libbenchmark-dev
-      clang fonts-wqy-zenhei xvfb xauth xdotool x11-utils
-      pcscd libpcsclite-dev vsmartcard-vpcd strace
+      clang xvfb xauth xdotool x11-utils
+      pcscd vsmartcard-vpcd strace
       dpkg-dev help2man patchelf lintian adduser systemd iproute2
       # The door-lock record store through ODBC, tested against the SQLite ODBC driver.
-      unixodbc-dev odbcinst libsqliteodbc
+      odbcinst libsqliteodbc
       # The Windows builds (MinGW-w64, POSIX threads), tested under Wine; the
       # 32-bit Wine's ODBC reaches the host's 32-bit unixODBC and SQLite driver.
       g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
       wine wine32:i386 wine64 libodbc2:i386 libsqliteodbc:i386 zip)
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+
+PKGS=("${RUN[@]}")
+if [ "$set_name" = test ]; then
+  PKGS+=("${DESKTOP[@]}" "${TEST[@]}")
+elif [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  PKGS+=("${DESKTOP[@]}")
+fi
+if [ -n "$print" ]; then
+  printf '%s\n' "${PKGS[@]}"
+  exit 0
+fi
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  elif command -v sudo > /dev/null; then
+    sudo "$@"
+  else
+    echo "deps.sh: $1 needs root: su asks for root's password" >&2
+    # shellcheck disable=SC2016 # expanded by root's shell: the command and its arguments
+    su root -c 'exec "$0" "$@"' -- "$@"
+  fi
+}
 # wine32 and the 32-bit ODBC pieces come from the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
+if [ "$set_name" = test ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
   echo "Adding the i386 architecture (32-bit Wine)"
-  $SUDO dpkg --add-architecture i386
+  as_root dpkg --add-architecture i386
 fi
 missing=()
 for p in "${PKGS[@]}"; do
@@ -27,7 +78,7 @@ for p in "${PKGS[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q
-  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q \
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q
+  as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q \
     --no-install-recommends "${missing[@]}"
 fi

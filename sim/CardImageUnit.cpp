@@ -84,8 +84,22 @@ bool IsTrailer(int32_t sector, int32_t block) {
   return BlocksInSector(sector) > 0 && block == BlocksInSector(sector) - 1;
 }
 
+bool IsSystemFolder(const std::string& dir) {
+#ifdef _WIN32
+  (void)dir;
+  return false;
+#else
+  for (const char* top : {"/usr/", "/bin/", "/sbin/", "/lib/", "/lib32/", "/lib64/", "/libx32/"}) {
+    const std::string prefix(top);
+    if (dir.compare(0, prefix.size(), prefix) == 0 || dir + "/" == prefix) return true;
+  }
+  return false;
+#endif
+}
+
 std::string StateDir(const std::string& besideDir) {
   const char* env = std::getenv("VELIO_READER_SIM_DIR");
+  if (!(env && *env) && IsSystemFolder(besideDir)) return std::string();
   std::string dir = env && *env ? std::string(env) : besideDir + "ReaderSim";
   if (dir.back() != kDelim && dir.back() != '/') dir.push_back(kDelim);
   return dir;

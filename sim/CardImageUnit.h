@@ -37,8 +37,17 @@ bool BlockOffset(int32_t sector, int32_t block, size_t& offset);
 size_t TrailerOffset(int32_t sector);
 bool IsTrailer(int32_t sector, int32_t block);
 
+// True when dir lies in the installed system's own folders (/usr, and /bin,
+// /sbin, /lib* that are merged into it), where a program keeps no state of its
+// own. Always false on Windows, where the programs live in a folder the user
+// unpacked.
+bool IsSystemFolder(const std::string& dir);
+
 // The state folder, ending with the separator: VELIO_READER_SIM_DIR when set
-// and not empty, else besideDir + "ReaderSim/". besideDir ends with a separator.
+// and not empty, else besideDir + "ReaderSim/"; empty when the variable is not
+// set and besideDir is a system folder (IsSystemFolder): an installed program
+// has no card of its own, the caller answers "no card" or asks for a folder.
+// besideDir ends with a separator.
 std::string StateDir(const std::string& besideDir);
 std::string CardFile(const std::string& stateDir);
 

@@ -5,7 +5,9 @@
 // VELIO_READER_SIM_DIR when set, else ReaderSim/ in the --home folder (where
 // velio-interfaced --home DIR has its simulator keep the card), else
 // ReaderSim/ beside this program (the library's own default, since both live
-// in the same bin folder). Every access
+// in the same bin folder). An installed cardsim (in /usr/bin) keeps nothing
+// beside itself: without --home or the variable it refuses with exit 2 and
+// names --home, as the installed library answers "no card". Every access
 // holds the card lock, so a running reader simulator never sees half a change.
 // Text on the command line and on the screen is UTF-8; on the card it is code
 // page 936, as the member device writes it.
@@ -216,7 +218,8 @@ int main(int argc, char** argv) {
   CLI::App app{
       "cardsim: the card on the simulated card reader.\n"
       "The card is card.bin in VELIO_READER_SIM_DIR, else in ReaderSim/ of the --home folder, "
-      "else in ReaderSim/ beside this program."};
+      "else in ReaderSim/ beside this program; installed in a system folder (/usr/bin), this "
+      "program needs --home or VELIO_READER_SIM_DIR."};
   app.footer(
       "Exit status: 0 done, 1 the card could not be used (no card, unreadable or unwritable "
       "card file, bad key or block), 2 unusable command line.");
@@ -287,6 +290,12 @@ int main(int argc, char** argv) {
     return Usage("--home: " + home + " is not an existing folder");
   const std::string dir =
       readersim::StateDir(home.empty() ? ExecutableDir() : home + std::string(1, kPathDelim));
+  if (dir.empty() && !home.empty())
+    return Usage("--home: " + home + " is a system folder, where nothing is written");
+  if (dir.empty())
+    return Usage("no card folder: this cardsim lies in the system folder " + ExecutableDir() +
+                 ", where nothing is written; name the server's home with --home (the member "
+                 "service's: --home /var/lib/velio-interface/member) or set VELIO_READER_SIM_DIR");
   if (*cmdNew) return CmdNew(dir, key);
   if (*cmdRemove) return CmdRemove(dir);
   if (*cmdPresent) return CmdPresent(dir, vpcdHost, vpcdPort, small, atrHex);

@@ -8,7 +8,9 @@
  *
  * The card on the reader is the file card.bin in the state folder: the folder
  * named by the environment variable VELIO_READER_SIM_DIR, else ReaderSim/
- * beside the library. No file: no card. The file is the 4096-byte image of a
+ * beside the library, except where the library is installed in a system
+ * folder (/usr): there it has no state folder of its own and answers as with
+ * no card. No file: no card. The file is the 4096-byte image of a
  * 40-sector card: sectors 0-31 hold 4 blocks of 16 bytes at offset sector*64,
  * sectors 32-39 hold 16 blocks at 2048 + (sector-32)*256. The last block of
  * each sector is its trailer: key A in bytes 0-5, access bits in bytes 6-9,
@@ -86,8 +88,9 @@ READER_SIM_API int32_t READER_SIM_CALL ReadCard(int32_t port, uint8_t* key6, uin
 READER_SIM_API int32_t READER_SIM_CALL EndSCard(int32_t port);
 /* Not a reader function: the simulator's own. Copies the path of the card file
    it uses now (card.bin in its state folder) with a closing NUL into buffer when
-   size allows; returns the path's length in bytes. Lets a program say which
-   card file its simulated reader holds. */
+   size allows; returns the path's length in bytes (0 when the simulator has
+   no state folder). Lets a program say which card file its simulated reader
+   holds. */
 READER_SIM_API int32_t READER_SIM_CALL ReaderSimCardFile(char* buffer, int32_t size);
 
 #ifdef __cplusplus

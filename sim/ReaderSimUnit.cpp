@@ -5,7 +5,9 @@
 // card.bin, checks the address, key mode and key against the sector trailer,
 // and for a write stores the changed image atomically. The state folder is
 // looked up at every access, so VELIO_READER_SIM_DIR may change between
-// calls. Result codes are listed in ReaderSimCodes.h.
+// calls. An installed library (in /usr) without VELIO_READER_SIM_DIR has no
+// state folder: it answers "no card" and never creates one there. Result codes
+// are listed in ReaderSimCodes.h.
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -76,6 +78,7 @@ int32_t Authenticate(int32_t port, const uint8_t* key6, const uint8_t* block16, 
   if (!key6 || !block16 || len != static_cast<int32_t>(readersim::kBlockSize))
     return READER_SIM_ERR_ARGUMENT;
   if (keyMode != READER_SIM_KEY_A && keyMode != READER_SIM_KEY_B) return READER_SIM_ERR_KEY_MODE;
+  if (dir.empty()) return READER_SIM_ERR_NO_CARD;  // no state folder: no card
   switch (readersim::LoadCard(dir, image)) {
     case readersim::TLoadResult::Ok:
       break;
@@ -146,7 +149,8 @@ READER_SIM_API int32_t READER_SIM_CALL EndSCard(int32_t port) {
 }
 
 READER_SIM_API int32_t READER_SIM_CALL ReaderSimCardFile(char* buffer, int32_t size) {
-  const std::string file = readersim::CardFile(StateDir());
+  const std::string dir = StateDir();
+  const std::string file = dir.empty() ? std::string() : readersim::CardFile(dir);
   const auto length = static_cast<int32_t>(file.size());
   if (buffer && size > length) std::memcpy(buffer, file.c_str(), file.size() + 1);
   return length;

@@ -349,6 +349,61 @@ TEST_F(ReaderSimTest, CardSimHelp) {
   }
 }
 
+#ifndef _WIN32
+// An installed simulator (in /usr) keeps nothing beside itself: without
+// VELIO_READER_SIM_DIR the library has no card folder and cardsim asks for
+// --home. The development layout (build/bin) keeps its card beside itself.
+TEST_F(ReaderSimTest, NoCardFolderInTheSystemFolders) {
+  const struct {
+    const char* beside;
+    const char* env;  // VELIO_READER_SIM_DIR; nullptr: not set
+    const char* dir;  // the state folder; empty: none
+  } rows[] = {
+      {"/usr/bin/", nullptr, ""},
+      {"/usr/lib/x86_64-linux-gnu/velio-interface/", nullptr, ""},
+      {"/usr/local/bin/", nullptr, ""},
+      {"/bin/", nullptr, ""},
+      {"/lib64/", nullptr, ""},
+      {"/usr/bin/", "", ""},  // an empty variable is no variable
+      {"/usr/bin/", "/var/lib/velio-interface/member/ReaderSim",
+       "/var/lib/velio-interface/member/ReaderSim/"},
+      {"/home/op/velio/build/bin/", nullptr, "/home/op/velio/build/bin/ReaderSim/"},
+      {"/usrx/bin/", nullptr, "/usrx/bin/ReaderSim/"},
+      {"/opt/velio/", nullptr, "/opt/velio/ReaderSim/"},
+      {"/var/lib/velio-interface/member/", nullptr, "/var/lib/velio-interface/member/ReaderSim/"},
+  };
+  for (const auto& row : rows) {
+    if (row.env)
+      setenv("VELIO_READER_SIM_DIR", row.env, 1);
+    else
+      unsetenv("VELIO_READER_SIM_DIR");
+    EXPECT_EQ(readersim::StateDir(row.beside), row.dir)
+        << row.beside << " with " << (row.env ? row.env : "(unset)");
+  }
+
+  // cardsim refuses a system folder with exit 2, naming --home, and writes nothing
+  // there (show and remove would create nothing even if it did not refuse).
+  unsetenv("VELIO_READER_SIM_DIR");
+  const struct {
+    std::string args;
+    int status;
+    const char* says;
+  } runs[] = {
+      {"--home /usr/bin show", 2, "--home: /usr/bin is a system folder"},
+      {"--home /usr/lib remove", 2, "is a system folder, where nothing is written"},
+      {"--home /bin show", 2, "--home"},
+      {"--home " + dir_.Path() + " show", 1, "no card on the reader"},
+  };
+  for (const auto& r : runs) {
+    const TRun run = RunCardSim(r.args);
+    EXPECT_EQ(run.status, r.status) << r.args << ": " << run.out;
+    EXPECT_NE(run.out.find(r.says), std::string::npos) << r.args << ": " << run.out;
+  }
+  EXPECT_FALSE(std::filesystem::exists("/usr/bin/ReaderSim"));
+  EXPECT_FALSE(std::filesystem::exists("/usr/lib/ReaderSim"));
+}
+#endif
+
 // ---- TZentaMember on the simulated reader -------------------------------------------------
 
 TEST_F(ReaderSimTest, DeviceWritesAndReadsTheSimulatedCard) {
