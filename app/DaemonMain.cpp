@@ -147,7 +147,9 @@ int main(int argc, char** argv) {
 namespace {
 
 // Start-up, serving until the stop signal, shut-down; the exit code. A service
-// (onServing given) has no console: its start and stop lines go to the log.
+// (onServing given) has no console: its start and stop lines and the reason it
+// could not start go to the log; onServing is called only once the server
+// listens.
 int Serve(const TProgramOptions& options, const std::function<void()>& onServing) {
   auto print = [&onServing](std::ostream& out, const AnsiString& text) {
     if (onServing)
@@ -187,7 +189,8 @@ int Serve(const TProgramOptions& options, const std::function<void()>& onServing
       serving = false;
       exitCode = 1;
     }
-    if (onServing) onServing();
+    // A service that could not start goes from START_PENDING to STOPPED.
+    if (onServing && serving) onServing();
     if (serving) WaitForStopSignal();
     try {
       server.Deactivate();

@@ -34,23 +34,73 @@
 #include "services/LogFileUnit.h"
 #include "services/SysOptionUnit.h"
 
+namespace {
+
+// The help's words for the files and the stop of each system.
+#ifdef _WIN32
+constexpr char kHeadlessTitle[] =
+    "Velio PMS interface server (headless): serves the PMS's card requests until Ctrl+C, or "
+    "as a Windows service until the service is stopped.";
+constexpr char kStoreFile[] = "Client.mdb";
+constexpr char kPcscLibrary[] = "ReaderPcsc.dll";
+constexpr char kDefaultLibrary[] = "Reader.dll beside the executable";
+constexpr char kStoreHelp[] =
+    "ODBC connection string of the door-lock record store, in place of Client.mdb";
+constexpr char kInitDbHelp[] =
+    "create the door-lock tables when missing (in Client.mdb of the home folder, which the "
+    "Access driver creates when it is missing; or in the --store source), then exit";
+// The service commands (ServiceUnit), which the option parser does not see.
+constexpr char kServiceFooter[] =
+    "Windows service (in an administrator's command prompt):\n"
+    "  velio-interfaced.exe service install [--mode M] [--home DIR] [--listen ADDRESS] "
+    "[--allow LIST] [--reader-library PATH] [--verbose] [--store ODBC]\n"
+    "      installs the service VelioInterface-<mode> (started automatically, as the local "
+    "system account) with these options and prints its command line; the --store connection "
+    "string is kept in Store-<mode>.conn in the home, readable by SYSTEM and administrators "
+    "only; --check and --init-db are refused; exit 1 when it is installed already\n"
+    "  sc start VelioInterface-<mode>, sc stop VelioInterface-<mode>, sc query "
+    "VelioInterface-<mode>\n"
+    "      start, stop, show the state (a service whose port is taken stops with "
+    "service-specific code 1; the reason is in the day's log)\n"
+    "  velio-interfaced.exe service uninstall [--mode M]\n"
+    "      stops and removes the service (and its Store-<mode>.conn)\n"
+    "  velio-interfaced.exe service run ...\n"
+    "      the entry the service manager calls\n"
+    "The service writes its start and stop lines and start-up failures to the day's log in "
+    "its home; with --verbose, the reasons go to Verbose-<mode>.log there.";
+#else
+constexpr char kHeadlessTitle[] =
+    "Velio PMS interface server (headless): serves the PMS's card requests until SIGINT or "
+    "SIGTERM.";
+constexpr char kStoreFile[] = "Client.db";
+constexpr char kPcscLibrary[] = "libReaderPcsc.so";
+constexpr char kDefaultLibrary[] = "the simulator beside the executable";
+constexpr char kStoreHelp[] =
+    "ODBC connection string of the door-lock record store, in place of Client.db (Linux) or "
+    "Client.mdb (Windows)";
+constexpr char kInitDbHelp[] =
+    "create the door-lock tables when missing (Client.db in the home folder, or the --store "
+    "source), then exit";
+#endif
+
+}  // namespace
+
 int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& options) {
-  CLI::App app(headless ? "Velio PMS interface server (headless): serves the PMS's card "
-                          "requests until SIGINT or SIGTERM."
+  CLI::App app(headless ? kHeadlessTitle
                         : "Velio PMS interface server: the operator's window; serves the PMS's "
                           "card requests while it is open.");
   std::string mode = "member";
   app.add_option("--home", options.Home,
-                 "folder that holds Option.ini, the daily .LOG file and Client.db "
-                 "(default: the executable's folder)");
+                 std::string("folder that holds Option.ini, the daily .LOG file and ") +
+                     kStoreFile + " (default: the executable's folder)");
   app.add_option("--mode", mode,
                  "interface mode: member (port MemberPortNo, default), doorlock "
                  "(DoorlockPortNo) or police (PolicePortNo)")
       ->check(CLI::IsMember({"member", "doorlock", "police"}));
   app.add_option("--reader-library", options.ReaderLibrary,
-                 "member mode: the card reader library to load, e.g. libReaderPcsc.so for any "
-                 "PC/SC reader (default: VELIO_READER_LIBRARY, else the simulator beside the "
-                 "executable)");
+                 std::string("member mode: the card reader library to load, e.g. ") + kPcscLibrary +
+                     " for any PC/SC reader (default: VELIO_READER_LIBRARY, else " +
+                     kDefaultLibrary + ")");
   app.add_flag("--verbose", options.Verbose,
                "say on stderr why a request got no reply, the reader's status for a failed "
                "card operation and each refused connection (one line each)");
@@ -60,18 +110,19 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
   app.add_option("--allow", allow,
                  "peers that may connect: addresses or CIDR ranges separated by commas, "
                  "e.g. 127.0.0.1,192.168.10.0/24 (default: everyone); others are closed at once");
-  app.add_option("--store", options.Store,
-                 "ODBC connection string of the door-lock record store, in place of "
-                 "Client.db (Linux) or Client.mdb (Windows)");
-  if (headless)
-    app.add_flag("--init-db", options.InitDb,
-                 "create the door-lock tables when missing (Client.db in the home folder, or the "
-                 "--store source), then exit");
+  app.add_option("--store", options.Store, kStoreHelp);
+  if (headless) app.add_flag("--init-db", options.InitDb, kInitDbHelp);
   if (headless)
     app.add_flag("--check", options.Check,
-                 "check, without changing anything, what would stop the server in this home "
-                 "folder and mode (Option.ini, the port, the reader library, Client.db, the "
-                 "log's folder): one line each, OK, WARNING or FAILED; exit 1 when any failed");
+                 std::string("check, without changing anything, what would stop the server in "
+                             "this home folder and mode (Option.ini, the port, the reader "
+                             "library, ") +
+                     kStoreFile +
+                     ", the log's folder): one line each, OK, WARNING or FAILED; exit 1 when "
+                     "any failed");
+#ifdef _WIN32
+  if (headless) app.footer(kServiceFooter);
+#endif
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -101,6 +152,7 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
       std::cerr << "--allow: " << error << "\n";
       return 2;
     }
+    options.AllowList = allow;
   }
   options.Mode = ModeForName(mode.c_str());
   return -1;

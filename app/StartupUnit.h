@@ -23,18 +23,21 @@ class TReaderLibrary;
 struct TProgramOptions {
   std::string Home;  // empty: the executable's directory
   int32_t Mode = kModeMember;
-  bool InitDb = false;        // headless only: create Client.db and exit
+  bool InitDb = false;        // headless only: create Client.db (.mdb) and exit
   std::string ReaderLibrary;  // --reader-library; empty: TReaderLibrary::DefaultPath()
   bool Verbose = false;       // reasons on stderr (VerboseUnit)
   std::string Listen;         // --listen: empty for every local IPv4 address
   TAddressFilter Allow;       // --allow: default everyone
+  std::string AllowList;      // --allow as given; empty when not given
   std::string Store;          // ODBC connection string of the record store; empty: Client.db/.mdb
   bool Check = false;         // headless only: report what would stop the service, exit
 };
 
 // Parses --home DIR, --mode member|doorlock|police, --reader-library PATH,
 // --verbose, --listen ADDRESS, --allow LIST, --store ODBC (and, when headless,
-// --init-db and --check). Returns -1 to go on; otherwise the exit code after
+// --init-db and --check). The help names the system's own files (Client.db or
+// Client.mdb, libReaderPcsc.so or ReaderPcsc.dll), its way to stop, and on
+// Windows the service commands. Returns -1 to go on; otherwise the exit code after
 // printing help (0) or a clear message on stderr (2: unknown option, a home
 // that is not a folder, a bad mode, a reader library that is not a file, a
 // listen address or allow list that does not parse).

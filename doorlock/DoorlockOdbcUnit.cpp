@@ -5,7 +5,9 @@
 // they are what every driver manager offers, Wine's included, which hands the
 // calls of the Windows build to the host's unixODBC when tested under Wine.
 // Diagnostics come back in the ANSI code page on Windows and in UTF-8 from
-// unixODBC; either way the error text is converted to code page 936.
+// unixODBC; either way the error text is converted to code page 936. A new
+// Access file is made by the ODBC installer's SQLConfigDataSourceW, the one
+// way the Access driver offers to create a database.
 #include "doorlock/DoorlockOdbcUnit.h"
 
 #ifdef _WIN32
@@ -13,12 +15,27 @@
 #endif
 #include <sql.h>
 #include <sqlext.h>
+#ifdef _WIN32
+#include <odbcinst.h>
+#endif
 
 #include <cctype>
 #include <cmath>
 #include <memory>
 
 namespace {
+
+#ifdef _WIN32
+// UTF-8 to UTF-16 for the wide entry points.
+std::u16string Utf16(const std::string& s) {
+  std::u16string wide;
+  int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+  wide.resize(n);
+  MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()),
+                      reinterpret_cast<LPWSTR>(wide.data()), n);
+  return wide;
+}
+#endif
 
 // The diagnostic records of a handle joined by blanks, or what failed.
 std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
@@ -230,14 +247,7 @@ void TOdbcConnection::Connect(const std::string& connectionString) {
   }
 #ifdef _WIN32
   // File paths in the string may hold any character: the wide entry point.
-  std::u16string wide;
-  {
-    const std::string& s = connectionString;
-    int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    wide.resize(n);
-    MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()),
-                        reinterpret_cast<LPWSTR>(wide.data()), n);
-  }
+  std::u16string wide = Utf16(connectionString);
   SQLWCHAR out[1024];
   SQLSMALLINT outLength = 0;
   SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
@@ -290,6 +300,107 @@ bool TOdbcConnection::TableExists(const std::string& name) {
   Check(rc, SQL_HANDLE_STMT, st.Handle(), "SQLFetch");
   return true;
 }
+
+std::string ConnectionStringWithoutSecrets(std::string_view s) {
+  auto secret = [](std::string_view key) {
+    while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
+    while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
+    auto same = [key](std::string_view name) {
+      if (key.size() != name.size()) return false;
+      for (size_t i = 0; i < key.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(key[i])) != name[i]) return false;
+      return true;
+    };
+    return same("pwd") || same("password");
+  };
+  std::string out;
+  size_t i = 0;
+  while (i < s.size()) {
+    const size_t equals = s.find_first_of("=;", i);
+    if (equals == std::string_view::npos || s[equals] == ';') {
+      // An attribute without a value is kept as it is.
+      const size_t end = equals == std::string_view::npos ? s.size() : equals + 1;
+      out.append(s.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    const std::string_view key = s.substr(i, equals - i);
+    const size_t start = equals + 1;
+    size_t j = start;
+    while (j < s.size() && s[j] == ' ') ++j;
+    if (j < s.size() && s[j] == '{') {
+      // Braced: up to the first "}" that is not doubled.
+      for (++j; j < s.size(); ++j) {
+        if (s[j] != '}') continue;
+        if (j + 1 < s.size() && s[j + 1] == '}') {
+          ++j;
+          continue;
+        }
+        ++j;
+        break;
+      }
+    }
+    while (j < s.size() && s[j] != ';') ++j;
+    out.append(key);
+    out.push_back('=');
+    if (secret(key))
+      out.append("***");
+    else
+      out.append(s.substr(start, j - start));
+    if (j < s.size()) out.push_back(';');
+    i = j + 1;
+  }
+  return out;
+}
+
+#ifdef _WIN32
+void CreateAccessDatabaseFile(const std::string& fileName, const std::string& driver) {
+  const std::u16string wideDriver = Utf16(driver);
+  // The installed drivers' names, each ended by a null, the list by another.
+  std::vector<char16_t> names(32768);
+  WORD length = 0;
+  // When the list cannot be had, the installer below says what is wrong.
+  bool installed = true;
+  if (SQLGetInstalledDriversW(reinterpret_cast<LPWSTR>(names.data()),
+                              static_cast<WORD>(names.size() - 1), &length)) {
+    installed = false;
+    for (const char16_t* name = names.data(); *name;
+         name += std::char_traits<char16_t>::length(name) + 1)
+      if (wideDriver == name) installed = true;
+  }
+  const std::string notInstalled = "cannot create the Access database: the ODBC driver \"" +
+                                   driver +
+                                   "\" is not installed (--store names another ODBC source)";
+  if (!installed) throw EDatabaseError(Utf8ToAnsi(notInstalled));
+  // "CREATE_DB=<file> General": a new database, general sort order; the
+  // attribute list ends with an empty attribute.
+  std::u16string attributes = u"CREATE_DB=\"" + Utf16(fileName) + u"\" General";
+  attributes.push_back(u'\0');
+  attributes.push_back(u'\0');
+  if (SQLConfigDataSourceW(nullptr, ODBC_ADD_DSN, reinterpret_cast<LPCWSTR>(wideDriver.c_str()),
+                           reinterpret_cast<LPCWSTR>(attributes.c_str())))
+    return;
+  std::u16string text;
+  DWORD first = 0;
+  for (WORD i = 1; i <= 8; ++i) {
+    DWORD code = 0;
+    char16_t message[SQL_MAX_MESSAGE_LENGTH] = {};
+    WORD messageLength = 0;
+    SQLRETURN rc = SQLInstallerErrorW(i, &code, reinterpret_cast<LPWSTR>(message),
+                                      SQL_MAX_MESSAGE_LENGTH, &messageLength);
+    if (rc == SQL_NO_DATA || !SQL_SUCCEEDED(rc)) break;
+    if (!text.empty()) text += u' ';
+    text += message;
+    if (!first) first = code;
+  }
+  if (first == ODBC_ERROR_COMPONENT_NOT_FOUND)
+    throw EDatabaseError(Utf8ToAnsi(notInstalled + ": ") + WideToAnsi(text));
+  if (text.empty()) text = u"the driver gave no reason";
+  throw EDatabaseError(
+      Utf8ToAnsi("cannot create the Access database through the ODBC driver \"" + driver + "\": ") +
+      WideToAnsi(text));
+}
+#endif
 
 const std::vector<std::pair<std::string, std::string>>& OdbcSchema() {
   static const std::vector<std::pair<std::string, std::string>> kSchema = {

@@ -93,6 +93,20 @@ class TOdbcConnection {
   bool connected_ = false;
 };
 
+// The connection string with the values of its PWD and Password attributes
+// (keys in any case) replaced by "***", for printing. Attributes are split at
+// the semicolons outside braces; a braced value ("{a;b}}c}", "}}" standing
+// for "}") is replaced whole, an unterminated one up to the end.
+std::string ConnectionStringWithoutSecrets(std::string_view connectionString);
+
+#ifdef _WIN32
+// Creates an empty Access database file (UTF-8 path) through the ODBC
+// installer and the named Access driver ("CREATE_DB=<file> General"). Raises
+// EDatabaseError naming the driver when it is not installed, else with the
+// installer's own text. REQUIRES: fileName does not exist.
+void CreateAccessDatabaseFile(const std::string& fileName, const std::string& driver);
+#endif
+
 // The table definitions of the record store for an ODBC source (Access's
 // names for the types, which SQLite accepts too), one statement per table.
 const std::vector<std::pair<std::string, std::string>>& OdbcSchema();

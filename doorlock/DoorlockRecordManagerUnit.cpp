@@ -130,13 +130,17 @@ using TDbHandle = std::unique_ptr<sqlite3, TDbCloser>;
 
 }  // namespace
 
-std::string AccessConnectionString(const std::string& databaseFileName) {
+namespace {
 #if defined(_WIN64)
-  // 64-bit programs have no Jet driver: the Access Database Engine's driver.
-  return "Driver={Microsoft Access Driver (*.mdb, *.accdb)};DBQ=" + databaseFileName + ";";
+// 64-bit programs have no Jet driver: the Access Database Engine's driver.
+constexpr char kAccessDriver[] = "Microsoft Access Driver (*.mdb, *.accdb)";
 #else
-  return "Driver={Microsoft Access Driver (*.mdb)};DBQ=" + databaseFileName + ";";
+constexpr char kAccessDriver[] = "Microsoft Access Driver (*.mdb)";
 #endif
+}  // namespace
+
+std::string AccessConnectionString(const std::string& databaseFileName) {
+  return std::string("Driver={") + kAccessDriver + "};DBQ=" + databaseFileName + ";";
 }
 
 class TDoorlockRecordManager::TImpl {
@@ -334,6 +338,15 @@ void FinalizeDoorlockRecordStore() {
 
 bool CreateDoorlockDatabase(const std::string& fileName, std::string& error) {
 #ifdef _WIN32
+  // The driver makes the file; ODBC's statements make tables only.
+  if (!FileExists(fileName)) {
+    try {
+      CreateAccessDatabaseFile(fileName, kAccessDriver);
+    } catch (const EDatabaseError& e) {
+      error = AnsiToUtf8(e.what());
+      return false;
+    }
+  }
   return CreateDoorlockTables(AccessConnectionString(fileName), error);
 #else
   sqlite3* raw = nullptr;

@@ -91,8 +91,9 @@ void InitDoorlockRecordStore(const std::string& odbcConnection = std::string());
 void FinalizeDoorlockRecordStore();
 
 // Creates the database file and both tables when missing; changes nothing that
-// exists. Answers false with error set (UTF-8) on failure. On Windows the
-// Access file must exist already (ODBC creates tables, not files).
+// exists. Answers false with error set (UTF-8) on failure. On Windows a
+// missing Access file is made through the ODBC installer and the Access
+// driver (the error names the driver when it is not installed).
 bool CreateDoorlockDatabase(const std::string& fileName, std::string& error);
 
 // Creates both tables in an ODBC source when missing. As above.

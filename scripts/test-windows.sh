@@ -6,8 +6,10 @@
 #   mingw32: build; the unit tests under 32-bit Wine; the end-to-end tests of
 #            the Linux build (build/, made by ./test.sh's default stage or
 #            built here) driving velio-interfaced.exe over loopback TCP in all
-#            three modes; the Windows service (install, start, one request,
-#            stop, uninstall);
+#            three modes; the Windows service (install with every option
+#            and its command line read back, refusals, start, one request,
+#            stop, a taken port, uninstall) and --init-db without the
+#            Access driver;
 #   mingw64: build; the unit tests under 64-bit Wine.
 # Where the system cannot run 32-bit programs, the mingw32 tests fail with that
 # reason (VELIO_WINE32=optional accepts it) and the end-to-end and service

@@ -147,6 +147,27 @@ TEST(OdbcMarkersTest, NamedMarkersBecomePositionalInOrder) {
   }
 }
 
+TEST(OdbcSecretsTest, PasswordValuesAreHiddenAndEverythingElseKept) {
+  struct TCase {
+    std::string given, shown;
+  } cases[] = {
+      {"Driver={SQL Server};Server=db;UID=sa;PWD=s3cret;",
+       "Driver={SQL Server};Server=db;UID=sa;PWD=***;"},
+      {"DSN=rooms;password=x;Database=y", "DSN=rooms;password=***;Database=y"},
+      // Keys in any case and with blanks; braced values with ';' and "}}" whole.
+      {" PassWord =p;Pwd={a;b}}c};UID={u}", " PassWord =***;Pwd=***;UID={u}"},
+      // Only the attribute's key counts: a braced value or a longer key is kept.
+      {"Driver={x;PWD=inside};PWDX=keep;XPWD=keep;PWD=s",
+       "Driver={x;PWD=inside};PWDX=keep;XPWD=keep;PWD=***"},
+      // An unterminated brace hides the rest; an attribute without '=' stays.
+      {"Trusted;PWD={open;UID=u", "Trusted;PWD=***"},
+      {"DSN=plain", "DSN=plain"},
+      {"", ""},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(ConnectionStringWithoutSecrets(c.given), c.shown) << c.given;
+}
+
 class DoorlockOdbcStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
