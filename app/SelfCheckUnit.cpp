@@ -13,7 +13,7 @@
 
 #include "services/InterfaceModeUnit.h"
 #include "services/SysOptionUnit.h"
-#include "doorlock/DoorlockRecordManagerUnit.h"
+#include "doorlock/RecordStoreFactoryUnit.h"
 #include "member/OptionUnit.h"
 #include "member/ZentaMemberUnit.h"
 #include "platform/ConvertUnit.h"

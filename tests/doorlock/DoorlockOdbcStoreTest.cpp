@@ -15,7 +15,7 @@
 #include <random>
 
 #include "services/LogFileUnit.h"
-#include "doorlock/DoorlockOdbcUnit.h"
+#include "doorlock/OdbcStoreUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 
 namespace {
