@@ -24,7 +24,7 @@
 #include "app/MainUnit.h"
 #include "app/SelfCheckUnit.h"
 #include "app/StartupUnit.h"
-#include "doorlock/DoorlockRecordManagerUnit.h"
+#include "doorlock/RecordStoreFactoryUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/JournalUnit.h"
 #include "platform/PathUnit.h"

@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "doorlock/DoorlockRecordManagerUnit.h"
+#include "doorlock/RecordStoreFactoryUnit.h"
 #include "member/OptionUnit.h"
 #include "member/ZentaMemberUnit.h"
 #include "platform/ConvertUnit.h"

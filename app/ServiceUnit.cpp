@@ -39,7 +39,7 @@
 #include <thread>
 
 #include "app/MainUnit.h"
-#include "doorlock/DoorlockOdbcUnit.h"
+#include "doorlock/OdbcStoreUnit.h"
 #include "platform/PathUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "services/LogFileUnit.h"

@@ -1,14 +1,11 @@
 // DoorlockRecordManagerUnit: the door-lock record store.
 //
 // Two tables: T_Room (RoomNo, LastCheckInTime), the last check-in time of each
-// room, and T_IssueCardRecord, one row per card issue attempt. Engines:
-//   - Sqlite (Linux default): Client.db through SQLite's library; date-times
-//     are REAL day numbers since 1899-12-30, texts UTF-8;
-//   - Access (Windows default): Client.mdb through ODBC and the Access driver
-//     Windows provides; date-times in the database's date-time type;
-//   - Odbc (both systems, --store): any ODBC source named by a connection
-//     string; date-times as timestamps, texts as UTF-16.
-// The statements and what is logged on failure are the same for all engines.
+// room, and T_IssueCardRecord, one row per card issue attempt. The engine
+// (SQLite's Client.db, Access's Client.mdb or an ODBC source; see
+// RecordStoreFactoryUnit, which also creates and probes the database) runs
+// the statements; the statements and what is logged on failure are the same
+// for all engines.
 //
 // Every operation catches its own database errors and writes their text to the
 // operation log; no caller ever sees one, and after a failed operation the next
@@ -22,19 +19,9 @@
 #include <mutex>
 #include <string>
 
+#include "doorlock/RecordStoreFactoryUnit.h"
 #include "platform/CodePageUnit.h"
 #include "platform/DateTimeUnit.h"
-
-enum class TStoreEngine { Sqlite, Access, Odbc };
-
-#ifdef _WIN32
-inline constexpr TStoreEngine kDefaultStoreEngine = TStoreEngine::Access;
-#else
-inline constexpr TStoreEngine kDefaultStoreEngine = TStoreEngine::Sqlite;
-#endif
-
-// The ODBC connection string that opens an Access database file.
-std::string AccessConnectionString(const std::string& databaseFileName);
 
 class TDoorlockRecordManager {
  public:
@@ -81,26 +68,10 @@ class TDoorlockRecordManager {
 // The process-wide record store; null before start-up.
 extern TDoorlockRecordManager* DoorlockRecordManager;
 
-// The default database of the home folder: Client.db (Linux), Client.mdb (Windows).
-std::string DefaultDoorlockDatabase();
-
 // Start-up step 3: creates DoorlockRecordManager and opens it: the ODBC source
 // odbcConnection when not empty (--store), else DefaultDoorlockDatabase().
 void InitDoorlockRecordStore(const std::string& odbcConnection = std::string());
 // Shut-down: frees DoorlockRecordManager.
 void FinalizeDoorlockRecordStore();
-
-// Creates the database file and both tables when missing; changes nothing that
-// exists. Answers false with error set (UTF-8) on failure. On Windows a
-// missing Access file is made through the ODBC installer and the Access
-// driver (the error names the driver when it is not installed).
-bool CreateDoorlockDatabase(const std::string& fileName, std::string& error);
-
-// Creates both tables in an ODBC source when missing. As above.
-bool CreateDoorlockTables(const std::string& odbcConnection, std::string& error);
-// Whether the store at fileName can be used as the service uses it: the file
-// exists, opens for reading and writing (not read-only), and holds both tables.
-// Opens without creating and changes nothing. Answers false with error set.
-bool ProbeDoorlockDatabase(const std::string& fileName, std::string& error);
 
 #endif  // VELIO_DOORLOCK_DOORLOCKRECORDMANAGERUNIT_H_

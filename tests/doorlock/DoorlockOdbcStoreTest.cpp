@@ -14,8 +14,8 @@
 #include <fstream>
 #include <random>
 
-#include "doorlock/DoorlockOdbcUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
+#include "doorlock/OdbcStoreUnit.h"
 #include "services/LogFileUnit.h"
 
 namespace {

@@ -1,5 +1,5 @@
-// DoorlockOdbcUnit: ODBC handles held by RAII, statements prepared once per
-// call, parameters bound from buffers that live until the statement is freed.
+// OdbcStoreUnit: ODBC handles held by RAII, statements prepared once per call,
+// parameters bound from buffers that live until the statement is freed.
 //
 // Only the plain entry points are used (SQLDriverConnect, SQLPrepare, ...):
 // they are what every driver manager offers, Wine's included, which hands the
@@ -8,7 +8,7 @@
 // unixODBC; either way the error text is converted to code page 936. A new
 // Access file is made by the ODBC installer's SQLConfigDataSourceW, the one
 // way the Access driver offers to create a database.
-#include "doorlock/DoorlockOdbcUnit.h"
+#include "doorlock/OdbcStoreUnit.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -218,15 +218,16 @@ std::string ToPositionalMarkers(std::string_view sql, std::vector<std::string>& 
   return out;
 }
 
-TOdbcConnection::TOdbcConnection() = default;
+TOdbcStore::TOdbcStore(std::string connectionString)
+    : connectionString_(std::move(connectionString)) {}
 
-TOdbcConnection::~TOdbcConnection() {
+TOdbcStore::~TOdbcStore() {
   if (connected_) SQLDisconnect(dbc_);
   if (dbc_) SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
   if (env_) SQLFreeHandle(SQL_HANDLE_ENV, env_);
 }
 
-void TOdbcConnection::Connect(const std::string& connectionString) {
+void TOdbcStore::Open() {
   if (connected_) {
     SQLDisconnect(dbc_);
     connected_ = false;
@@ -247,14 +248,14 @@ void TOdbcConnection::Connect(const std::string& connectionString) {
   }
 #ifdef _WIN32
   // File paths in the string may hold any character: the wide entry point.
-  std::u16string wide = Utf16(connectionString);
+  std::u16string wide = Utf16(connectionString_);
   SQLWCHAR out[1024];
   SQLSMALLINT outLength = 0;
   SQLRETURN rc = SQLDriverConnectW(dbc_, nullptr, reinterpret_cast<SQLWCHAR*>(wide.data()),
                                    static_cast<SQLSMALLINT>(wide.size()), out, 1024, &outLength,
                                    SQL_DRIVER_NOPROMPT);
 #else
-  std::string in = connectionString;
+  std::string in = connectionString_;
   SQLCHAR out[1024];
   SQLSMALLINT outLength = 0;
   SQLRETURN rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
@@ -265,14 +266,14 @@ void TOdbcConnection::Connect(const std::string& connectionString) {
   connected_ = true;
 }
 
-int TOdbcConnection::Execute(std::string_view sql, const std::vector<TDbParam>& params) {
+int TOdbcStore::Execute(const char* sql, const std::vector<TDbParam>& params) {
   TStatement st(dbc_);
   st.Prepare(sql, params);
   st.Run();
   return st.RowCount();
 }
 
-TDateTime TOdbcConnection::SelectDate(std::string_view sql, const std::vector<TDbParam>& params) {
+TDateTime TOdbcStore::SelectDate(const char* sql, const std::vector<TDbParam>& params) {
   TStatement st(dbc_);
   st.Prepare(sql, params);
   st.Run();
@@ -281,14 +282,14 @@ TDateTime TOdbcConnection::SelectDate(std::string_view sql, const std::vector<TD
   return value;
 }
 
-void TOdbcConnection::ExecDirect(const std::string& sql) {
+void TOdbcStore::ExecDirect(const std::string& sql) {
   TStatement st(dbc_);
   std::string text = sql;
   SQLRETURN rc = SQLExecDirect(st.Handle(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
   if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, st.Handle(), "SQLExecDirect");
 }
 
-bool TOdbcConnection::TableExists(const std::string& name) {
+bool TOdbcStore::TableExists(const std::string& name) {
   TStatement st(dbc_);
   std::string table = name;
   std::string kind = "TABLE";
@@ -411,4 +412,34 @@ const std::vector<std::pair<std::string, std::string>>& OdbcSchema() {
        "CheckOutTime DATETIME, IsCopy BIT, GuestName VARCHAR(255), OpratingTime DATETIME)"},
   };
   return kSchema;
+}
+
+bool CreateOdbcTables(const std::string& connectionString, std::string& error) {
+  try {
+    TOdbcStore odbc(connectionString);
+    odbc.Open();
+    for (const auto& [table, ddl] : OdbcSchema())
+      if (!odbc.TableExists(table)) odbc.ExecDirect(ddl);
+  } catch (const EDatabaseError& e) {
+    error = AnsiToUtf8(e.what());
+    return false;
+  }
+  return true;
+}
+
+bool ProbeOdbcTables(const std::string& connectionString, std::string& error) {
+  try {
+    TOdbcStore odbc(connectionString);
+    odbc.Open();
+    for (const auto& [table, ddl] : OdbcSchema()) {
+      if (!odbc.TableExists(table)) {
+        error = std::string("table ") + table + " is missing";
+        return false;
+      }
+    }
+  } catch (const EDatabaseError& e) {
+    error = AnsiToUtf8(e.what());
+    return false;
+  }
+  return true;
 }

@@ -1,0 +1,84 @@
+// OdbcStoreUnit: the record store's engine on ODBC.
+//
+// Serves Client.mdb through the Access driver on Windows and any ODBC source
+// named by a connection string (--store) on both systems; on Linux through
+// unixODBC. The store's statements come with named markers (":RoomNo"); ODBC
+// gets positional markers ('?') and the values bound in the order the names
+// appear. Texts are bound as UTF-16 (SQL_C_WCHAR), so no engine guesses a code
+// page; date-times as the database's timestamp type, to the millisecond;
+// Booleans as SQL_BIT; integers as SQL_INTEGER.
+//
+// A TOdbcStore is one environment and one connection handle; every statement
+// gets a statement handle of its own, freed when it ends, however it ends.
+// Failures raise EDatabaseError with the driver's diagnostic text. Not
+// thread-safe: the record store serialises its operations.
+#ifndef VELIO_DOORLOCK_ODBCSTOREUNIT_H_
+#define VELIO_DOORLOCK_ODBCSTOREUNIT_H_
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "doorlock/RecordStoreUnit.h"
+
+// sql with every ":Name" marker replaced by '?'; names receives the markers in
+// order (with their colons). A colon inside a quoted literal is left alone.
+std::string ToPositionalMarkers(std::string_view sql, std::vector<std::string>& names);
+
+class TOdbcStore final : public TRecordStore {
+ public:
+  // Keeps the connection string (UTF-8; its file paths as the driver expects
+  // them); connects to nothing yet.
+  explicit TOdbcStore(std::string connectionString);
+  ~TOdbcStore() override;
+  TOdbcStore(const TOdbcStore&) = delete;
+  TOdbcStore& operator=(const TOdbcStore&) = delete;
+
+  // Connects by the connection string; raises EDatabaseError with the driver
+  // manager's or driver's text.
+  void Open() override;
+  int Execute(const char* sql, const std::vector<TDbParam>& params) override;
+  TDateTime SelectDate(const char* sql, const std::vector<TDbParam>& params) override;
+
+  // Runs a statement without parameters (table definitions). REQUIRES: Open
+  // succeeded.
+  void ExecDirect(const std::string& sql);
+
+  // True when the source has a table of that name. REQUIRES: Open succeeded.
+  bool TableExists(const std::string& name);
+
+ private:
+  const std::string connectionString_;
+  void* env_ = nullptr;
+  void* dbc_ = nullptr;
+  bool connected_ = false;
+};
+
+// The connection string with the values of its PWD and Password attributes
+// (keys in any case) replaced by "***", for printing. Attributes are split at
+// the semicolons outside braces; a braced value ("{a;b}}c}", "}}" standing
+// for "}") is replaced whole, an unterminated one up to the end.
+std::string ConnectionStringWithoutSecrets(std::string_view connectionString);
+
+#ifdef _WIN32
+// Creates an empty Access database file (UTF-8 path) through the ODBC
+// installer and the named Access driver ("CREATE_DB=<file> General"). Raises
+// EDatabaseError naming the driver when it is not installed, else with the
+// installer's own text. REQUIRES: fileName does not exist.
+void CreateAccessDatabaseFile(const std::string& fileName, const std::string& driver);
+#endif
+
+// The table definitions of the record store for an ODBC source (Access's
+// names for the types, which SQLite accepts too), one statement per table.
+const std::vector<std::pair<std::string, std::string>>& OdbcSchema();
+
+// Creates both tables in the source when missing; changes nothing that exists.
+// Answers false with error set (UTF-8) when the connection or a statement fails.
+bool CreateOdbcTables(const std::string& connectionString, std::string& error);
+
+// Whether the source connects and holds both tables; changes nothing. Answers
+// false with error set (UTF-8): the driver's text, or "table X is missing".
+bool ProbeOdbcTables(const std::string& connectionString, std::string& error);
+
+#endif  // VELIO_DOORLOCK_ODBCSTOREUNIT_H_

@@ -1,0 +1,72 @@
+// RecordStoreUnit: what the door-lock record store asks of a database engine.
+//
+// The store (DoorlockRecordManagerUnit) writes each statement once, with named
+// markers (":RoomNo"), and hands it with its values to an engine: SQLite's own
+// library (SqliteStoreUnit, Linux) or ODBC (OdbcStoreUnit, both systems). The
+// engine binds every value after its kind, in its own database's types; how it
+// stores texts and date-times is its own (see each engine). Which engine serves
+// which database is decided in RecordStoreFactoryUnit only.
+//
+// Failures raise EDatabaseError carrying the database's own message in code
+// page 936. An engine is not thread-safe: the store runs one statement at a
+// time.
+#ifndef VELIO_DOORLOCK_RECORDSTOREUNIT_H_
+#define VELIO_DOORLOCK_RECORDSTOREUNIT_H_
+
+#include <cstdint>
+#include <stdexcept>
+#include <utility>
+#include <vector>
+
+#include "platform/CodePageUnit.h"
+#include "platform/DateTimeUnit.h"
+
+// A database failure; what() is the database layer's message in code page 936.
+class EDatabaseError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One named parameter of a statement.
+struct TDbParam {
+  enum TKind { Text, Date, Integer, Boolean };
+  const char* Name;  // with its colon: ":RoomNo"
+  TKind Kind;
+  AnsiString TextValue;
+  double DateValue = 0;
+  int64_t IntValue = 0;
+
+  static TDbParam OfText(const char* name, AnsiString value) {
+    return {name, Text, std::move(value), 0, 0};
+  }
+  static TDbParam OfDate(const char* name, TDateTime value) { return {name, Date, {}, value, 0}; }
+  static TDbParam OfInteger(const char* name, int64_t value) {
+    return {name, Integer, {}, 0, value};
+  }
+  static TDbParam OfBoolean(const char* name, bool value) {
+    return {name, Boolean, {}, 0, value ? 1 : 0};
+  }
+};
+
+// One connection to the record database. Made unconnected; the destructor
+// closes whatever is open.
+class TRecordStore {
+ public:
+  virtual ~TRecordStore() = default;
+
+  // Connects to the existing database (never creates it); a connection already
+  // made is closed first. Raises EDatabaseError with the database's text, and
+  // the store is then unconnected.
+  virtual void Open() = 0;
+
+  // Runs a statement that returns no rows; answers the number of rows changed.
+  // REQUIRES: Open succeeded. A marker of sql without a parameter of that name
+  // raises EDatabaseError.
+  virtual int Execute(const char* sql, const std::vector<TDbParam>& params) = 0;
+
+  // Runs a select and answers the first column of its first row as a
+  // date-time; no row or a null value gives 0. REQUIRES as Execute.
+  virtual TDateTime SelectDate(const char* sql, const std::vector<TDbParam>& params) = 0;
+};
+
+#endif  // VELIO_DOORLOCK_RECORDSTOREUNIT_H_

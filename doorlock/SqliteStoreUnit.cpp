@@ -1,0 +1,166 @@
+// SqliteStoreUnit: one sqlite3 connection, kept open; a statement per call in
+// a small RAII holder that binds the named parameters, steps and finalizes.
+#include "doorlock/SqliteStoreUnit.h"
+
+#include <sqlite3.h>
+
+#include <string>
+#include <utility>
+
+namespace {
+
+// The schema of doorlock/Client.sql.
+const char kSchema[] =
+    "CREATE TABLE IF NOT EXISTS T_Room (\n"
+    "  RoomNo TEXT,\n"
+    "  LastCheckInTime REAL\n"
+    ");\n"
+    "CREATE TABLE IF NOT EXISTS T_IssueCardRecord (\n"
+    "  RegisterId TEXT,\n"
+    "  CardNo TEXT,\n"
+    "  RoomNo TEXT,\n"
+    "  CardType INTEGER,\n"
+    "  LastCheckInTime REAL,\n"
+    "  CheckInTime REAL,\n"
+    "  CheckOutTime REAL,\n"
+    "  IsCopy INTEGER,\n"
+    "  GuestName TEXT,\n"
+    "  OpratingTime REAL\n"
+    ");\n";
+
+// Waits this long for another process's lock on the file before failing.
+const int kBusyTimeoutMs = 5000;
+
+// One prepared SQLite statement; finalized whatever happens.
+class TSqliteStatement {
+ public:
+  TSqliteStatement(sqlite3* db, const char* sql) : db_(db) {
+    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) Fail();
+  }
+  ~TSqliteStatement() { sqlite3_finalize(stmt_); }
+  TSqliteStatement(const TSqliteStatement&) = delete;
+  TSqliteStatement& operator=(const TSqliteStatement&) = delete;
+
+  // Texts go in as UTF-8, date-times as REAL day numbers, the rest as integers.
+  void Bind(const TDbParam& p) {
+    const int index = sqlite3_bind_parameter_index(stmt_, p.Name);
+    if (index == 0) throw EDatabaseError(std::string("no such parameter: ") + p.Name);
+    if (p.Kind == TDbParam::Text) {
+      std::string utf8 = AnsiToUtf8(p.TextValue);
+      Check(sqlite3_bind_text(stmt_, index, utf8.data(), static_cast<int>(utf8.size()),
+                              SQLITE_TRANSIENT));
+    } else if (p.Kind == TDbParam::Date) {
+      Check(sqlite3_bind_double(stmt_, index, p.DateValue));
+    } else {
+      Check(sqlite3_bind_int64(stmt_, index, p.IntValue));
+    }
+  }
+
+  // Steps once; true when a row is ready.
+  bool Step() {
+    int rc = sqlite3_step(stmt_);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    Fail();
+    return false;
+  }
+  // Runs a statement that returns no rows; answers the rows it changed.
+  int Execute() {
+    while (Step()) {
+    }
+    return sqlite3_changes(db_);
+  }
+
+  // A REAL column of the current row; null reads as 0.
+  TDateTime ColumnDate(int column) {
+    if (sqlite3_column_type(stmt_, column) == SQLITE_NULL) return 0;
+    return sqlite3_column_double(stmt_, column);
+  }
+
+ private:
+  void Check(int rc) {
+    if (rc != SQLITE_OK) Fail();
+  }
+  // SQLite speaks UTF-8; the log takes code page 936.
+  [[noreturn]] void Fail() { throw EDatabaseError(Utf8ToAnsi(sqlite3_errmsg(db_))); }
+
+  sqlite3* db_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+}  // namespace
+
+void TSqliteCloser::operator()(sqlite3* db) const {
+  sqlite3_close(db);
+}
+
+TSqliteStore::TSqliteStore(std::string fileName) : fileName_(std::move(fileName)) {}
+
+TSqliteStore::~TSqliteStore() = default;
+
+void TSqliteStore::Open() {
+  db_.reset();
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(fileName_.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  TSqliteHandle db(raw);
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    // SQLite reads the file lazily: a file that is not a database only fails
+    // at its first statement, so probe now to report it at start-up.
+    rc = sqlite3_exec(db.get(), "select count(*) from sqlite_master", nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK)
+    throw EDatabaseError(Utf8ToAnsi(db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc)));
+  db_ = std::move(db);
+}
+
+int TSqliteStore::Execute(const char* sql, const std::vector<TDbParam>& params) {
+  TSqliteStatement st(db_.get(), sql);
+  for (const TDbParam& p : params) st.Bind(p);
+  return st.Execute();
+}
+
+TDateTime TSqliteStore::SelectDate(const char* sql, const std::vector<TDbParam>& params) {
+  TSqliteStatement st(db_.get(), sql);
+  for (const TDbParam& p : params) st.Bind(p);
+  return st.Step() ? st.ColumnDate(0) : 0;
+}
+
+bool CreateSqliteDatabase(const std::string& fileName, std::string& error) {
+  sqlite3* raw = nullptr;
+  int rc =
+      sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  TSqliteHandle db(raw);
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    rc = sqlite3_exec(db.get(), kSchema, nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    error = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
+    return false;
+  }
+  return true;
+}
+
+bool ProbeSqliteDatabase(const std::string& fileName, std::string& error) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+  TSqliteHandle db(raw);
+  if (rc == SQLITE_OK) {
+    sqlite3_busy_timeout(db.get(), kBusyTimeoutMs);
+    rc = sqlite3_exec(db.get(),
+                      "select count(*) from T_Room where 0; "
+                      "select count(*) from T_IssueCardRecord where 0",
+                      nullptr, nullptr, nullptr);
+  }
+  if (rc != SQLITE_OK) {
+    error = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(rc);
+    return false;
+  }
+  // A file without write rights opens read-only in silence; every insert would fail.
+  if (sqlite3_db_readonly(db.get(), "main") == 1) {
+    error = "the file is read-only";
+    return false;
+  }
+  return true;
+}
