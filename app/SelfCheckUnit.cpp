@@ -15,12 +15,13 @@
 #include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "member/OptionUnit.h"
-#include "member/ZentaMemberUnit.h"
+#include "member/ReaderLibraryUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/DateTimeUnit.h"
 #include "platform/DynLibUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
+#include "platform/ReaderApi.h"
 #include "server/TCPServerUnit.h"
 
 extern "C" {
