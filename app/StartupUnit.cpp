@@ -22,6 +22,7 @@
 #include "member/BaseMemberUnit.h"
 #include "member/MemberMessageHandlerUnit.h"
 #include "member/OptionUnit.h"
+#include "member/ReaderLibraryUnit.h"
 #include "member/ZentaMemberUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"

@@ -41,7 +41,8 @@ int32_t StepCode(int32_t step, uint16_t sw) {
 // Checks the arguments shared by read and write; sets absolute.
 int32_t CheckAddress(int sectors, int32_t keyMode, int32_t sector, int32_t block,
                      uint8_t& absolute) {
-  if (keyMode != READER_PCSC_KEY_A && keyMode != READER_PCSC_KEY_B) return READER_PCSC_ERR_KEY_MODE;
+  if (keyMode != VELIO_READER_KEY_A && keyMode != VELIO_READER_KEY_B)
+    return READER_PCSC_ERR_KEY_MODE;
   if (!AbsoluteBlock(sectors, sector, block, absolute)) return READER_PCSC_ERR_ADDRESS;
   return READER_PCSC_OK;
 }
@@ -59,7 +60,7 @@ int32_t LoadAndAuthenticate(TApduChannel& channel, const uint8_t* key6, int32_t 
   if (rc != 0) return rc;
   if (sw != 0x9000) return StepCode(READER_PCSC_SW_LOAD_KEY, sw);
 
-  const uint8_t keyType = keyMode == READER_PCSC_KEY_A ? 0x60 : 0x61;
+  const uint8_t keyType = keyMode == VELIO_READER_KEY_A ? 0x60 : 0x61;
   rc = Send(channel, {0xFF, 0x86, 0x00, 0x00, 0x05, 0x01, 0x00, absolute, keyType, kKeySlot}, data,
             sw);
   if (rc != 0) return rc;

@@ -1,11 +1,10 @@
-/* ReaderPcscCodes: the PC/SC reader library's functions and result codes.
+/* ReaderPcscCodes: the PC/SC reader library's result codes and its own export.
  *
  * libReaderPcsc.so (ReaderPcsc.dll on Windows) is a reader library for any
  * PC/SC contact-less reader: pcsc-lite on Linux, the smart-card service
- * (winscard) on Windows. It exports the four reader functions with the same
- * signatures and calling convention as the simulator (ReaderSimCodes.h), so the
- * member device loads it like any reader library, and ReaderDiagnose for the
- * installer's self-check.
+ * (winscard) on Windows. It exports the four reader functions of
+ * platform/ReaderApi.h, as the simulator does, so the member device loads it
+ * like any reader library, and ReaderDiagnose for the installer's self-check.
  *
  * Ports: -1 (USB) is the first reader, in the order PC/SC lists them, that has
  * a card present; 0 to 9 (COM0 to COM9) the reader at that index. When the
@@ -31,23 +30,14 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32) && !defined(_WIN64)
-#define READER_PCSC_CALL __stdcall
-#else
-#define READER_PCSC_CALL
-#endif
-
-#if defined(_WIN32)
-#define READER_PCSC_API
-#else
-#define READER_PCSC_API __attribute__((visibility("default")))
-#endif
+#include "platform/ReaderApi.h"
 
 /* Success. */
 #define READER_PCSC_OK 0x00
 /* StartSCard: the port number is outside -1..9. */
 #define READER_PCSC_ERR_PORT_RANGE 0x01
-/* StartSCard: the start parameter pointer is null or does not hold 4113. */
+/* StartSCard: the start parameter pointer is null or does not hold
+ * VELIO_READER_START_PARAM (4113). */
 #define READER_PCSC_ERR_START_PARAM 0x02
 /* ReadCard, WriteCard, EndSCard: the port is not open (no successful StartSCard). */
 #define READER_PCSC_ERR_PORT_CLOSED 0x03
@@ -58,7 +48,8 @@
 /* ReadCard, WriteCard: sector or block not on this card (1K: sectors 0..15;
  * 4K: sectors 0..39, blocks 0..15 from sector 32). */
 #define READER_PCSC_ERR_ADDRESS 0x11
-/* ReadCard, WriteCard: a key mode other than 4 (key A) or 5 (key B). */
+/* ReadCard, WriteCard: a key mode other than VELIO_READER_KEY_A (4) or
+ * VELIO_READER_KEY_B (5). */
 #define READER_PCSC_ERR_KEY_MODE 0x12
 /* ReadCard, WriteCard: authentication failed (status word 63 00): the key is
  * not the sector's key A or key B. */
@@ -87,29 +78,16 @@
 #define READER_PCSC_SW_READ 0x00030000     /* FF B0, reading the block */
 #define READER_PCSC_SW_UPDATE 0x00040000   /* FF D6, writing the block */
 
-#define READER_PCSC_START_PARAM 4113
-#define READER_PCSC_KEY_A 4
-#define READER_PCSC_KEY_B 5
-
 #ifdef __cplusplus
 extern "C" {
 #endif
-
-READER_PCSC_API int32_t READER_PCSC_CALL StartSCard(int32_t port, int32_t* param, int32_t zero);
-READER_PCSC_API int32_t READER_PCSC_CALL WriteCard(int32_t port, uint8_t* key6, uint8_t* block16,
-                                                   int32_t sector, int32_t block, int32_t len,
-                                                   int32_t keyMode);
-READER_PCSC_API int32_t READER_PCSC_CALL ReadCard(int32_t port, uint8_t* key6, uint8_t* block16,
-                                                  int32_t sector, int32_t block, int32_t len,
-                                                  int32_t keyMode);
-READER_PCSC_API int32_t READER_PCSC_CALL EndSCard(int32_t port);
 
 /* The installer's check: answers 0 when the PC/SC service is reachable and
  * the reader that port selects (VELIO_PCSC_READER applied) is present; a card
  * is not required (for port -1, some reader must be listed). Non-zero (one of
  * the codes above) otherwise. text receives a NUL-terminated one-line ASCII
  * description, cut to size bytes; text may be null when size is 0. */
-READER_PCSC_API int32_t READER_PCSC_CALL ReaderDiagnose(int32_t port, char* text, int32_t size);
+VELIO_READER_API int32_t VELIO_READER_CALL ReaderDiagnose(int32_t port, char* text, int32_t size);
 
 #ifdef __cplusplus
 }

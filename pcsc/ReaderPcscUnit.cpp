@@ -71,10 +71,10 @@ int32_t Access(int32_t port, uint8_t* key6, uint8_t* block16, int32_t sector, in
 
 extern "C" {
 
-READER_PCSC_API int32_t READER_PCSC_CALL StartSCard(int32_t port, int32_t* param, int32_t zero) {
+VELIO_READER_API int32_t VELIO_READER_CALL StartSCard(int32_t port, int32_t* param, int32_t zero) {
   (void)zero;
   if (!PortInRange(port)) return READER_PCSC_ERR_PORT_RANGE;
-  if (!param || *param != READER_PCSC_START_PARAM) return READER_PCSC_ERR_START_PARAM;
+  if (!param || *param != VELIO_READER_START_PARAM) return READER_PCSC_ERR_START_PARAM;
   TPortSlot& slot = Slot(port);
   std::lock_guard<std::mutex> guard(slot.Lock);
   slot.Close();
@@ -95,19 +95,19 @@ READER_PCSC_API int32_t READER_PCSC_CALL StartSCard(int32_t port, int32_t* param
   return READER_PCSC_OK;
 }
 
-READER_PCSC_API int32_t READER_PCSC_CALL WriteCard(int32_t port, uint8_t* key6, uint8_t* block16,
-                                                   int32_t sector, int32_t block, int32_t len,
-                                                   int32_t keyMode) {
+VELIO_READER_API int32_t VELIO_READER_CALL WriteCard(int32_t port, uint8_t* key6, uint8_t* block16,
+                                                     int32_t sector, int32_t block, int32_t len,
+                                                     int32_t keyMode) {
   return Access(port, key6, block16, sector, block, len, keyMode, /*write=*/true);
 }
 
-READER_PCSC_API int32_t READER_PCSC_CALL ReadCard(int32_t port, uint8_t* key6, uint8_t* block16,
-                                                  int32_t sector, int32_t block, int32_t len,
-                                                  int32_t keyMode) {
+VELIO_READER_API int32_t VELIO_READER_CALL ReadCard(int32_t port, uint8_t* key6, uint8_t* block16,
+                                                    int32_t sector, int32_t block, int32_t len,
+                                                    int32_t keyMode) {
   return Access(port, key6, block16, sector, block, len, keyMode, /*write=*/false);
 }
 
-READER_PCSC_API int32_t READER_PCSC_CALL EndSCard(int32_t port) {
+VELIO_READER_API int32_t VELIO_READER_CALL EndSCard(int32_t port) {
   if (!PortInRange(port)) return READER_PCSC_ERR_PORT_CLOSED;
   TPortSlot& slot = Slot(port);
   std::lock_guard<std::mutex> guard(slot.Lock);
@@ -116,7 +116,7 @@ READER_PCSC_API int32_t READER_PCSC_CALL EndSCard(int32_t port) {
   return wasOpen ? READER_PCSC_OK : READER_PCSC_ERR_PORT_CLOSED;
 }
 
-READER_PCSC_API int32_t READER_PCSC_CALL ReaderDiagnose(int32_t port, char* text, int32_t size) {
+VELIO_READER_API int32_t VELIO_READER_CALL ReaderDiagnose(int32_t port, char* text, int32_t size) {
   std::string line;
   const int32_t rc = pcsc::Diagnose(port, line);
   if (text && size > 0) {

@@ -10,7 +10,6 @@
 #include "platform/ProfileUnit.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -19,10 +18,10 @@
 
 #include "platform/ConvertUnit.h"
 #include "platform/ErrorsUnit.h"
+#include "platform/FileWriteUnit.h"
 #include "platform/PathUnit.h"
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 // windows.h names its own profile function so; ours is the one declared here.
 #undef WriteProfileString
@@ -182,7 +181,7 @@ std::string WriteTarget(const std::string& path) {
     }
     target = link;
   }
-  return target;  // a loop of links: the rename below fails on it
+  return target;  // a loop of links: the write below fails on it
 }
 #endif
 
@@ -342,87 +341,16 @@ void WriteProfileString(const std::string& fileName, const AnsiString& section,
   std::string updated = UpdateProfileText(contents, section, key, value);
   if (exists && updated == contents) return;
 
-  std::string tmp = target + ".tmp";
-#ifdef _WIN32
-  if (exists) {
-    // A file we can read but not write must not be replaced behind its back.
-    HANDLE probe = CreateFileW(WidePath(target).c_str(), FILE_APPEND_DATA,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) CannotWrite(fileName);
-    CloseHandle(probe);
-  }
-  FILE* f = _wfopen(WidePath(tmp).c_str(), L"wb");
-  if (!f) CannotWrite(fileName);
-  bool ok = std::fwrite(updated.data(), 1, updated.size(), f) == updated.size();
-  ok = std::fflush(f) == 0 && ok;
-  ok = _commit(_fileno(f)) == 0 && ok;
-  ok = std::fclose(f) == 0 && ok;
-  // ReplaceFile keeps the old file's security descriptor and attributes; where
-  // it cannot be used, the plain rename still replaces the file whole. A reader
-  // that has the file open at this moment makes the replacement fail with a
-  // sharing violation: it is tried again for a while.
-  const std::wstring wideTmp = WidePath(tmp), wideTarget = WidePath(target);
-  bool moved = false;
-  for (int attempt = 0; ok && !moved && attempt < 200; ++attempt) {
-    moved = exists && ReplaceFileW(wideTarget.c_str(), wideTmp.c_str(), nullptr,
-                                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
-    if (!moved)
-      moved = MoveFileExW(wideTmp.c_str(), wideTarget.c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-    const DWORD error = moved ? 0 : GetLastError();
-    if (!moved && error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
-    if (!moved) Sleep(5);
-  }
-  if (!ok || !moved) {
-    DeleteFileW(wideTmp.c_str());
-    CannotWrite(fileName);
-  }
-#else
-  struct stat old {};
-  if (exists) {
-    // A file we can read but not write must not be replaced behind its back.
-    int probe = ::open(target.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (probe < 0 || ::fstat(probe, &old) != 0) {
-      if (probe >= 0) ::close(probe);
-      CannotWrite(fileName);
-    }
-    ::close(probe);
-  }
-  // A fresh file: a stale one, or a link planted under its name, is removed.
-  ::unlink(tmp.c_str());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) CannotWrite(fileName);
-  bool ok = true;
-  if (exists) {
-    // The owner first: changing it may clear the set-id bits that the mode
-    // then puts back. Where the process may not give the file away, it keeps
-    // at least the group.
-    if (::fchown(fd, old.st_uid, old.st_gid) != 0 &&
-        ::fchown(fd, static_cast<uid_t>(-1), old.st_gid) != 0) {
-      // The file will belong to this process's user; its mode is still kept.
-    }
-    ok = ::fchmod(fd, old.st_mode & 07777) == 0;
-  }
-  const char* p = updated.data();
-  size_t left = updated.size();
-  while (ok && left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  if (!ok || std::rename(tmp.c_str(), target.c_str()) != 0) {
-    ::unlink(tmp.c_str());
-    CannotWrite(fileName);
-  }
-#endif
+  // The old file's permission bits, owner and group (POSIX) or security
+  // descriptor and attributes (Windows) stay; a new file is created 0644 less
+  // the umask. A reader that has the file open makes the replacement on
+  // Windows fail with a sharing violation: it is tried again for a while.
+  TReplaceOptions options;
+  options.NewFileMode = 0644;
+  options.KeepOld = exists;
+  options.FreshTemporary = true;
+  options.RetryWhileInUse = true;
+  if (!ReplaceFileAtomically(target, updated, options)) CannotWrite(fileName);
 }
 
 bool ProfileStartsWithUtf8Bom(const std::string& fileName) {

@@ -1,8 +1,9 @@
 // LogFileUnit: one entry per call, the file opened and closed each time.
 //
-// The entry is assembled in memory and handed to the file in one write. When the
-// disk takes only part of it, the file is cut back to its earlier length, so a
-// reader never sees a broken line; the entry is lost, as the contract allows.
+// The entry is assembled in memory and handed to the file whole (WriteAll,
+// platform/FileWriteUnit.h). When the disk takes only part of it, the file is
+// cut back to its earlier length, so a reader never sees a broken line; the
+// entry is lost, as the contract allows.
 // On POSIX the lock covers the stamp, the write and the cut only; the file is
 // opened and closed outside it.
 #include "services/LogFileUnit.h"
@@ -10,6 +11,7 @@
 #include <atomic>
 
 #include "platform/DateTimeUnit.h"
+#include "platform/FileWriteUnit.h"
 #include "platform/PathUnit.h"
 
 #ifdef _WIN32
@@ -51,30 +53,21 @@ void TLogFile::WriteLog(const AnsiString& text) {
   entry += text;
   entry += "\r\n";
 #ifdef _WIN32
-  DWORD written = 0;
-  BOOL ok = WriteFile(h, entry.data(), static_cast<DWORD>(entry.size()), &written, nullptr);
-  if ((!ok || written != entry.size()) && written > 0) {
+  const size_t written = WriteAll(h, entry);
+  if (written > 0 && written < entry.size()) {
     SetFilePointerEx(h, before, nullptr, FILE_BEGIN);
     SetEndOfFile(h);
   }
   CloseHandle(h);
 #else
-  const char* p = entry.data();
-  size_t left = entry.size();
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n <= 0) break;
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  if (left > 0 && left < entry.size()) {
+  const size_t written = WriteAll(fd, entry);
+  if (written > 0 && written < entry.size()) {
     // Only a partial write pays for the file's size: under the lock no other
     // entry of this process has been appended since, so the entry began at
     // the end of the file less what was written of it.
     struct stat st;
-    const off_t written = static_cast<off_t>(entry.size() - left);
-    if (::fstat(fd, &st) == 0 && st.st_size >= written &&
-        ::ftruncate(fd, st.st_size - written) != 0) {
+    const off_t cut = static_cast<off_t>(written);
+    if (::fstat(fd, &st) == 0 && st.st_size >= cut && ::ftruncate(fd, st.st_size - cut) != 0) {
       // Nothing more can be done for this entry.
     }
   }

@@ -4,14 +4,16 @@
 // would serialise them too on Linux, but not on every platform), then the file
 // lock for other processes. SaveCard writes card.bin.tmp under the lock, so a
 // fixed temporary name is safe, flushes it to disk and renames it over
-// card.bin.
+// card.bin (ReplaceFileAtomically, platform/FileWriteUnit.h).
 #include "sim/CardImageUnit.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
+
+#include "platform/FileWriteUnit.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -174,46 +176,11 @@ TLoadResult LoadCard(const std::string& stateDir, TCardImage& image) {
 }
 
 bool SaveCard(const std::string& stateDir, const TCardImage& image) {
-  const std::string path = CardFile(stateDir);
-  const std::string temp = path + ".tmp";
-#ifdef _WIN32
-  HANDLE h = CreateFileW(Wide(temp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  BOOL ok = WriteFile(h, image.data(), static_cast<DWORD>(image.size()), &written, nullptr) &&
-            written == image.size() && FlushFileBuffers(h);
-  CloseHandle(h);
-  if (!ok || !MoveFileExW(Wide(temp).c_str(), Wide(path).c_str(),
-                          MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DeleteFileW(Wide(temp).c_str());
-    return false;
-  }
-  return true;
-#else
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) return false;
-  const uint8_t* p = image.data();
-  size_t left = image.size();
-  bool ok = true;
-  while (left > 0) {
-    ssize_t n = ::write(fd, p, left);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      ok = false;
-      break;
-    }
-    p += n;
-    left -= static_cast<size_t>(n);
-  }
-  if (ok && ::fsync(fd) != 0) ok = false;
-  if (::close(fd) != 0) ok = false;
-  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    return false;
-  }
-  return true;
-#endif
+  // card.bin.tmp is truncated when left over; a new card.bin is created 0666
+  // less the umask and replaces the old one whatever its mode.
+  return ReplaceFileAtomically(
+      CardFile(stateDir),
+      std::string_view(reinterpret_cast<const char*>(image.data()), image.size()));
 }
 
 bool RemoveCard(const std::string& stateDir) {

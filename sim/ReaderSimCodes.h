@@ -1,7 +1,7 @@
-/* ReaderSimCodes: the card-reader simulator's functions and result codes.
+/* ReaderSimCodes: the card-reader simulator's result codes and its own export.
  *
  * libReader.so (Reader.dll on Windows) stands in for the vendor's reader
- * library. It exports the four functions below with the vendor's signatures
+ * library. It exports the four reader functions of platform/ReaderApi.h
  * (stdcall on 32-bit Windows). Every function answers READER_SIM_OK (0) on
  * success and one of the codes below otherwise; the member device logs a code
  * as eight hexadecimal digits ("读卡失败:00000013").
@@ -27,23 +27,14 @@
 
 #include <stdint.h>
 
-#if defined(_WIN32) && !defined(_WIN64)
-#define READER_SIM_CALL __stdcall
-#else
-#define READER_SIM_CALL
-#endif
-
-#if defined(_WIN32)
-#define READER_SIM_API
-#else
-#define READER_SIM_API __attribute__((visibility("default")))
-#endif
+#include "platform/ReaderApi.h"
 
 /* Success. */
 #define READER_SIM_OK 0x00
 /* StartSCard: the port number is outside -1..9. */
 #define READER_SIM_ERR_PORT_RANGE 0x01
-/* StartSCard: the start parameter pointer is null or does not hold 4113 (0x1011). */
+/* StartSCard: the start parameter pointer is null or does not hold
+ * VELIO_READER_START_PARAM (4113, 0x1011). */
 #define READER_SIM_ERR_START_PARAM 0x02
 /* ReadCard, WriteCard, EndSCard: the port is not open (no StartSCard before). */
 #define READER_SIM_ERR_PORT_CLOSED 0x03
@@ -54,7 +45,8 @@
 /* ReadCard, WriteCard: sector or block not on the card (sectors 0..39; blocks 0..3,
  * 0..15 from sector 32). */
 #define READER_SIM_ERR_ADDRESS 0x11
-/* ReadCard, WriteCard: a key mode other than 4 (key A) or 5 (key B). */
+/* ReadCard, WriteCard: a key mode other than VELIO_READER_KEY_A (4) or
+ * VELIO_READER_KEY_B (5). */
 #define READER_SIM_ERR_KEY_MODE 0x12
 /* ReadCard, WriteCard: the key does not match the sector trailer's key A (mode 4) or
  * key B (mode 5). */
@@ -68,30 +60,16 @@
 /* ReadCard, WriteCard: card.bin or the lock file cannot be read, locked or replaced. */
 #define READER_SIM_ERR_IO 0x17
 
-/* The start parameter StartSCard expects. */
-#define READER_SIM_START_PARAM 4113
-/* Key modes. */
-#define READER_SIM_KEY_A 4
-#define READER_SIM_KEY_B 5
-
 #ifdef __cplusplus
 extern "C" {
 #endif
 
-READER_SIM_API int32_t READER_SIM_CALL StartSCard(int32_t port, int32_t* param, int32_t zero);
-READER_SIM_API int32_t READER_SIM_CALL WriteCard(int32_t port, uint8_t* key6, uint8_t* block16,
-                                                 int32_t sector, int32_t block, int32_t len,
-                                                 int32_t keyMode);
-READER_SIM_API int32_t READER_SIM_CALL ReadCard(int32_t port, uint8_t* key6, uint8_t* block16,
-                                                int32_t sector, int32_t block, int32_t len,
-                                                int32_t keyMode);
-READER_SIM_API int32_t READER_SIM_CALL EndSCard(int32_t port);
 /* Not a reader function: the simulator's own. Copies the path of the card file
    it uses now (card.bin in its state folder) with a closing NUL into buffer when
    size allows; returns the path's length in bytes (0 when the simulator has
    no state folder). Lets a program say which card file its simulated reader
    holds. */
-READER_SIM_API int32_t READER_SIM_CALL ReaderSimCardFile(char* buffer, int32_t size);
+VELIO_READER_API int32_t VELIO_READER_CALL ReaderSimCardFile(char* buffer, int32_t size);
 
 #ifdef __cplusplus
 }

@@ -77,7 +77,8 @@ int32_t Authenticate(int32_t port, const uint8_t* key6, const uint8_t* block16, 
   if (!PortOpen(port)) return READER_SIM_ERR_PORT_CLOSED;
   if (!key6 || !block16 || len != static_cast<int32_t>(readersim::kBlockSize))
     return READER_SIM_ERR_ARGUMENT;
-  if (keyMode != READER_SIM_KEY_A && keyMode != READER_SIM_KEY_B) return READER_SIM_ERR_KEY_MODE;
+  if (keyMode != VELIO_READER_KEY_A && keyMode != VELIO_READER_KEY_B)
+    return READER_SIM_ERR_KEY_MODE;
   if (dir.empty()) return READER_SIM_ERR_NO_CARD;  // no state folder: no card
   switch (readersim::LoadCard(dir, image)) {
     case readersim::TLoadResult::Ok:
@@ -91,7 +92,7 @@ int32_t Authenticate(int32_t port, const uint8_t* key6, const uint8_t* block16, 
   }
   if (!readersim::BlockOffset(sector, block, offset)) return READER_SIM_ERR_ADDRESS;
   const uint8_t* trailer = image.data() + readersim::TrailerOffset(sector);
-  const uint8_t* expected = keyMode == READER_SIM_KEY_A ? trailer : trailer + 10;
+  const uint8_t* expected = keyMode == VELIO_READER_KEY_A ? trailer : trailer + 10;
   if (std::memcmp(expected, key6, 6) != 0) return READER_SIM_ERR_AUTH;
   return READER_SIM_OK;
 }
@@ -100,18 +101,18 @@ int32_t Authenticate(int32_t port, const uint8_t* key6, const uint8_t* block16, 
 
 extern "C" {
 
-READER_SIM_API int32_t READER_SIM_CALL StartSCard(int32_t port, int32_t* param, int32_t zero) {
+VELIO_READER_API int32_t VELIO_READER_CALL StartSCard(int32_t port, int32_t* param, int32_t zero) {
   (void)zero;
   if (!PortInRange(port)) return READER_SIM_ERR_PORT_RANGE;
-  if (!param || *param != READER_SIM_START_PARAM) return READER_SIM_ERR_START_PARAM;
+  if (!param || *param != VELIO_READER_START_PARAM) return READER_SIM_ERR_START_PARAM;
   std::lock_guard<std::mutex> guard(gPortMutex);
   gOpen[port - kFirstPort] = true;
   return READER_SIM_OK;
 }
 
-READER_SIM_API int32_t READER_SIM_CALL WriteCard(int32_t port, uint8_t* key6, uint8_t* block16,
-                                                 int32_t sector, int32_t block, int32_t len,
-                                                 int32_t keyMode) {
+VELIO_READER_API int32_t VELIO_READER_CALL WriteCard(int32_t port, uint8_t* key6, uint8_t* block16,
+                                                     int32_t sector, int32_t block, int32_t len,
+                                                     int32_t keyMode) {
   const std::string dir = StateDir();
   readersim::TCardLock lock(dir);
   TCardImage image;
@@ -125,9 +126,9 @@ READER_SIM_API int32_t READER_SIM_CALL WriteCard(int32_t port, uint8_t* key6, ui
   return readersim::SaveCard(dir, image) ? READER_SIM_OK : READER_SIM_ERR_IO;
 }
 
-READER_SIM_API int32_t READER_SIM_CALL ReadCard(int32_t port, uint8_t* key6, uint8_t* block16,
-                                                int32_t sector, int32_t block, int32_t len,
-                                                int32_t keyMode) {
+VELIO_READER_API int32_t VELIO_READER_CALL ReadCard(int32_t port, uint8_t* key6, uint8_t* block16,
+                                                    int32_t sector, int32_t block, int32_t len,
+                                                    int32_t keyMode) {
   const std::string dir = StateDir();
   readersim::TCardLock lock(dir);
   TCardImage image;
@@ -141,14 +142,14 @@ READER_SIM_API int32_t READER_SIM_CALL ReadCard(int32_t port, uint8_t* key6, uin
   return READER_SIM_OK;
 }
 
-READER_SIM_API int32_t READER_SIM_CALL EndSCard(int32_t port) {
+VELIO_READER_API int32_t VELIO_READER_CALL EndSCard(int32_t port) {
   std::lock_guard<std::mutex> guard(gPortMutex);
   if (!PortInRange(port) || !gOpen[port - kFirstPort]) return READER_SIM_ERR_PORT_CLOSED;
   gOpen[port - kFirstPort] = false;
   return READER_SIM_OK;
 }
 
-READER_SIM_API int32_t READER_SIM_CALL ReaderSimCardFile(char* buffer, int32_t size) {
+VELIO_READER_API int32_t VELIO_READER_CALL ReaderSimCardFile(char* buffer, int32_t size) {
   const std::string dir = StateDir();
   const std::string file = dir.empty() ? std::string() : readersim::CardFile(dir);
   const auto length = static_cast<int32_t>(file.size());

@@ -121,7 +121,7 @@ int CmdRead(const std::string& portName, int sector, int block, const std::strin
   if (sectors == 0) return Fail(READER_PCSC_ERR_CARD_TYPE, "recognising the card");
   uint8_t data[16] = {};
   rc = pcsc::ReadBlock(connection, sectors, key.data(),
-                       keyB ? READER_PCSC_KEY_B : READER_PCSC_KEY_A, sector, block, data);
+                       keyB ? VELIO_READER_KEY_B : VELIO_READER_KEY_A, sector, block, data);
   if (rc != READER_PCSC_OK) return Fail(rc, "reading the block");
   std::cout << "sector " << sector << " block " << block << "  " << pcsc::HexBytes(data, 16)
             << "\n";

@@ -1,10 +1,14 @@
 // TZentaMember against a recording reader library: the calls it makes, their
-// arguments and order, its answers and its log lines (code page 936 bytes).
+// arguments and order, its answers and its log lines (code page 936 bytes);
+// and the loader under it (TReaderLibrary): the default path, and in the
+// 32-bit Windows build plain and decorated names of both calling conventions.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
 
+#include "services/UiHooksUnit.h"
+#include "member/ReaderLibraryUnit.h"
 #include "member/ZentaMemberUnit.h"
 #include "platform/DynLibUnit.h"
 #include "platform/ErrorsUnit.h"

@@ -116,19 +116,19 @@ TEST_F(PcscCardTest, ReadsAndWritesWithTheSimulatorsRulesAndCodes) {
     int32_t code;
     size_t commandsSent;
   } rows[] = {
-      {"write key A", true, 4, 1, READER_PCSC_KEY_A, kKey, READER_PCSC_OK, 3},
-      {"read key A", false, 4, 1, READER_PCSC_KEY_A, kKey, READER_PCSC_OK, 3},
-      {"read key B", false, 5, 0, READER_PCSC_KEY_B, kKeyB, READER_PCSC_OK, 3},
-      {"key A given as key B", false, 5, 0, READER_PCSC_KEY_B, kKey, READER_PCSC_ERR_AUTH, 2},
-      {"wrong key", false, 4, 1, READER_PCSC_KEY_A, kWrong, READER_PCSC_ERR_AUTH, 2},
-      {"write wrong key", true, 4, 1, READER_PCSC_KEY_A, kWrong, READER_PCSC_ERR_AUTH, 2},
-      {"last block of a 4K card", true, 39, 14, READER_PCSC_KEY_A, kKey, READER_PCSC_OK, 3},
-      {"trailer write", true, 4, 3, READER_PCSC_KEY_A, kKey, READER_PCSC_ERR_TRAILER, 0},
-      {"big trailer write", true, 35, 15, READER_PCSC_KEY_A, kKey, READER_PCSC_ERR_TRAILER, 0},
-      {"block 0 write", true, 0, 0, READER_PCSC_KEY_A, kKey, READER_PCSC_ERR_BLOCK0, 0},
-      {"block 0 read", false, 0, 0, READER_PCSC_KEY_A, kKey, READER_PCSC_OK, 3},
-      {"sector 40", false, 40, 0, READER_PCSC_KEY_A, kKey, READER_PCSC_ERR_ADDRESS, 0},
-      {"block 4 of a small sector", true, 4, 4, READER_PCSC_KEY_A, kKey, READER_PCSC_ERR_ADDRESS,
+      {"write key A", true, 4, 1, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 3},
+      {"read key A", false, 4, 1, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 3},
+      {"read key B", false, 5, 0, VELIO_READER_KEY_B, kKeyB, READER_PCSC_OK, 3},
+      {"key A given as key B", false, 5, 0, VELIO_READER_KEY_B, kKey, READER_PCSC_ERR_AUTH, 2},
+      {"wrong key", false, 4, 1, VELIO_READER_KEY_A, kWrong, READER_PCSC_ERR_AUTH, 2},
+      {"write wrong key", true, 4, 1, VELIO_READER_KEY_A, kWrong, READER_PCSC_ERR_AUTH, 2},
+      {"last block of a 4K card", true, 39, 14, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 3},
+      {"trailer write", true, 4, 3, VELIO_READER_KEY_A, kKey, READER_PCSC_ERR_TRAILER, 0},
+      {"big trailer write", true, 35, 15, VELIO_READER_KEY_A, kKey, READER_PCSC_ERR_TRAILER, 0},
+      {"block 0 write", true, 0, 0, VELIO_READER_KEY_A, kKey, READER_PCSC_ERR_BLOCK0, 0},
+      {"block 0 read", false, 0, 0, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 3},
+      {"sector 40", false, 40, 0, VELIO_READER_KEY_A, kKey, READER_PCSC_ERR_ADDRESS, 0},
+      {"block 4 of a small sector", true, 4, 4, VELIO_READER_KEY_A, kKey, READER_PCSC_ERR_ADDRESS,
        0},
       {"key mode 3", false, 4, 1, 3, kKey, READER_PCSC_ERR_KEY_MODE, 0},
   };
@@ -160,8 +160,8 @@ TEST_F(PcscCardTest, OneKCardRefusesSectorsBeyondSixteen) {
   readersim::TVirtualCard card(dir_.Path(), 16);
   TCardChannel channel(card);
   uint8_t buffer[16] = {};
-  EXPECT_EQ(pcsc::ReadBlock(channel, 16, kKey, READER_PCSC_KEY_A, 15, 2, buffer), READER_PCSC_OK);
-  EXPECT_EQ(pcsc::ReadBlock(channel, 16, kKey, READER_PCSC_KEY_A, 16, 0, buffer),
+  EXPECT_EQ(pcsc::ReadBlock(channel, 16, kKey, VELIO_READER_KEY_A, 15, 2, buffer), READER_PCSC_OK);
+  EXPECT_EQ(pcsc::ReadBlock(channel, 16, kKey, VELIO_READER_KEY_A, 16, 0, buffer),
             READER_PCSC_ERR_ADDRESS);
   // The virtual 1K card itself refuses a block beyond its memory.
   EXPECT_EQ(card.Process({0xFF, 0x88, 0x00, 64, 0x60, 0x00}), (std::vector<uint8_t>{0x6A, 0x82}));
@@ -172,7 +172,7 @@ TEST_F(PcscCardTest, FallsBackToTheOlderAuthenticateWhenTheReaderLacksGeneralAut
   card.SetRejectGeneralAuthenticate(true);
   TCardChannel channel(card);
   uint8_t buffer[16] = {};
-  ASSERT_EQ(pcsc::ReadBlock(channel, 40, kKey, READER_PCSC_KEY_A, 4, 0, buffer), READER_PCSC_OK);
+  ASSERT_EQ(pcsc::ReadBlock(channel, 40, kKey, VELIO_READER_KEY_A, 4, 0, buffer), READER_PCSC_OK);
   ASSERT_EQ(channel.sent.size(), 4u);
   EXPECT_EQ(channel.sent[0][1], 0x82);
   EXPECT_EQ(pcsc::HexBytes(channel.sent[1].data(), channel.sent[1].size()),
@@ -188,7 +188,7 @@ TEST_F(PcscCardTest, StatusWordsAndTransmitErrorsKeepTheirOwnCodes) {
     // The card vanished: the key loads, the authentication reads no card (64 00).
     TCardChannel channel(card);
     readersim::RemoveCard(dir_.Path());
-    EXPECT_EQ(pcsc::ReadBlock(channel, 40, kKey, READER_PCSC_KEY_B, 4, 0, buffer),
+    EXPECT_EQ(pcsc::ReadBlock(channel, 40, kKey, VELIO_READER_KEY_B, 4, 0, buffer),
               READER_PCSC_SW_AUTH + 0x6400);
     Save();
   }
@@ -196,7 +196,7 @@ TEST_F(PcscCardTest, StatusWordsAndTransmitErrorsKeepTheirOwnCodes) {
     // A PC/SC error is answered as itself (here: the card was removed).
     TCardChannel channel(card);
     channel.failWith = static_cast<int32_t>(0x80100069u);
-    EXPECT_EQ(pcsc::ReadBlock(channel, 40, kKey, READER_PCSC_KEY_A, 4, 0, buffer),
+    EXPECT_EQ(pcsc::ReadBlock(channel, 40, kKey, VELIO_READER_KEY_A, 4, 0, buffer),
               static_cast<int32_t>(0x80100069u));
   }
   // Reading or writing without authentication: 69 82 from the card.

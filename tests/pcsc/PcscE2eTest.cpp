@@ -388,7 +388,7 @@ TEST_F(PcscE2e, LibraryFunctionsCheckTheirArgumentsAndServeTwoPortsAtOnce) {
   ASSERT_TRUE(start && read && write && end) << error;
   uint8_t key[6] = {0x7D, 0x2A, 0x9C, 0x41, 0xE6, 0xB3};
   uint8_t block[16] = {};
-  int32_t param = READER_PCSC_START_PARAM, badParam = 4112;
+  int32_t param = VELIO_READER_START_PARAM, badParam = 4112;
 
   EXPECT_EQ(start(10, &param, 0), READER_PCSC_ERR_PORT_RANGE);
   EXPECT_EQ(start(0, &badParam, 0), READER_PCSC_ERR_START_PARAM);
@@ -411,7 +411,7 @@ TEST_F(PcscE2e, LibraryFunctionsCheckTheirArgumentsAndServeTwoPortsAtOnce) {
   // COM0 and USB (both the first reader) from two threads, each its own connection.
   auto run = [&](int32_t port, int32_t sector, uint8_t fill, int* failures) {
     for (int i = 0; i < 15; ++i) {
-      int32_t p = READER_PCSC_START_PARAM;
+      int32_t p = VELIO_READER_START_PARAM;
       uint8_t k[6] = {0x7D, 0x2A, 0x9C, 0x41, 0xE6, 0xB3};
       uint8_t data[16];
       std::memset(data, fill + i, sizeof data);

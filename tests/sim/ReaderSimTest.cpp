@@ -146,15 +146,15 @@ TEST_F(ReaderSimTest, KeysAreCheckedAgainstTheSectorTrailer) {
   ASSERT_EQ(Start(3), READER_SIM_OK);
   const uint8_t zeros[6] = {}, ones[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
   uint8_t buf[16];
-  EXPECT_EQ(Read(3, 5, 0, READER_SIM_KEY_A, buf, kKey), READER_SIM_ERR_AUTH);
-  EXPECT_EQ(Read(3, 5, 0, READER_SIM_KEY_A, buf, zeros), READER_SIM_OK);
-  EXPECT_EQ(Read(3, 5, 0, READER_SIM_KEY_B, buf, zeros), READER_SIM_ERR_AUTH);
-  EXPECT_EQ(Read(3, 5, 0, READER_SIM_KEY_B, buf, ones), READER_SIM_OK);
-  EXPECT_EQ(Write(3, 5, 0, READER_SIM_KEY_A, "x", ones), READER_SIM_ERR_AUTH);
-  EXPECT_EQ(Write(3, 5, 0, READER_SIM_KEY_B, "x", ones), READER_SIM_OK);
+  EXPECT_EQ(Read(3, 5, 0, VELIO_READER_KEY_A, buf, kKey), READER_SIM_ERR_AUTH);
+  EXPECT_EQ(Read(3, 5, 0, VELIO_READER_KEY_A, buf, zeros), READER_SIM_OK);
+  EXPECT_EQ(Read(3, 5, 0, VELIO_READER_KEY_B, buf, zeros), READER_SIM_ERR_AUTH);
+  EXPECT_EQ(Read(3, 5, 0, VELIO_READER_KEY_B, buf, ones), READER_SIM_OK);
+  EXPECT_EQ(Write(3, 5, 0, VELIO_READER_KEY_A, "x", ones), READER_SIM_ERR_AUTH);
+  EXPECT_EQ(Write(3, 5, 0, VELIO_READER_KEY_B, "x", ones), READER_SIM_OK);
   // Other sectors keep the fresh card's key, A and B alike.
-  EXPECT_EQ(Read(3, 4, 0, READER_SIM_KEY_B, buf, kKey), READER_SIM_OK);
-  EXPECT_EQ(Read(3, 4, 0, READER_SIM_KEY_A, buf, zeros), READER_SIM_ERR_AUTH);
+  EXPECT_EQ(Read(3, 4, 0, VELIO_READER_KEY_B, buf, kKey), READER_SIM_OK);
+  EXPECT_EQ(Read(3, 4, 0, VELIO_READER_KEY_A, buf, zeros), READER_SIM_ERR_AUTH);
 }
 
 TEST_F(ReaderSimTest, WriteLandsAtTheLayoutOffsetAndReadsBack) {
