@@ -18,7 +18,7 @@
 #include "app/SelfCheckUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/CodePageUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "server/Utf8Unit.h"
 #include "doorlock/SimDoorlockUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
 
 namespace {
 

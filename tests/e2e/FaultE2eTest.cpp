@@ -22,7 +22,7 @@
 #include "platform/DateTimeUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "tests/e2e/E2eSupport.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
 
 using namespace e2e;
 namespace fs = std::filesystem;

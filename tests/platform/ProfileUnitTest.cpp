@@ -10,7 +10,7 @@
 
 #include "platform/ErrorsUnit.h"
 #include "platform/ProfileUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "platform/ErrorsUnit.h"
 #include "platform/SystemUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
 
 namespace {
 

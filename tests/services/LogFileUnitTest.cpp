@@ -9,7 +9,7 @@
 #include "services/LogFileUnit.h"
 #include "platform/DateTimeUnit.h"
 #include "platform/PathUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "services/SysOptionUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/ProfileUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
 
 namespace {
 

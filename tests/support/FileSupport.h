@@ -1,8 +1,7 @@
-// TestFiles: temporary folders, whole-file reads and writes, and running a
-// piece of code without root's right to write anywhere, for the platform and
-// app tests.
-#ifndef VELIO_TESTS_PLATFORM_TESTFILES_H_
-#define VELIO_TESTS_PLATFORM_TESTFILES_H_
+// FileSupport: temporary folders, whole-file reads and writes, and running a
+// piece of code without root's right to write anywhere, for every test.
+#ifndef VELIO_TESTS_SUPPORT_FILESUPPORT_H_
+#define VELIO_TESTS_SUPPORT_FILESUPPORT_H_
 
 #include <sys/stat.h>
 #ifndef _WIN32
@@ -105,4 +104,4 @@ inline void MakeReadOnly(const std::string& dir, const std::string& path) {
 
 }  // namespace velio_test
 
-#endif  // VELIO_TESTS_PLATFORM_TESTFILES_H_
+#endif  // VELIO_TESTS_SUPPORT_FILESUPPORT_H_
