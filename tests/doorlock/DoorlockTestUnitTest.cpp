@@ -1,18 +1,19 @@
 // The test window's operations, without the window.
 #include <gtest/gtest.h>
 
-#include "services/LogFileUnit.h"
-#include "services/SysOptionUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "doorlock/DoorlockTestUnit.h"
 #include "platform/ErrorsUnit.h"
+#include "services/LogFileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
 using doorlock_test::TFakeDoorlock;
 using doorlock_test::TSql;
-using doorlock_test::TTempDir;
+using velio_test::TTempDir;
 
 const char kStamp[] = "yyyy-mm-dd hh:nn:ss";
 

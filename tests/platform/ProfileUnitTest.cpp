@@ -11,6 +11,7 @@
 #include "platform/ErrorsUnit.h"
 #include "platform/ProfileUnit.h"
 #include "tests/support/FileSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 

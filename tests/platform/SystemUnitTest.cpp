@@ -13,6 +13,7 @@
 #include "platform/ErrorsUnit.h"
 #include "platform/SystemUnit.h"
 #include "tests/support/FileSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 

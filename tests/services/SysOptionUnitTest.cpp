@@ -3,10 +3,11 @@
 
 #include <string>
 
-#include "services/SysOptionUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/ProfileUnit.h"
+#include "services/SysOptionUnit.h"
 #include "tests/support/FileSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
-// FileSupport: temporary folders, whole-file reads and writes, and running a
-// piece of code without root's right to write anywhere, for every test.
+// FileSupport: whole-file reads and writes, and running a piece of code
+// without root's right to write anywhere. Paths are UTF-8, as everywhere in
+// the system (on Windows they are converted, as the system converts them).
 #ifndef VELIO_TESTS_SUPPORT_FILESUPPORT_H_
 #define VELIO_TESTS_SUPPORT_FILESUPPORT_H_
 
@@ -9,64 +10,33 @@
 #include <unistd.h>
 #endif
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <string_view>
+#include <system_error>
+
+#include "platform/PathUnit.h"
 
 namespace velio_test {
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents on destruction. Its path ends with '/'.
-class TTempDir {
- public:
-  TTempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "velio-test-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data())) std::abort();
-    path_ = tmpl + "/";
-  }
-  ~TTempDir() {
-    std::error_code ec;
-    // Give everything back its write bit so that removal works.
-    for (auto it = std::filesystem::recursive_directory_iterator(path_, ec);
-         !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec))
-#ifdef _WIN32
-      std::filesystem::permissions(it->path(), std::filesystem::perms::owner_write,
-                                   std::filesystem::perm_options::add, ec);
-#else
-      ::chmod(it->path().c_str(), 0755);
-    ::chmod(path_.c_str(), 0755);
-#endif
-    std::filesystem::remove_all(path_, ec);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-
-  const std::string& Path() const {
-    return path_;
-  }
-  std::string File(const std::string& name) const {
-    return path_ + name;
-  }
-
- private:
-  std::string path_;
-};
-
+// The whole file as bytes; empty when it is missing or cannot be read.
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(NativePath(path), std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+// Makes the file hold exactly bytes (created or truncated).
+inline void WriteFile(const std::string& path, std::string_view bytes) {
+  std::ofstream out(NativePath(path), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
 inline bool Exists(const std::string& path) {
-  return std::filesystem::exists(path);
+  std::error_code ec;
+  return std::filesystem::exists(NativePath(path), ec);
 }
 
 // Runs body where files without a write bit cannot be written: directly for an
