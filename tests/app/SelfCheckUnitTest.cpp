@@ -1,9 +1,6 @@
 // Tests of the self-check (velio-interfaced --check): each problem gives its
 // line and the exit code, and the check leaves the home folder as it was.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,50 +15,20 @@
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/CodePageUnit.h"
 #include "services/InterfaceModeUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/PortSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
+using velio_test::FreePort;
 using velio_test::ReadFile;
+using velio_test::TListeningPort;
 using velio_test::TTempDir;
 using velio_test::WriteFile;
 
 const std::string kBin = VELIO_BIN_DIR "/";
 const std::string kCheckReader = kBin + "libVelioCheckReader.so";
-
-// A loopback listener on a port the system chose; closed on destruction.
-class TListener {
- public:
-  TListener() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, 1);
-    socklen_t n = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
-    port_ = ntohs(a.sin_port);
-  }
-  ~TListener() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  void Close() {
-    ::close(fd_);
-    fd_ = -1;
-  }
-  int Port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
-
-// A port that was free a moment ago.
-int FreePort() {
-  TListener l;
-  return l.Port();
-}
 
 std::map<std::string, std::string> Snapshot(const std::string& dir) {
   std::map<std::string, std::string> files;
@@ -223,7 +190,7 @@ TEST_P(SelfCheckRows, GivesItsLineAndExitCodeAndChangesNothing) {
   std::string home = dir.Path();
   ::chmod(home.c_str(), 0777);  // reachable by the ordinary user of unprivileged rows
   if (row.setup) row.setup(home);
-  TListener held;
+  TListeningPort held;
   int port = row.holdPort ? held.Port() : FreePort();
   if (!row.holdPort) held.Close();
   WriteIniWithPort(home, port);

@@ -18,11 +18,14 @@
 #include "services/LogFileUnit.h"
 #include "services/SysOptionUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
+#include "tests/support/FakeConnectionSupport.h"
+#include "tests/support/LogSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
 using doorlock_test::TSql;
-using doorlock_test::TTempDir;
+using velio_test::TTempDir;
 
 const int kRequests = 200;
 const int kRooms = 10;
@@ -70,7 +73,7 @@ TEST(DoorlockConcurrencyTest, SimultaneousIssueRequestsAreSerialisedAndAllRecord
   for (int i = 0; i < kRequests; ++i) {
     threads.emplace_back([&, i] {
       const std::u16string request = DecodeUtf8(Request(i));
-      doorlock_test::TFakeConnection connection;
+      velio_test::TFakeConnection connection;
       TDoorlockMessageHandler handler(nullptr);
       start.arrive_and_wait();
       handler.HandleMessage(connection, request);
@@ -101,7 +104,7 @@ TEST(DoorlockConcurrencyTest, SimultaneousIssueRequestsAreSerialisedAndAllRecord
     EXPECT_EQ(sql.Rows("select count(distinct RoomNo) from T_Room")[0][0], std::to_string(kRooms));
   }
 
-  const std::vector<AnsiString> entries = doorlock_test::LogEntries(log.FileName());
+  const std::vector<AnsiString> entries = velio_test::LogEntries(log.FileName());
   auto count = [&](const AnsiString& prefix) {
     return std::count_if(entries.begin(), entries.end(),
                          [&](const AnsiString& e) { return e.rfind(prefix, 0) == 0; });
@@ -147,7 +150,7 @@ TEST(DoorlockConcurrencyTest, SimultaneousCopyCardsForANewRoomInsertItOnce) {
     for (int i = 0; i < copies; ++i) {
       threads.emplace_back([&, i] {
         const std::u16string request = DecodeUtf8(Request(round * 3 + i % 3, "1"));
-        doorlock_test::TFakeConnection connection;
+        velio_test::TFakeConnection connection;
         TDoorlockMessageHandler handler(nullptr);
         start.arrive_and_wait();
         handler.HandleMessage(connection, request);
@@ -166,7 +169,7 @@ TEST(DoorlockConcurrencyTest, SimultaneousCopyCardsForANewRoomInsertItOnce) {
     TSql sql(dir.File("Client.db"));
     EXPECT_EQ(sql.Count("T_Room"), 9);
   }
-  const std::vector<AnsiString> entries = doorlock_test::LogEntries(log.FileName());
+  const std::vector<AnsiString> entries = velio_test::LogEntries(log.FileName());
   EXPECT_EQ(std::count_if(entries.begin(), entries.end(),
                           [](const AnsiString& e) { return e.rfind(Lit("新建房间"), 0) == 0; }),
             9);
@@ -195,7 +198,7 @@ TEST(DoorlockConcurrencyTest, RequestsGoOnWhileTheSettingsDialogIsOpen) {
   opened.wait();
 
   auto reply = std::async(std::launch::async, [] {
-    doorlock_test::TFakeConnection connection;
+    velio_test::TFakeConnection connection;
     TDoorlockMessageHandler handler(nullptr);
     handler.HandleMessage(connection, u"<R type='ReadCard'/>");
     return connection.data;

@@ -12,15 +12,20 @@
 #include "services/LogFileUnit.h"
 #include "services/SysOptionUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
+#include "tests/support/FakeConnectionSupport.h"
+#include "tests/support/LogSupport.h"
+#include "tests/support/ReplySupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
-using doorlock_test::Framed;
-using doorlock_test::LogEntries;
-using doorlock_test::TFakeConnection;
 using doorlock_test::TFakeDoorlock;
 using doorlock_test::TSql;
-using doorlock_test::TTempDir;
+using velio_test::DoorReply;
+using velio_test::Framed;
+using velio_test::LogEntries;
+using velio_test::TFakeConnection;
+using velio_test::TTempDir;
 using Entries = std::vector<AnsiString>;
 
 const char kStamp[] = "yyyy-mm-dd hh:nn:ss";
@@ -61,12 +66,6 @@ std::string IssueXml(const TIssueValues& v, const std::string& typeAttr = "type=
          "</GuestName><CheckInDate>" + v.InDate + "</CheckInDate><CheckInTime>" + v.InTime +
          "</CheckInTime><CheckOutDate>" + v.OutDate + "</CheckOutDate><CheckOutTime>" + v.OutTime +
          "</CheckOutTime><IsCopy>" + v.Copy + "</IsCopy>\r\n</DoorRequest>";
-}
-
-std::string Reply(const std::string& code, const std::string& message, const std::string& cardNo) {
-  return Framed("<DoorResponse><RequestID></RequestID><ResultCode>" + code +
-                "</ResultCode><ResultMessage>" + message + "</ResultMessage><CardNo>" + cardNo +
-                "</CardNo></DoorResponse>");
 }
 
 class DoorlockHandlerTest : public ::testing::Test {
@@ -145,7 +144,7 @@ TEST_F(DoorlockHandlerTest, EveryOutcomeGivesItsReplyBytesAndLogEntries) {
     const std::string request = std::string(c.type) == "IssueCard"
                                     ? IssueXml({})
                                     : "<DoorRequest type=\"" + std::string(c.type) + "\"/>";
-    EXPECT_EQ(Handle(request), Reply(c.code, c.message, c.replyCardNo));
+    EXPECT_EQ(Handle(request), Framed(DoorReply(c.code, c.message, c.replyCardNo)));
     EXPECT_EQ(Log(), (Entries{Received(request), Lit("执行操作->"), Lit(c.logEntry),
                               Lit("完成一次操作")}));
   }
@@ -156,16 +155,17 @@ TEST_F(DoorlockHandlerTest, EveryOutcomeGivesItsReplyBytesAndLogEntries) {
 
 TEST_F(DoorlockHandlerTest, WithoutADeviceEveryOperationFails) {
   InstallDoorlockDevice(nullptr);
-  EXPECT_EQ(Handle("<R type='ReadCard'/>"), Reply("500", "读卡失败", "0"));
-  EXPECT_EQ(Handle("<R type='EraseCard'/>"), Reply("500", "注销卡失败 ", "0"));
-  EXPECT_EQ(Handle(IssueXml({})), Reply("500", "发卡失败", "0"));
+  EXPECT_EQ(Handle("<R type='ReadCard'/>"), Framed(DoorReply("500", "读卡失败", "0")));
+  EXPECT_EQ(Handle("<R type='EraseCard'/>"), Framed(DoorReply("500", "注销卡失败 ", "0")));
+  EXPECT_EQ(Handle(IssueXml({})), Framed(DoorReply("500", "发卡失败", "0")));
 }
 
 TEST_F(DoorlockHandlerTest, TypeIsTrimmedMatchedExactlyAndFoundInAnyLetterCase) {
   device_->cardNo = 5;
-  EXPECT_EQ(Handle(IssueXml({}, "type=\" \tIssueCard \r\n\"")), Reply("200", "发卡成功", "5"));
-  EXPECT_EQ(Handle(IssueXml({}, "TYPE=\"IssueCard\"")), Reply("200", "发卡成功", "5"));
-  EXPECT_EQ(Handle("<R Type='ReadCard'><A/><B/></R>"), Reply("200", "读卡成功", "5"));
+  EXPECT_EQ(Handle(IssueXml({}, "type=\" \tIssueCard \r\n\"")),
+            Framed(DoorReply("200", "发卡成功", "5")));
+  EXPECT_EQ(Handle(IssueXml({}, "TYPE=\"IssueCard\"")), Framed(DoorReply("200", "发卡成功", "5")));
+  EXPECT_EQ(Handle("<R Type='ReadCard'><A/><B/></R>"), Framed(DoorReply("200", "读卡成功", "5")));
   EXPECT_EQ(device_->issues.size(), 2u);
   for (const std::string& request :
        {IssueXml({}, "type=\"issuecard\""), IssueXml({}, "kind='x'"), std::string("<R type=''/>"),
@@ -325,7 +325,7 @@ TEST_F(DoorlockHandlerTest, WithoutADeviceTheIssueRecordIsStillWritten) {
   options_.UseNativeDoorlockDb = true;
   TIssueValues v;
   v.Copy = "1";
-  EXPECT_EQ(Handle(IssueXml(v)), Reply("500", "发卡失败", "0"));
+  EXPECT_EQ(Handle(IssueXml(v)), Framed(DoorReply("500", "发卡失败", "0")));
   auto rows = sql_.Rows("select CardNo, RoomNo, IsCopy from T_IssueCardRecord");
   EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"0", "000101", "1"}}));
   EXPECT_EQ(sql_.Count("T_Room"), 1);  // the copy's room time was stored first
@@ -380,7 +380,7 @@ TEST_F(DoorlockHandlerTest, CopyOfAnUnknownRoomStoresNowBeforeTheDeviceRuns) {
   TIssueValues v;
   v.Copy = "1";
   const TDateTime before = Now();
-  EXPECT_EQ(Handle(IssueXml(v)), Reply("500", "发卡失败", "0"));
+  EXPECT_EQ(Handle(IssueXml(v)), Framed(DoorReply("500", "发卡失败", "0")));
   const TDateTime after = Now();
   ASSERT_EQ(device_->issues.size(), 1u);
   const TDateTime start = device_->issues[0].StartTime;

@@ -11,14 +11,17 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <random>
 
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "doorlock/OdbcStoreUnit.h"
 #include "services/LogFileUnit.h"
+#include "tests/support/LogSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
+
+using velio_test::LogEntries;
+using velio_test::TTempDir;
 
 // The driver's name in odbcinst.ini; VELIO_TEST_ODBC_DRIVER overrides it.
 std::string DriverName() {
@@ -45,26 +48,6 @@ std::string HostPath(const std::string& path) {
   return path;
 #endif
 }
-
-class TTempFolder {
- public:
-  TTempFolder() {
-    std::random_device rd;
-    path_ = std::filesystem::temp_directory_path() / ("velio-odbc-" + std::to_string(rd()));
-    std::filesystem::create_directories(path_);
-  }
-  ~TTempFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string File(const std::string& name) const {
-    std::u8string text = (path_ / name).u8string();
-    return std::string(text.begin(), text.end());
-  }
-
- private:
-  std::filesystem::path path_;
-};
 
 // Every row of a query, each column as UTF-16 text ("NULL" for null).
 std::vector<std::vector<std::u16string>> Rows(const std::string& connection,
@@ -103,21 +86,6 @@ std::vector<std::vector<std::u16string>> Rows(const std::string& connection,
   SQLFreeHandle(SQL_HANDLE_DBC, dbc);
   SQLFreeHandle(SQL_HANDLE_ENV, env);
   return rows;
-}
-
-// The log's entries without their stamps (each entry on one line here).
-std::vector<AnsiString> LogEntries(const std::string& file) {
-  std::ifstream in(std::filesystem::u8path(file), std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<AnsiString> entries;
-  size_t i = 0;
-  while (i < bytes.size()) {
-    size_t end = bytes.find("\r\n", i);
-    if (end == std::string::npos) end = bytes.size();
-    if (end - i >= 20) entries.push_back(bytes.substr(i + 20, end - i - 20));
-    i = end + 2;
-  }
-  return entries;
 }
 
 TEST(OdbcMarkersTest, NamedMarkersBecomePositionalInOrder) {
@@ -185,7 +153,7 @@ class DoorlockOdbcStoreTest : public ::testing::Test {
     return Rows(connection_, sql);
   }
 
-  TTempFolder dir_;
+  TTempDir dir_;
   std::string connection_ =
       "Driver=" + DriverName() + ";Database=" + HostPath(dir_.File("Client.db")) + ";";
   TLogFile log_{dir_.File("test.LOG")};
@@ -254,7 +222,7 @@ TEST_F(DoorlockOdbcStoreTest, FailuresAreLoggedAndTheNextOperationWorks) {
 }
 
 TEST(DoorlockOdbcStoreOpenTest, AnUnknownDriverIsLoggedAndEveryOperationFailsQuietly) {
-  TTempFolder dir;
+  TTempDir dir;
   TLogFile log(dir.File("test.LOG"));
   OperationLog = &log;
   TDoorlockRecordManager store("Driver=VelioNoSuchDriver;Database=x", TStoreEngine::Odbc);

@@ -5,12 +5,15 @@
 #include "platform/PathUnit.h"
 #include "services/LogFileUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/LogSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
-using doorlock_test::LogEntries;
 using doorlock_test::TSql;
-using doorlock_test::TTempDir;
+using velio_test::LogEntries;
+using velio_test::TTempDir;
 
 class DoorlockRecordStoreTest : public ::testing::Test {
  protected:
@@ -57,7 +60,7 @@ TEST_F(DoorlockRecordStoreTest, CreateDatabaseMakesBothTablesWithExactColumns) {
 TEST_F(DoorlockRecordStoreTest, CreateDatabaseMatchesClientSqlAndKeepsExistingRows) {
   // The schema file shipped with the sources gives the same tables.
   const std::string script =
-      doorlock_test::ReadFileBytes(std::string(VELIO_SOURCE_DIR) + "/doorlock/Client.sql");
+      velio_test::ReadFile(std::string(VELIO_SOURCE_DIR) + "/doorlock/Client.sql");
   ASSERT_FALSE(script.empty());
   std::string other = dir_.File("FromScript.db");
   {
@@ -77,11 +80,11 @@ TEST_F(DoorlockRecordStoreTest, CreateDatabaseMatchesClientSqlAndKeepsExistingRo
 
 TEST_F(DoorlockRecordStoreTest, CreateDatabaseRefusesAFileThatIsNoDatabase) {
   const std::string junk(4096, 'x');
-  doorlock_test::WriteFileBytes(db_, junk);
+  velio_test::WriteFile(db_, junk);
   std::string error;
   EXPECT_FALSE(CreateDoorlockDatabase(db_, error));
   EXPECT_EQ(error, "file is not a database");
-  EXPECT_EQ(doorlock_test::ReadFileBytes(db_), junk);
+  EXPECT_EQ(velio_test::ReadFile(db_), junk);
 }
 
 TEST_F(DoorlockRecordStoreTest, MissingFileIsLoggedNotCreatedAndEveryOperationLogsItsError) {
@@ -102,7 +105,7 @@ TEST_F(DoorlockRecordStoreTest, MissingFileIsLoggedNotCreatedAndEveryOperationLo
 }
 
 TEST_F(DoorlockRecordStoreTest, FileThatIsNoDatabaseIsReportedAtOpen) {
-  doorlock_test::WriteFileBytes(db_, std::string(2048, '\x5a'));
+  velio_test::WriteFile(db_, std::string(2048, '\x5a'));
   TDoorlockRecordManager store(db_);
   EXPECT_FALSE(store.Open());
   EXPECT_EQ(Log(), (std::vector<AnsiString>{"file is not a database"}));

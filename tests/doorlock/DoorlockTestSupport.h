@@ -1,5 +1,5 @@
-// DoorlockTestSupport: temporary folders, log reading, a fake connection, a
-// fake encoder and direct SQL access for the door-lock tests.
+// DoorlockTestSupport: what the door-lock tests share: a fake encoder and
+// direct SQL access to the record store's database file.
 #ifndef VELIO_TESTS_DOORLOCK_DOORLOCKTESTSUPPORT_H_
 #define VELIO_TESTS_DOORLOCK_DOORLOCKTESTSUPPORT_H_
 
@@ -8,103 +8,16 @@
 
 #include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "doorlock/BaseDoorlockUnit.h"
 #include "platform/CodePageUnit.h"
-#include "server/MessageHandlerUnit.h"
 
 namespace doorlock_test {
-
-// A fresh folder under the system's temporary directory, removed afterwards.
-class TTempDir {
- public:
-  TTempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "velio-doorlock-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl + "/";
-  }
-  ~TTempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TTempDir(const TTempDir&) = delete;
-  TTempDir& operator=(const TTempDir&) = delete;
-
-  // Ends with '/'.
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + name; }
-
- private:
-  std::string path_;
-};
-
-inline std::string ReadFileBytes(const std::string& fileName) {
-  std::ifstream in(fileName, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline void WriteFileBytes(const std::string& fileName, std::string_view bytes) {
-  std::ofstream out(fileName, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-inline bool IsStamp(std::string_view line) {
-  static const char kPattern[] = "dddd-dd-dd dd:dd:dd ";
-  if (line.size() < sizeof kPattern - 1) return false;
-  for (size_t i = 0; i + 1 < sizeof kPattern; ++i) {
-    const bool digit = line[i] >= '0' && line[i] <= '9';
-    if (kPattern[i] == 'd' ? !digit : line[i] != kPattern[i]) return false;
-  }
-  return true;
-}
-
-// The entries of a log file, stamps removed (an entry may span lines). Fails
-// the test when a line that starts an entry has no stamp.
-inline std::vector<AnsiString> LogEntries(const std::string& fileName) {
-  const std::string bytes = ReadFileBytes(fileName);
-  std::vector<AnsiString> entries;
-  if (bytes.empty()) return entries;
-  EXPECT_TRUE(bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0)
-      << "log does not end with CR LF";
-  size_t i = 0;
-  while (i < bytes.size()) {
-    size_t end = bytes.find("\r\n", i);
-    if (end == std::string::npos) end = bytes.size();
-    std::string_view line(bytes.data() + i, end - i);
-    if (IsStamp(line)) {
-      entries.emplace_back(line.substr(20));
-    } else {
-      EXPECT_FALSE(entries.empty()) << "log starts without a stamp";
-      if (!entries.empty()) entries.back() += "\r\n" + std::string(line);
-    }
-    i = end + 2;
-  }
-  return entries;
-}
-
-// A connection that keeps what is written, or fails every write.
-class TFakeConnection : public TConnection {
- public:
-  void WriteBytes(std::string_view bytes) override {
-    ++writes;
-    if (fail) throw std::runtime_error("connection reset by peer");
-    data.append(bytes);
-  }
-  std::string data;
-  int writes = 0;
-  bool fail = false;
-};
 
 struct TIssueCall {
   AnsiString RegisterId, BuildingCode, FloorCode, RoomNo, GuestName;
@@ -224,11 +137,6 @@ class TSql {
  private:
   sqlite3* db_ = nullptr;
 };
-
-// The reply framing of a text: its UTF-8 bytes and one NUL.
-inline std::string Framed(const std::string& utf8) {
-  return utf8 + std::string(1, '\0');
-}
 
 }  // namespace doorlock_test
 

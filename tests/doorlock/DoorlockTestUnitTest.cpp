@@ -7,12 +7,13 @@
 #include "services/LogFileUnit.h"
 #include "services/SysOptionUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
 using doorlock_test::TFakeDoorlock;
 using doorlock_test::TSql;
-using doorlock_test::TTempDir;
+using velio_test::TTempDir;
 
 const char kStamp[] = "yyyy-mm-dd hh:nn:ss";
 

@@ -14,17 +14,16 @@
 #include "services/LogFileUnit.h"
 #include "services/UiHooksUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FakeConnectionSupport.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/LogSupport.h"
+#include "tests/support/ReplySupport.h"
+#include "tests/support/TempDirSupport.h"
+#include "tests/support/UiHooksSupport.h"
 
 namespace {
 
-using doorlock_test::TTempDir;
-
-class TRecordingHooks : public TUiHooks {
- public:
-  void ShowMessage(const AnsiString& text) override { messages.push_back(text); }
-  std::vector<AnsiString> messages;
-};
+using velio_test::TTempDir;
 
 class SimDoorlockTest : public ::testing::Test {
  protected:
@@ -101,7 +100,7 @@ TEST_F(SimDoorlockTest, UnwritableStateFileIsLoggedAndAnswersFalse) {
   int64_t card = 0;
   EXPECT_FALSE(lost.IssueCard("", "0", "0", "1", "", 1, 1, 2, 2, false, card));
   EXPECT_EQ(card, 0);
-  auto log = doorlock_test::LogEntries(log_.FileName());
+  auto log = velio_test::LogEntries(log_.FileName());
   ASSERT_EQ(log.size(), 1u);
   EXPECT_NE(log[0].find("Unable to write to"), std::string::npos) << log[0];
 }
@@ -111,7 +110,7 @@ TEST_F(SimDoorlockTest, UnwritableStateFileIsLoggedAndAnswersFalse) {
 TEST_F(SimDoorlockTest, TextWithLineBreaksFailsTheIssueAndPlantsNothing) {
   int64_t card = 0;
   ASSERT_TRUE(Issue(card));
-  const std::string before = doorlock_test::ReadFileBytes(sim_.FileName());
+  const std::string before = velio_test::ReadFile(sim_.FileName());
   const AnsiString names[] = {"\r\n[Encoder]\r\nFail=1", "x\nFail=1", AnsiString("a\0b", 3)};
   for (const AnsiString& name : names) {
     int64_t lost = 0;
@@ -120,9 +119,9 @@ TEST_F(SimDoorlockTest, TextWithLineBreaksFailsTheIssueAndPlantsNothing) {
   }
   int64_t lost = 0;
   EXPECT_FALSE(sim_.IssueCard("R\r\n[Encoder]", "00", "01", "03", "G", 1, 1, 2, 2, false, lost));
-  EXPECT_EQ(doorlock_test::ReadFileBytes(sim_.FileName()), before);  // nothing of it written
+  EXPECT_EQ(velio_test::ReadFile(sim_.FileName()), before);  // nothing of it written
   EXPECT_EQ(Get("Encoder", "Fail"), "<none>");
-  auto log = doorlock_test::LogEntries(log_.FileName());
+  auto log = velio_test::LogEntries(log_.FileName());
   ASSERT_EQ(log.size(), 4u);
   for (const AnsiString& entry : log) EXPECT_EQ(entry, "Unable to write to " + sim_.FileName());
   ASSERT_TRUE(Issue(card));
@@ -162,12 +161,12 @@ TEST_F(SimDoorlockTest, UnreadableStateFileFailsInsteadOfUsingDefaults) {
   EXPECT_FALSE(blocked.ReadCard(card));
   EXPECT_FALSE(blocked.EraseCard());
   EXPECT_EQ(card, 0);
-  EXPECT_EQ(doorlock_test::LogEntries(log_.FileName()),
+  EXPECT_EQ(velio_test::LogEntries(log_.FileName()),
             std::vector<AnsiString>(3, "Unable to read " + blocked.FileName()));
 }
 
 TEST_F(SimDoorlockTest, ShowOptionsShowsTheStateFile) {
-  TRecordingHooks hooks;
+  velio_test::TRecordingHooks hooks;
   SetUiHooks(&hooks);
   sim_.ShowOptions();
   SetUiHooks(nullptr);
@@ -180,16 +179,13 @@ TEST_F(SimDoorlockTest, InstalledInTheHomeFolderAndServesRequests) {
   SetHomeDir(dir_.Path());
   InstallSimulatedDoorlock();
   ASSERT_NE(DoorlockDevice.load(), nullptr);
-  EXPECT_EQ(doorlock_test::LogEntries(log_.FileName()),
+  EXPECT_EQ(velio_test::LogEntries(log_.FileName()),
             (std::vector<AnsiString>{Lit("模拟门锁发卡器: ") + dir_.File("DoorlockSim.ini")}));
 
-  doorlock_test::TFakeConnection connection;
+  velio_test::TFakeConnection connection;
   TDoorlockMessageHandler handler(nullptr);
   handler.HandleMessage(connection, u"<R type='ReadCard'/>");
-  EXPECT_EQ(connection.data, doorlock_test::Framed("<DoorResponse><RequestID></RequestID>"
-                                                   "<ResultCode>500</ResultCode><ResultMessage>"
-                                                   "读卡失败</ResultMessage><CardNo>0</CardNo>"
-                                                   "</DoorResponse>"));
+  EXPECT_EQ(connection.data, velio_test::Framed(velio_test::DoorReply("500", "读卡失败", "0")));
   Set("CardNo", "1234");
   connection.data.clear();
   handler.HandleMessage(connection, u"<R type='ReadCard'/>");

@@ -8,10 +8,13 @@
 #include "platform/DateTimeUnit.h"
 #include "platform/ProfileUnit.h"
 #include "tests/e2e/E2eSupport.h"
+#include "tests/support/ReplySupport.h"
 
 using namespace e2e;
 
 namespace {
+
+using velio_test::DoorReply;
 
 // One "IssueCard" request; the values at positions 1 to 10 of the root.
 struct TIssueCard {
@@ -35,13 +38,6 @@ struct TIssueCard {
            "</OutTime><Copy>" + copy + "</Copy></Request>";
   }
 };
-
-std::string DoorReply(const std::string& code, const std::string& message,
-                      const std::string& cardNo) {
-  return "<DoorResponse><RequestID></RequestID><ResultCode>" + code +
-         "</ResultCode><ResultMessage>" + message + "</ResultMessage><CardNo>" + cardNo +
-         "</CardNo></DoorResponse>";
-}
 
 const std::string kReadCard = "<Request type=\"ReadCard\"/>";
 const std::string kEraseCard = "<Request type=\"EraseCard\"></Request>";

@@ -20,8 +20,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
-#include <random>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -29,19 +27,12 @@
 
 #include "platform/CodePageUnit.h"
 #include "platform/DateTimeUnit.h"
+#include "tests/support/FileSupport.h"
 
 extern char** environ;
 
 namespace e2e {
 namespace fs = std::filesystem;
-
-TTempHome::TTempHome() : TTempHome(fs::temp_directory_path().string()) {}
-
-TTempHome::TTempHome(const std::string& parent) {
-  std::string tmpl = (fs::path(parent) / "velio-e2e-XXXXXX").string();
-  char* p = mkdtemp(tmpl.data());
-  path_ = p ? p : tmpl;
-}
 
 std::string MemoryTempParent() {
   const char* shm = "/dev/shm";
@@ -49,83 +40,16 @@ std::string MemoryTempParent() {
   return fs::temp_directory_path().string();
 }
 
-TTempHome::~TTempHome() {
-  std::error_code ec;
-  // A test may have taken away write rights; give them back so removal works.
-  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
-  for (auto it = fs::recursive_directory_iterator(path_, ec);
-       !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    std::error_code ignored;
-    if (it->is_directory(ignored) && !it->is_symlink(ignored))
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
-  }
-  fs::remove_all(path_, ec);
-}
-
 void TTempHome::Write(const std::string& name, const std::string& bytes) const {
-  std::ofstream(File(name), std::ios::binary) << bytes;
+  velio_test::WriteFile(File(name), bytes);
 }
 
 std::string TTempHome::Read(const std::string& name) const {
-  std::ifstream in(File(name), std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
+  return velio_test::ReadFile(File(name));
 }
 
 bool TTempHome::Exists(const std::string& name) const {
-  return fs::exists(File(name));
-}
-
-namespace {
-
-bool PortFree(int port) {
-  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) return false;
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_ANY);
-  a.sin_port = htons(static_cast<uint16_t>(port));
-  const bool ok = ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  ::close(s);
-  return ok;
-}
-
-// The lowest port the system hands out to outgoing connections.
-int EphemeralLow() {
-  std::ifstream range("/proc/sys/net/ipv4/ip_local_port_range");
-  int low = 0;
-  return range >> low ? low : 32768;
-}
-
-// `count` free ports in a row, taken below the system's range for outgoing
-// connections: a port from that range that is free now may be some client
-// socket's own port a moment later (the tests that open and drop thousands
-// of connections run beside the others), and it fills with TIME_WAIT ports.
-int FreePorts(int count) {
-  static std::mutex lock;
-  static std::mt19937 pick(std::random_device{}());
-  const int low = 10000;
-  const int high = std::max(low + 1000, EphemeralLow() - count);
-  std::lock_guard<std::mutex> guard(lock);
-  std::uniform_int_distribution<int> base(low, high);
-  for (int attempt = 0; attempt < 500; ++attempt) {
-    const int port = base(pick);
-    bool all = true;
-    for (int i = 0; i < count && all; ++i) all = PortFree(port + i);
-    if (all) return port;
-  }
-  return 0;
-}
-
-}  // namespace
-
-int FreePort() {
-  return FreePorts(1);
-}
-
-int FreePortPair() {
-  return FreePorts(2);
+  return velio_test::Exists(File(name));
 }
 
 int OpenConnection(int port) {
@@ -280,12 +204,7 @@ pid_t Spawn(const std::vector<std::string>& programArgv, const TSpawnOptions& op
   return pid;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+using velio_test::ReadFile;
 
 int Reap(pid_t pid) {
   int status = 0;

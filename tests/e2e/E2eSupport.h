@@ -12,37 +12,39 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/PortSupport.h"
+#include "tests/support/TempDirSupport.h"
+
 struct sqlite3;
 
 namespace e2e {
 
-// A fresh temporary folder, removed with everything in it on destruction.
+// A fresh temporary folder (velio_test::TTempDir), removed with everything in
+// it on destruction; its path as a program's home is given, without the
+// final separator.
 class TTempHome {
  public:
-  TTempHome();
+  TTempHome() = default;
   // Made in parent instead of the system's temporary folder.
-  explicit TTempHome(const std::string& parent);
-  ~TTempHome();
-  TTempHome(const TTempHome&) = delete;
-  TTempHome& operator=(const TTempHome&) = delete;
+  explicit TTempHome(const std::string& parent) : dir_(parent) {}
   const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  std::string File(const std::string& name) const { return dir_.File(name); }
   void Write(const std::string& name, const std::string& bytes) const;
   std::string Read(const std::string& name) const;  // empty when missing
   bool Exists(const std::string& name) const;
 
  private:
-  std::string path_;
+  velio_test::TTempDir dir_;
+  std::string path_ = dir_.Path().substr(0, dir_.Path().size() - 1);
 };
 
 // A folder in memory (/dev/shm) when there is one, else the system's temporary
 // folder: for tests whose cost would otherwise be the disk's flushes.
 std::string MemoryTempParent();
 
-// A port that was free a moment ago, below the range for outgoing connections.
-int FreePort();
-// The first of two ports in a row that were free a moment ago.
-int FreePortPair();
+// Ports that were free a moment ago, below the range for outgoing connections.
+using velio_test::FreePort;
+using velio_test::FreePortPair;
 
 // The result of one request: the reply bytes before the NUL, whether a NUL came,
 // and the bytes that came after it (there must be none).

@@ -22,12 +22,17 @@
 #include "platform/ErrorsUnit.h"
 #include "services/SysOptionUnit.h"
 #include "tests/e2e/E2eSupport.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/ReplySupport.h"
+#include "tests/support/TempDirSupport.h"
 
 using namespace e2e;
 namespace fs = std::filesystem;
 
 namespace {
+
+using velio_test::DoorReply;
+using velio_test::MemberReply;
 
 const std::string kPoliceRequest = "<Request type=\"Guest\"/>";
 const std::string kReadMember =
@@ -38,26 +43,11 @@ std::string WriteMember(const std::string& cardNo) {
          "</CardNo><E1/><E2/><E3/></Request>";
 }
 
-std::string MemberReply(const std::string& code, const std::string& message,
-                        const std::string& cardNo) {
-  return "<DoorResponse><RequestID></RequestID><ResultCode>" + code +
-         "</ResultCode><ResultMessage>" + message + "</ResultMessage><CardNo>" + cardNo +
-         "</CardNo><ExpireDate></ExpireDate><GuestName></GuestName><Score></Score>"
-         "<Password></Password></DoorResponse>";
-}
-
 std::string IssueCard(const std::string& copy) {
   return "<Request type=\"IssueCard\"><RequestID/><RegisterId>R1</RegisterId><B>00</B><F>01</F>"
          "<R>01</R><G>Guest</G><D>2009-06-01</D><T>14:00:00</T><D>2009-06-03</D><T>12:00:00</T>"
          "<C>" +
          copy + "</C></Request>";
-}
-
-std::string DoorReply(const std::string& code, const std::string& message,
-                      const std::string& cardNo) {
-  return "<DoorResponse><RequestID></RequestID><ResultCode>" + code +
-         "</ResultCode><ResultMessage>" + message + "</ResultMessage><CardNo>" + cardNo +
-         "</CardNo></DoorResponse>";
 }
 
 // Denies and grants an unprivileged program (see TSpawnOptions::unprivileged)

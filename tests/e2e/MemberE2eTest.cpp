@@ -9,15 +9,18 @@
 #include <vector>
 
 #include "tests/e2e/E2eSupport.h"
+#include "tests/support/ReplySupport.h"
 
 using namespace e2e;
 
 namespace {
 
-const char kWriteReplyOk[] =
-    "<DoorResponse><RequestID></RequestID><ResultCode>200</ResultCode><ResultMessage>写卡成功"
-    "</ResultMessage><CardNo>%s</CardNo><ExpireDate></ExpireDate><GuestName></GuestName>"
-    "<Score></Score><Password></Password></DoorResponse>";
+using velio_test::MemberReply;
+
+// The reply to a successful write of cardNo.
+std::string WriteReplyOk(const std::string& cardNo) {
+  return MemberReply("200", "写卡成功", cardNo);
+}
 
 std::string WriteRequest(const std::string& cardNo) {
   return "<Request type=\"WriteMemberCard\"><Hotel>H1</Hotel><CardNo>" + cardNo +
@@ -26,11 +29,6 @@ std::string WriteRequest(const std::string& cardNo) {
 
 const std::string kReadRequest =
     "<Request type=\"ReadMemberCard\"><Hotel>H1</Hotel><Flag>0</Flag></Request>";
-
-std::string Expand(const char* pattern, const std::string& value) {
-  std::string s = pattern;
-  return s.replace(s.find("%s"), 2, value);
-}
 
 class MemberE2e : public ::testing::Test {
  protected:
@@ -59,7 +57,7 @@ TEST_F(MemberE2e, WritesThenReadsACardOverTcp) {
 
   TReply w = Send(port_, WriteRequest("12345678"));
   ASSERT_TRUE(w.gotNul);
-  EXPECT_EQ(w.text, Expand(kWriteReplyOk, "12345678"));
+  EXPECT_EQ(w.text, WriteReplyOk("12345678"));
   EXPECT_EQ(w.trailing, "");
 
   // Sector 4, block 0: the number's bytes, then 0xFF.
@@ -69,10 +67,7 @@ TEST_F(MemberE2e, WritesThenReadsACardOverTcp) {
 
   TReply r = Send(port_, kReadRequest);
   ASSERT_TRUE(r.gotNul);
-  EXPECT_EQ(r.text,
-            "<DoorResponse><RequestID></RequestID><ResultCode>200</ResultCode><ResultMessage>"
-            "读卡成功</ResultMessage><CardNo>12345678</CardNo><ExpireDate></ExpireDate>"
-            "<GuestName></GuestName><Score></Score><Password></Password></DoorResponse>");
+  EXPECT_EQ(r.text, MemberReply("200", "读卡成功", "12345678"));
 
   EXPECT_EQ(daemon.Stop(), 0);
   EXPECT_EQ(daemon.Stdout(), "会员卡接口监听服务器已经启动...\n接口监听服务器已经停止。\n");
@@ -107,7 +102,7 @@ TEST_F(MemberE2e, EdgeCardNumbersRoundTrip) {
   };
   for (const Case& c : cases) {
     TReply w = Send(port_, WriteRequest(c.number));
-    EXPECT_EQ(w.text, Expand(kWriteReplyOk, c.number));
+    EXPECT_EQ(w.text, WriteReplyOk(c.number));
     EXPECT_EQ(CardImage().substr(256, 16), c.block);
     TReply r = Send(port_, kReadRequest);
     EXPECT_NE(r.text.find("<CardNo>" + c.readBack + "</CardNo>"), std::string::npos) << r.text;
@@ -119,10 +114,7 @@ TEST_F(MemberE2e, NoCardAnswers500) {
   TDaemon daemon(home_.Path(), "member", port_, env_);
   ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();
   TReply r = Send(port_, kReadRequest);
-  EXPECT_EQ(r.text,
-            "<DoorResponse><RequestID></RequestID><ResultCode>500</ResultCode><ResultMessage>"
-            "读卡失败</ResultMessage><CardNo></CardNo><ExpireDate></ExpireDate>"
-            "<GuestName></GuestName><Score></Score><Password></Password></DoorResponse>");
+  EXPECT_EQ(r.text, MemberReply("500", "读卡失败", ""));
   TReply w = Send(port_, WriteRequest("777"));
   EXPECT_NE(w.text.find("<ResultCode>500</ResultCode><ResultMessage>写卡失败</ResultMessage>"
                         "<CardNo>777</CardNo>"),
@@ -150,7 +142,7 @@ TEST_F(MemberE2e, ReaderLibraryOptionWinsOverTheEnvironment) {
   options.args = {"--reader-library", BinPath("libReader.so")};
   TDaemon daemon(home_.Path(), "member", port_, options);
   ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();
-  EXPECT_EQ(Send(port_, WriteRequest("4321")).text, Expand(kWriteReplyOk, "4321"));
+  EXPECT_EQ(Send(port_, WriteRequest("4321")).text, WriteReplyOk("4321"));
   daemon.Stop();
   const std::vector<std::string> entries = LogEntries(TodayLog(home_));
   ASSERT_GE(entries.size(), 2u);

@@ -8,6 +8,7 @@
 #include "member/OptionUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "services/SysOptionUnit.h"
+#include "tests/support/FileSupport.h"
 
 void TGuiTest::SetUp() {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
@@ -42,8 +43,5 @@ void TGuiTest::TearDown() {
 }
 
 std::string TGuiTest::ReadOptionFile() const {
-  std::ifstream in(OptionFile(), std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  return velio_test::ReadFile(OptionFile());
 }

@@ -33,26 +33,14 @@
 #include "server/TCPServerUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "services/SysOptionUnit.h"
+#include "tests/member/MemberTestSupport.h"
+#include "tests/police/PoliceTestSupport.h"
+#include "tests/support/PortSupport.h"
 
 namespace {
 
-class TFakeMember : public TBaseMember {
- public:
-  void ShowOptions() override {
-    ++shown;
-    if (fail) throw EVelioError("device failed");
-  }
-  int shown = 0;
-  bool fail = false;
-};
-
-class TFakePolice : public TBasePolice {
- public:
-  void ShowOptions() override { ++shown; }
-  std::shared_ptr<const TGuest> ReadGuest() override { return guest; }
-  int shown = 0;
-  std::shared_ptr<const TGuest> guest;
-};
+using membertest::TFakeMember;
+using police_test::TFakePolice;
 
 void AnswerPrompt(const char* password) {
   WhenModal<TCheckPasswordForm>([password](TCheckPasswordForm* form) {
@@ -64,29 +52,6 @@ void AnswerPrompt(const char* password) {
     }
   });
 }
-
-// A listening socket on a free loopback port, held for the test.
-class TBusyPort {
- public:
-  TBusyPort() {
-    fd_ = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = 0;
-    EXPECT_EQ(bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    EXPECT_EQ(listen(fd_, 1), 0);
-    socklen_t len = sizeof addr;
-    getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
-    port_ = ntohs(addr.sin_port);
-  }
-  ~TBusyPort() { close(fd_); }
-  int port() const { return port_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-};
 
 // Processes events until pred holds; false after three seconds.
 bool WaitFor(const std::function<bool()>& pred) {
@@ -218,8 +183,9 @@ TEST_F(MainFormTest, HandlersReceiveTheWindowsMemo) {
 }
 
 TEST_F(MainFormTest, PortInUseShowsTheErrorAndTheWindowStillWorks) {
-  TBusyPort busy;
-  SystemOptions->MemberPortNo = busy.port();
+  velio_test::TListeningPort busy;
+  ASSERT_NE(busy.Port(), 0);
+  SystemOptions->MemberPortNo = busy.Port();
   TMainForm form;
   ASSERT_EQ(boxes_.size(), 1u);
   EXPECT_EQ(boxes_[0].Text,
@@ -332,7 +298,7 @@ TEST_F(MainFormTest, OptionsAskForThePasswordThenOpenTheDeviceOptions) {
   form.OptionAction->trigger();
   EXPECT_EQ(device.shown, 1);
 
-  device.fail = true;
+  device.failOptions = true;
   AnswerPrompt("qelvan");
   form.OptionAction->trigger();
   ASSERT_EQ(boxes_.size(), 1u);

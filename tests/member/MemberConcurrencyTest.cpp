@@ -14,30 +14,23 @@
 #include "platform/DynLibUnit.h"
 #include "server/Utf8Unit.h"
 #include "sim/CardImageUnit.h"
-#include "tests/member/FakeReader.h"
 #include "tests/member/MemberTestSupport.h"
+#include "tests/support/FakeConnectionSupport.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
 const std::string kReaderPath = std::string(VELIO_BIN_DIR) + "/" + SharedLibraryName("Reader");
-const std::string kFakePath =
-    std::string(VELIO_BIN_DIR) + "/" + SharedLibraryName("VelioFakeReader");
 
 constexpr int kThreads = 6;
 constexpr int kRounds = 40;
 
 TEST(MemberConcurrencyTest, OneDeviceRunsOneReaderSessionAtATime) {
   membertest::TMemberEnv env;
-  std::string error;
-  std::unique_ptr<TDynLib> control = TDynLib::Open(kFakePath, error);
-  ASSERT_TRUE(control) << error;
-  auto reset = reinterpret_cast<FakeReaderResetFn>(control->Symbol("FakeReaderReset", error));
-  auto overlaps =
-      reinterpret_cast<FakeReaderOverlapsFn>(control->Symbol("FakeReaderOverlaps", error));
-  ASSERT_TRUE(reset && overlaps) << error;
-  reset();
+  membertest::TFakeReader control;  // forgets the calls of earlier tests
 
-  TZentaMember device(kFakePath);
+  TZentaMember device(membertest::kFakePath);
   std::atomic<int> failures{0};
   std::atomic<bool> done{false};
   // The options dialog saving while connections read the options.
@@ -63,7 +56,7 @@ TEST(MemberConcurrencyTest, OneDeviceRunsOneReaderSessionAtATime) {
   done = true;
   dialog.join();
   EXPECT_EQ(failures.load(), 0);
-  EXPECT_EQ(overlaps(), 0);
+  EXPECT_EQ(control.Overlaps(), 0);
 }
 
 class SimConcurrencyTest : public ::testing::Test {
@@ -89,7 +82,7 @@ class SimConcurrencyTest : public ::testing::Test {
     }
   }
 
-  membertest::TTempDir card_;
+  velio_test::TTempDir card_;
 };
 
 TEST_F(SimConcurrencyTest, ThreadsAndAnotherWriterNeverTearTheCard) {
@@ -115,7 +108,7 @@ TEST_F(SimConcurrencyTest, ThreadsAndAnotherWriterNeverTearTheCard) {
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(torn.load(), 0);
 
-  const std::string bytes = membertest::ReadFileBytes(card_.Path() + "card.bin");
+  const std::string bytes = velio_test::ReadFile(card_.Path() + "card.bin");
   ASSERT_EQ(bytes.size(), readersim::kCardSize);
   const std::string block4 = bytes.substr(256, 16);
   EXPECT_TRUE(std::regex_match(block4.substr(0, block4.find('\xFF')), written)) << block4;
@@ -128,12 +121,6 @@ TEST_F(SimConcurrencyTest, ThreadsAndAnotherWriterNeverTearTheCard) {
   EXPECT_EQ(log.size(), 1u + 2u * kThreads * kRounds);
 }
 
-class TCollectingConnection : public TConnection {
- public:
-  void WriteBytes(std::string_view b) override { bytes.append(b); }
-  std::string bytes;
-};
-
 TEST_F(SimConcurrencyTest, ConcurrentRequestsEachGetAWholeReply) {
   membertest::TMemberEnv env;
   TZentaMember device(kReaderPath);
@@ -144,15 +131,15 @@ TEST_F(SimConcurrencyTest, ConcurrentRequestsEachGetAWholeReply) {
     threads.emplace_back([&, t] {
       for (int i = 0; i < kRounds / 2; ++i) {
         const std::string number = std::to_string(t) + "0" + std::to_string(i);
-        TCollectingConnection w, r;
+        velio_test::TFakeConnection w, r;
         TMemberMessageHandler(nullptr).HandleMessage(
             w, DecodeUtf8("<R type='WriteMemberCard'><H/><C>" + number + "</C><E/><E/><E/></R>"));
         TMemberMessageHandler(nullptr).HandleMessage(
             r, DecodeUtf8("<R type='ReadMemberCard'><H/><F>1</F></R>"));
-        if (w.bytes.find("<ResultCode>200</ResultCode>") == std::string::npos) ++bad;
-        if (w.bytes.find("<CardNo>" + number + "</CardNo>") == std::string::npos) ++bad;
-        if (r.bytes.find("<ResultCode>200</ResultCode>") == std::string::npos) ++bad;
-        for (const std::string* reply : {&w.bytes, &r.bytes}) {
+        if (w.data.find("<ResultCode>200</ResultCode>") == std::string::npos) ++bad;
+        if (w.data.find("<CardNo>" + number + "</CardNo>") == std::string::npos) ++bad;
+        if (r.data.find("<ResultCode>200</ResultCode>") == std::string::npos) ++bad;
+        for (const std::string* reply : {&w.data, &r.data}) {
           if (reply->find('\0') != reply->size() - 1) ++bad;
         }
       }

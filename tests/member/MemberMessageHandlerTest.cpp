@@ -10,66 +10,15 @@
 #include "server/XmlUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "tests/member/MemberTestSupport.h"
+#include "tests/support/FakeConnectionSupport.h"
+#include "tests/support/ReplySupport.h"
 
 namespace {
 
-class TFakeMember : public TBaseMember {
- public:
-  bool WriteMemberCard(AnsiString CardNo, AnsiString Extra1, AnsiString Extra2, AnsiString Extra3,
-                       int32_t Channel) override {
-    ++writes;
-    cardNo = CardNo;
-    extras = {Extra1, Extra2, Extra3};
-    channel = Channel;
-    return answer;
-  }
-  bool ReadMemberCard(bool Flag, AnsiString& CardNo, AnsiString& Password, AnsiString& ExpireDate,
-                      AnsiString& GuestName, AnsiString& Score, int32_t Channel) override {
-    ++reads;
-    flag = Flag;
-    channel = Channel;
-    outputsEmpty = CardNo.empty() && Password.empty() && ExpireDate.empty() && GuestName.empty() &&
-                   Score.empty();
-    CardNo = out[0];
-    Password = out[1];
-    ExpireDate = out[2];
-    GuestName = out[3];
-    Score = out[4];
-    return answer;
-  }
-
-  bool answer = true;
-  std::array<AnsiString, 5> out;  // CardNo, Password, ExpireDate, GuestName, Score
-  int writes = 0, reads = 0;
-  AnsiString cardNo;
-  std::vector<AnsiString> extras;
-  int32_t channel = 12345;
-  bool flag = false;
-  bool outputsEmpty = false;
-};
-
-class TFakeConnection : public TConnection {
- public:
-  void WriteBytes(std::string_view b) override {
-    ++writes;
-    if (fail) throw ESocketError("Connection closed gracefully.");
-    bytes.append(b);
-  }
-  std::string bytes;
-  int writes = 0;
-  bool fail = false;
-};
-
-// "<DoorResponse>...</DoorResponse>" as UTF-8 followed by one NUL.
-std::string Reply(const std::string& code, const std::string& message, const std::string& cardNo,
-                  const std::string& expire = "", const std::string& guest = "",
-                  const std::string& score = "", const std::string& password = "") {
-  return "<DoorResponse><RequestID></RequestID><ResultCode>" + code +
-         "</ResultCode><ResultMessage>" + message + "</ResultMessage><CardNo>" + cardNo +
-         "</CardNo><ExpireDate>" + expire + "</ExpireDate><GuestName>" + guest +
-         "</GuestName><Score>" + score + "</Score><Password>" + password +
-         "</Password></DoorResponse>" + std::string(1, '\0');
-}
+using membertest::TFakeMember;
+using velio_test::Framed;
+using velio_test::MemberReply;
+using velio_test::TFakeConnection;
 
 std::string WriteRequest(const std::string& children) {
   return "<Request type=\"WriteMemberCard\">" + children + "</Request>";
@@ -97,7 +46,7 @@ class MemberHandlerTest : public ::testing::Test {
 TEST_F(MemberHandlerTest, SuccessfulWrite) {
   const std::string request = WriteRequest(kFiveChildren);
   Handle(request);
-  EXPECT_EQ(connection_.bytes, Reply("200", "写卡成功", "123"));
+  EXPECT_EQ(connection_.data, Framed(MemberReply("200", "写卡成功", "123")));
   EXPECT_EQ(connection_.writes, 1);
   EXPECT_EQ(device_.writes, 1);
   EXPECT_EQ(device_.cardNo, "123");
@@ -109,7 +58,7 @@ TEST_F(MemberHandlerTest, SuccessfulWrite) {
 TEST_F(MemberHandlerTest, FailedWriteAnswers500WithTheNumber) {
   device_.answer = false;
   Handle(WriteRequest(kFiveChildren));
-  EXPECT_EQ(connection_.bytes, Reply("500", "写卡失败", "123"));
+  EXPECT_EQ(connection_.data, Framed(MemberReply("500", "写卡失败", "123")));
   EXPECT_EQ(env_.Log().back(), Lit("写卡失败,卡号为:123"));
 }
 
@@ -136,11 +85,11 @@ TEST_F(MemberHandlerTest, WriteValuesAreDecodedAndRepliedUnescaped) {
   Handle(WriteRequest("<H/><C>A&amp;B</C><E1/><E2/><E3/>"));
   EXPECT_EQ(device_.cardNo, "A&B");
   EXPECT_EQ(device_.extras, (std::vector<AnsiString>{"", "", ""}));
-  EXPECT_EQ(connection_.bytes, Reply("200", "写卡成功", "A&B"));
-  connection_.bytes.clear();
+  EXPECT_EQ(connection_.data, Framed(MemberReply("200", "写卡成功", "A&B")));
+  connection_.data.clear();
   Handle(WriteRequest("<H/><C>会员 7</C><E1/><E2/><E3/>"));
   EXPECT_EQ(device_.cardNo, Lit("会员 7"));
-  EXPECT_EQ(connection_.bytes, Reply("200", "写卡成功", "会员 7"));
+  EXPECT_EQ(connection_.data, Framed(MemberReply("200", "写卡成功", "会员 7")));
   EXPECT_EQ(env_.Log().back(), Lit("写卡成功,卡号为:会员 7"));
 }
 
@@ -149,8 +98,8 @@ TEST_F(MemberHandlerTest, SuccessfulReadFiltersTheNumberAndPutsPasswordLast) {
   const std::string request =
       "<Request type=\"ReadMemberCard\"><H>h</H><Flag>1</Flag><Ch>11</Ch></Request>";
   Handle(request);
-  EXPECT_EQ(connection_.bytes,
-            Reply("200", "读卡成功", "1234AB", "2026-12-31", "张三", "100", "pw"));
+  EXPECT_EQ(connection_.data,
+            Framed(MemberReply("200", "读卡成功", "1234AB", "2026-12-31", "张三", "100", "pw")));
   EXPECT_TRUE(device_.flag);
   EXPECT_EQ(device_.channel, 11);
   EXPECT_TRUE(device_.outputsEmpty);
@@ -177,10 +126,10 @@ TEST_F(MemberHandlerTest, ReadNumberFilterKeepsOnlyAsciiDigitsAndLetters) {
                {"\x7F\x80Z", "Z"},
                {"{}[]`@", ""}};
   for (const Case& c : cases) {
-    connection_.bytes.clear();
+    connection_.data.clear();
     device_.out = {c.raw, "", "", "", ""};
     Handle("<R type='ReadMemberCard'><H/><F>0</F></R>");
-    EXPECT_EQ(connection_.bytes, Reply("200", "读卡成功", c.filtered)) << c.raw;
+    EXPECT_EQ(connection_.data, Framed(MemberReply("200", "读卡成功", c.filtered))) << c.raw;
   }
 }
 
@@ -203,19 +152,19 @@ TEST_F(MemberHandlerTest, FailedReadAnswers500WithEmptyFields) {
   device_.answer = false;
   device_.out = {"junk", "pw", "d", "g", "s"};
   Handle("<R type='ReadMemberCard'><H/><F>1</F></R>");
-  EXPECT_EQ(connection_.bytes, Reply("500", "读卡失败", ""));
+  EXPECT_EQ(connection_.data, Framed(MemberReply("500", "读卡失败", "")));
   EXPECT_EQ(env_.Log().back(), "\xB6\xC1\xBF\xA8\xCA\xA7\xB0\xDC");
 }
 
 TEST_F(MemberHandlerTest, TypeIsTrimmedButCaseSensitive) {
   device_.out = {"1", "", "", "", ""};
   Handle("<R type=' \tReadMemberCard\r\n '><H/><F>1</F></R>");
-  EXPECT_EQ(connection_.bytes, Reply("200", "读卡成功", "1"));
+  EXPECT_EQ(connection_.data, Framed(MemberReply("200", "读卡成功", "1")));
   for (const char* request :
        {"<R type='readmembercard'><H/><F>1</F></R>", "<R><H/><F>1</F></R>",
         "<R type='IssueCard'><H/><F>1</F></R>", "<R type='ReadMemberCardX'><H/><F>1</F></R>",
         "<R type='Write MemberCard'>x</R>x"}) {
-    connection_.bytes.clear();
+    connection_.data.clear();
     env_.ClearLog();
     device_.reads = device_.writes = 0;
     EXPECT_NO_THROW(Handle(request)) << request;
@@ -268,10 +217,10 @@ TEST_F(MemberHandlerTest, DeviceConversionErrorReachesTheServer) {
 TEST_F(MemberHandlerTest, NoDeviceAnswersFailure) {
   MemberDevice.store(nullptr);
   Handle(WriteRequest(kFiveChildren));
-  EXPECT_EQ(connection_.bytes, Reply("500", "写卡失败", "123"));
-  connection_.bytes.clear();
+  EXPECT_EQ(connection_.data, Framed(MemberReply("500", "写卡失败", "123")));
+  connection_.data.clear();
   Handle("<R type='ReadMemberCard'><H/><F>1</F></R>");
-  EXPECT_EQ(connection_.bytes, Reply("500", "读卡失败", ""));
+  EXPECT_EQ(connection_.data, Framed(MemberReply("500", "读卡失败", "")));
 }
 
 TEST_F(MemberHandlerTest, ReplyWriteErrorIsIgnored) {
@@ -288,7 +237,7 @@ TEST_F(MemberHandlerTest, RequestWithLineBreaksIsLoggedWhole) {
       "  <Flag>0</Flag>\r\n</Request>";
   device_.out = {"9", "", "", "", ""};
   Handle(request);
-  EXPECT_EQ(connection_.bytes, Reply("200", "读卡成功", "9"));
+  EXPECT_EQ(connection_.data, Framed(MemberReply("200", "读卡成功", "9")));
   EXPECT_EQ(env_.Log().front(), Received(request));
 }
 
@@ -296,12 +245,12 @@ TEST_F(MemberHandlerTest, ReplyCarriesOneNulOnlyAtItsEnd) {
   // &#0; decodes to a zero byte; it must not end the reply early.
   Handle(WriteRequest("<H/><C>A&#0;B</C><E1/><E2/><E3/>"));
   EXPECT_EQ(device_.cardNo, std::string("A\0B", 3));
-  EXPECT_EQ(connection_.bytes, Reply("200", "写卡成功", "AB"));
+  EXPECT_EQ(connection_.data, Framed(MemberReply("200", "写卡成功", "AB")));
   device_.out = {"1", "p\0w", std::string("\0", 1), "", ""};
   device_.out[1] = std::string("p\0w", 3);
-  connection_.bytes.clear();
+  connection_.data.clear();
   Handle("<R type='ReadMemberCard'><H/><F>1</F></R>");
-  EXPECT_EQ(connection_.bytes, Reply("200", "读卡成功", "1", "", "", "", "pw"));
+  EXPECT_EQ(connection_.data, Framed(MemberReply("200", "读卡成功", "1", "", "", "", "pw")));
 }
 
 TEST(MemberHandlerBuildTest, ResponseTextHasNoLineEndAndPasswordLast) {

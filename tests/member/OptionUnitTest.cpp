@@ -1,22 +1,20 @@
 // The member card options: defaults, integer rules, port numbers, saving.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <filesystem>
 
 #include "member/OptionUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
-#include "tests/member/MemberTestSupport.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/TempDirSupport.h"
 
-using membertest::ReadFileBytes;
-using membertest::TTempDir;
+using velio_test::ReadFile;
+using velio_test::TTempDir;
+using velio_test::WriteFile;
 
 namespace {
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 TEST(TOptionTest, MissingFileGivesDefaultsAndCreatesNothing) {
   TTempDir dir;
@@ -84,7 +82,7 @@ TEST(TOptionTest, SaveWritesTheSectionAndKeepsTheOthers) {
   o.SetKeyFlag("KEY_B");
   o.Save();
 
-  const std::string after = ReadFileBytes(file);
+  const std::string after = ReadFile(file);
   EXPECT_EQ(after.substr(0, others.size()), others);
   EXPECT_EQ(ReadProfileString(file, "SysOption", "Password", ""), "secret");
   EXPECT_EQ(ReadProfileString(file, "MemberOption", "Unknown", ""), "keep");

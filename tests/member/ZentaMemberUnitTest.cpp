@@ -16,60 +16,13 @@
 #include "services/UiHooksUnit.h"
 #include "tests/member/FakeReader.h"
 #include "tests/member/MemberTestSupport.h"
+#include "tests/support/UiHooksSupport.h"
 
 namespace {
 
-const std::string kFakePath =
-    std::string(VELIO_BIN_DIR) + "/" + SharedLibraryName("VelioFakeReader");
-const std::string kPartialPath =
-    std::string(VELIO_BIN_DIR) + "/" + SharedLibraryName("VelioFakeReaderNoEnd");
-
-// The recording library's control functions, reached through the same file.
-class TFakeReader {
- public:
-  TFakeReader() {
-    std::string error;
-    lib_ = TDynLib::Open(kFakePath, error);
-    if (!lib_) throw std::runtime_error(error);
-    reset_ = reinterpret_cast<FakeReaderResetFn>(lib_->Symbol("FakeReaderReset", error));
-    program_ = reinterpret_cast<FakeReaderProgramFn>(lib_->Symbol("FakeReaderProgram", error));
-    count_ = reinterpret_cast<FakeReaderCallCountFn>(lib_->Symbol("FakeReaderCallCount", error));
-    get_ = reinterpret_cast<FakeReaderGetCallFn>(lib_->Symbol("FakeReaderGetCall", error));
-    reset_();
-  }
-  // Forgets the calls and programs success.
-  void Reset() { reset_(); }
-  void Program(int32_t start, int32_t write, int32_t read, const std::string& data = "") {
-    uint8_t bytes[16] = {};
-    std::memcpy(bytes, data.data(), std::min<size_t>(16, data.size()));
-    program_(start, write, read, bytes);
-  }
-  std::vector<FakeReaderCall> Calls() const {
-    std::vector<FakeReaderCall> calls(static_cast<size_t>(count_()));
-    for (size_t i = 0; i < calls.size(); ++i) get_(static_cast<int32_t>(i), &calls[i]);
-    return calls;
-  }
-  std::vector<std::string> Functions() const {
-    std::vector<std::string> names;
-    for (const FakeReaderCall& c : Calls()) names.push_back(c.function);
-    return names;
-  }
-
- private:
-  std::unique_ptr<TDynLib> lib_;
-  FakeReaderResetFn reset_;
-  FakeReaderProgramFn program_;
-  FakeReaderCallCountFn count_;
-  FakeReaderGetCallFn get_;
-};
-
-class TCountingHooks : public TUiHooks {
- public:
-  void ProcessMessages() override { ++processed; }
-  void ShowMemberOptions() override { ++optionDialogs; }
-  int processed = 0;
-  int optionDialogs = 0;
-};
+using membertest::kFakePath;
+using membertest::kPartialPath;
+using membertest::TFakeReader;
 
 class TBeepingZenta : public TZentaMember {
  public:
@@ -103,7 +56,7 @@ class ZentaMemberTest : public ::testing::Test {
 
   membertest::TMemberEnv env_;
   TFakeReader fake_;
-  TCountingHooks hooks_;
+  velio_test::TRecordingHooks hooks_;
   std::unique_ptr<TBeepingZenta> device_;
 };
 

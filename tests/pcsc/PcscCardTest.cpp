@@ -14,7 +14,8 @@
 #include "pcsc/ReaderPcscCodes.h"
 #include "sim/CardImageUnit.h"
 #include "sim/VirtualCardUnit.h"
-#include "tests/member/MemberTestSupport.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
@@ -56,10 +57,10 @@ class PcscCardTest : public ::testing::Test {
   std::string Block(int32_t sector, int32_t block) {
     size_t offset = 0;
     readersim::BlockOffset(sector, block, offset);
-    return membertest::ReadFileBytes(dir_.Path() + "card.bin").substr(offset, 16);
+    return velio_test::ReadFile(dir_.Path() + "card.bin").substr(offset, 16);
   }
 
-  membertest::TTempDir dir_;
+  velio_test::TTempDir dir_;
   readersim::TCardImage image_;
 };
 

@@ -16,10 +16,13 @@
 #include "platform/DynLibUnit.h"
 #include "tests/e2e/E2eSupport.h"
 #include "tests/pcsc/PcscChain.h"
+#include "tests/support/ReplySupport.h"
 
 using namespace e2e;
 
 namespace {
+
+using velio_test::MemberReply;
 
 const char kKeyA[] = "7D2A9C41E6B3";
 const char kKeyB[] = "B0B1B2B3B4B5";
@@ -30,13 +33,6 @@ std::string WriteRequest(const std::string& cardNo) {
 }
 const std::string kReadRequest =
     "<Request type=\"ReadMemberCard\"><Hotel>H1</Hotel><Flag>0</Flag></Request>";
-
-std::string Reply(const std::string& code, const std::string& message, const std::string& cardNo) {
-  return "<DoorResponse><RequestID></RequestID><ResultCode>" + code +
-         "</ResultCode><ResultMessage>" + message + "</ResultMessage><CardNo>" + cardNo +
-         "</CardNo><ExpireDate></ExpireDate><GuestName></GuestName><Score></Score><Password>"
-         "</Password></DoorResponse>";
-}
 
 struct TSettings {
   std::string port = "USB";
@@ -123,52 +119,52 @@ TEST_F(PcscE2e, BothReaderLibrariesGiveTheSameRepliesAndLogLines) {
       {"write, key A",
        {},
        WriteRequest("12345678"),
-       Reply("200", "写卡成功", "12345678"),
+       MemberReply("200", "写卡成功", "12345678"),
        "写卡成功, 卡号为:12345678"},
       {"read, key A",
        {},
        kReadRequest,
-       Reply("200", "读卡成功", "12345678"),
+       MemberReply("200", "读卡成功", "12345678"),
        "读卡成功, 卡号为:12345678"},
       {"read, key B",
        {"COM0", 4, 0, kKeyB, "KEY_B"},
        kReadRequest,
-       Reply("200", "读卡成功", "12345678"),
+       MemberReply("200", "读卡成功", "12345678"),
        "读卡成功, 卡号为:12345678"},
       {"write, key B, sector 33 block 14",
        {"USB", 33, 14, kKeyA, "KEY_B"},
        WriteRequest("ABCDEFGH12345678"),
-       Reply("200", "写卡成功", "ABCDEFGH12345678"),
+       MemberReply("200", "写卡成功", "ABCDEFGH12345678"),
        "写卡成功, 卡号为:ABCDEFGH12345678"},
       {"read, wrong key",
        {"USB", 4, 0, "000000000000", "KEY_A"},
        kReadRequest,
-       Reply("500", "读卡失败", ""),
+       MemberReply("500", "读卡失败", ""),
        "读卡失败:00000013"},
       {"write, wrong key",
        {"USB", 4, 1, "000000000000", "KEY_A"},
        WriteRequest("99"),
-       Reply("500", "写卡失败", "99"),
+       MemberReply("500", "写卡失败", "99"),
        "写卡失败:00000013"},
       {"read, key A given as key B",
        {"USB", 4, 0, kKeyA, "KEY_B"},
        kReadRequest,
-       Reply("500", "读卡失败", ""),
+       MemberReply("500", "读卡失败", ""),
        "读卡失败:00000013"},
       {"read, sector 40",
        {"USB", 40, 0, kKeyA, "KEY_A"},
        kReadRequest,
-       Reply("500", "读卡失败", ""),
+       MemberReply("500", "读卡失败", ""),
        "读卡失败:00000011"},
       {"write, sector trailer",
        {"USB", 4, 3, kKeyA, "KEY_A"},
        WriteRequest("1"),
-       Reply("500", "写卡失败", "1"),
+       MemberReply("500", "写卡失败", "1"),
        "写卡失败:00000014"},
       {"write, block 0",
        {"USB", 0, 0, kKeyA, "KEY_A"},
        WriteRequest("1"),
-       Reply("500", "写卡失败", "1"),
+       MemberReply("500", "写卡失败", "1"),
        "写卡失败:00000015"},
   };
   for (const Row& r : rows) {
@@ -206,7 +202,7 @@ TEST_F(PcscE2e, BothReaderLibrariesGiveTheSameRepliesAndLogLines) {
 TEST_F(PcscE2e, WriteThroughPcscAloneReachesTheImageAndNamesTheLibrary) {
   TServer server(cardDir_, {}, /*pcsc=*/true);
   ASSERT_TRUE(server.Up()) << server.Err();
-  EXPECT_EQ(server.Send(WriteRequest("24681357")), Reply("200", "写卡成功", "24681357"));
+  EXPECT_EQ(server.Send(WriteRequest("24681357")), MemberReply("200", "写卡成功", "24681357"));
   EXPECT_EQ(CardBlock(4, 0), "24681357" + std::string(8, '\xFF'));
   const std::vector<std::string> entries = server.Entries();
   ASSERT_GE(entries.size(), 2u);
@@ -218,21 +214,21 @@ TEST_F(PcscE2e, WriteThroughPcscAloneReachesTheImageAndNamesTheLibrary) {
 TEST_F(PcscE2e, CardRemovedBetweenRequestsAndPutBack) {
   TServer sim(cardDir_, {}, false), pcsc(cardDir_, {}, true);
   ASSERT_TRUE(sim.Up() && pcsc.Up()) << sim.Err() << pcsc.Err();
-  ASSERT_EQ(pcsc.Send(WriteRequest("555")), Reply("200", "写卡成功", "555"));
+  ASSERT_EQ(pcsc.Send(WriteRequest("555")), MemberReply("200", "写卡成功", "555"));
 
   Cardsim({"remove"});
   ASSERT_TRUE(chain_->WaitCard(false)) << chain_->Output();
-  EXPECT_EQ(sim.Send(kReadRequest), Reply("500", "读卡失败", ""));
-  EXPECT_EQ(pcsc.Send(kReadRequest), Reply("500", "读卡失败", ""));
+  EXPECT_EQ(sim.Send(kReadRequest), MemberReply("500", "读卡失败", ""));
+  EXPECT_EQ(pcsc.Send(kReadRequest), MemberReply("500", "读卡失败", ""));
   EXPECT_EQ(sim.DeviceLine(), Gbk("读卡失败:00000010"));
   EXPECT_EQ(pcsc.DeviceLine(), Gbk("端口打开失败USBlStatus=16"));
-  EXPECT_EQ(pcsc.Send(WriteRequest("556")), Reply("500", "写卡失败", "556"));
+  EXPECT_EQ(pcsc.Send(WriteRequest("556")), MemberReply("500", "写卡失败", "556"));
   EXPECT_EQ(pcsc.DeviceLine(), Gbk("端口打开失败USBlStatus=16"));
 
   NewCard();
   ASSERT_TRUE(chain_->WaitCard(true)) << chain_->Output();
-  EXPECT_EQ(pcsc.Send(WriteRequest("557")), Reply("200", "写卡成功", "557"));
-  EXPECT_EQ(sim.Send(kReadRequest), Reply("200", "读卡成功", "557"));
+  EXPECT_EQ(pcsc.Send(WriteRequest("557")), MemberReply("200", "写卡成功", "557"));
+  EXPECT_EQ(sim.Send(kReadRequest), MemberReply("200", "读卡成功", "557"));
   EXPECT_TRUE(chain_->CardFree());
 }
 
@@ -248,25 +244,25 @@ TEST_F(PcscE2e, PcscOnlyFailuresAnswer500WithTheirCodes) {
        {"COM5", 4, 0, kKeyA, "KEY_A"},
        "",
        kReadRequest,
-       Reply("500", "读卡失败", ""),
+       MemberReply("500", "读卡失败", ""),
        "端口打开失败COM5lStatus=33"},
       {"no reader by name",
        {"USB", 4, 0, kKeyA, "KEY_A"},
        "no such reader",
        WriteRequest("7"),
-       Reply("500", "写卡失败", "7"),
+       MemberReply("500", "写卡失败", "7"),
        "端口打开失败USBlStatus=33"},
       {"reader 1 has no card",
        {"COM1", 4, 0, kKeyA, "KEY_A"},
        "",
        kReadRequest,
-       Reply("500", "读卡失败", ""),
+       MemberReply("500", "读卡失败", ""),
        "端口打开失败COM1lStatus=16"},
       {"reader 0 by name",
        {"COM0", 4, 0, kKeyA, "KEY_A"},
        "PCD 00 00",
        WriteRequest("8"),
-       Reply("200", "写卡成功", "8"),
+       MemberReply("200", "写卡成功", "8"),
        "写卡成功, 卡号为:8"},
   };
   for (const Row& r : rows) {
@@ -285,10 +281,10 @@ TEST_F(PcscE2e, PcscOnlyFailuresAnswer500WithTheirCodes) {
   TServer last(cardDir_, {"USB", 15, 2, kKeyA, "KEY_A"}, true);
   TServer beyond(cardDir_, {"USB", 16, 0, kKeyA, "KEY_A"}, true);
   ASSERT_TRUE(last.Up() && beyond.Up());
-  EXPECT_EQ(last.Send(WriteRequest("15")), Reply("200", "写卡成功", "15"));
-  EXPECT_EQ(beyond.Send(kReadRequest), Reply("500", "读卡失败", ""));
+  EXPECT_EQ(last.Send(WriteRequest("15")), MemberReply("200", "写卡成功", "15"));
+  EXPECT_EQ(beyond.Send(kReadRequest), MemberReply("500", "读卡失败", ""));
   EXPECT_EQ(beyond.DeviceLine(), Gbk("读卡失败:00000011"));
-  EXPECT_EQ(beyond.Send(WriteRequest("16")), Reply("500", "写卡失败", "16"));
+  EXPECT_EQ(beyond.Send(WriteRequest("16")), MemberReply("500", "写卡失败", "16"));
   EXPECT_EQ(beyond.DeviceLine(), Gbk("写卡失败:00000011"));
   EXPECT_TRUE(chain_->CardFree());
   // A card of another type (a MIFARE Ultralight's ATR): refused when opening the port.
@@ -296,7 +292,7 @@ TEST_F(PcscE2e, PcscOnlyFailuresAnswer500WithTheirCodes) {
       << chain_->Output();
   TServer other(cardDir_, {}, true);
   ASSERT_TRUE(other.Up());
-  EXPECT_EQ(other.Send(kReadRequest), Reply("500", "读卡失败", ""));
+  EXPECT_EQ(other.Send(kReadRequest), MemberReply("500", "读卡失败", ""));
   EXPECT_EQ(other.DeviceLine(), Gbk("端口打开失败USBlStatus=34"));
   EXPECT_TRUE(chain_->CardFree());
 }
@@ -448,7 +444,7 @@ TEST(PcscNoService, StartSCardAndTheToolSayThePcscServiceIsNotRunning) {
   TSettings settings;
   TServer server(cards.File("ReaderSim"), settings, true);
   ASSERT_TRUE(server.Up()) << server.Err();
-  EXPECT_EQ(server.Send(kReadRequest), Reply("500", "读卡失败", ""));
+  EXPECT_EQ(server.Send(kReadRequest), MemberReply("500", "读卡失败", ""));
   EXPECT_EQ(server.DeviceLine(), Gbk("端口打开失败USBlStatus=32"));
   std::string out, err;
   EXPECT_EQ(RunProgram({BinPath("velio-readers"), "list"}, out, err), 3);

@@ -13,7 +13,8 @@
 #include <string>
 
 #include "platform/FileWriteUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 

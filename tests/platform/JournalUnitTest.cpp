@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/JournalUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 

@@ -10,7 +10,8 @@
 
 #include "platform/ErrorsUnit.h"
 #include "platform/ProfileUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 

@@ -12,7 +12,8 @@
 
 #include "platform/ErrorsUnit.h"
 #include "platform/SystemUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 // guest file is being replaced: every reply is one whole guest, never a mix.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <latch>
 #include <thread>
 
@@ -10,11 +11,15 @@
 #include "police/SimPoliceUnit.h"
 #include "services/LogFileUnit.h"
 #include "tests/police/PoliceTestSupport.h"
+#include "tests/support/FakeConnectionSupport.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/LogSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
 TEST(PoliceConcurrencyTest, RepliesAreWholeGuestsWhileTheFileChanges) {
-  police_test::TTempDir dir;
+  velio_test::TTempDir dir;
   TLogFile log(dir.File("test.LOG"));
   OperationLog = &log;
   TSimPolice source(dir.Path());
@@ -30,7 +35,7 @@ TEST(PoliceConcurrencyTest, RepliesAreWholeGuestsWhileTheFileChanges) {
   std::vector<std::thread> threads;
   for (int i = 0; i < kRequests; ++i) {
     threads.emplace_back([&, i] {
-      police_test::TFakeConnection connection;
+      velio_test::TFakeConnection connection;
       TPoliceMessageHandler handler(nullptr);
       start.arrive_and_wait();
       handler.HandleMessage(connection, u"<Request/>");
@@ -45,7 +50,7 @@ TEST(PoliceConcurrencyTest, RepliesAreWholeGuestsWhileTheFileChanges) {
     text = UpdateProfileText(text, "Guest", "Name", v);
     text = UpdateProfileText(text, "Guest", "GenderID", "1");
     const std::string tmp = file + ".new";
-    std::ofstream(tmp, std::ios::binary | std::ios::trunc) << text;
+    velio_test::WriteFile(tmp, text);
     std::filesystem::rename(tmp, file);
   }
   for (std::thread& t : threads) t.join();
@@ -58,7 +63,7 @@ TEST(PoliceConcurrencyTest, RepliesAreWholeGuestsWhileTheFileChanges) {
                    reply.find("<Name>B</Name>") != std::string::npos;
     EXPECT_TRUE(a || b) << reply;
   }
-  EXPECT_EQ(police_test::LogEntries(log.FileName()).size(), 2u * kRequests);
+  EXPECT_EQ(velio_test::LogEntries(log.FileName()).size(), 2u * kRequests);
   OperationLog = nullptr;
 }
 

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 
 #include "platform/ErrorsUnit.h"
@@ -15,26 +14,22 @@
 #include "services/LogFileUnit.h"
 #include "services/UiHooksUnit.h"
 #include "tests/police/PoliceTestSupport.h"
+#include "tests/support/FakeConnectionSupport.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/LogSupport.h"
+#include "tests/support/ReplySupport.h"
+#include "tests/support/TempDirSupport.h"
+#include "tests/support/UiHooksSupport.h"
 
 namespace {
 
 using police_test::Entries;
-using police_test::LogEntries;
-using police_test::TFakeConnection;
-using police_test::TTempDir;
-
-class TFakePolice : public TBasePolice {
- public:
-  void ShowOptions() override {}
-  std::shared_ptr<const TGuest> ReadGuest() override {
-    ++reads;
-    if (throwError) throw std::runtime_error("source offline");
-    return guest;
-  }
-  std::shared_ptr<const TGuest> guest;
-  bool throwError = false;
-  int reads = 0;
-};
+using police_test::TFakePolice;
+using velio_test::Framed;
+using velio_test::LogEntries;
+using velio_test::TFakeConnection;
+using velio_test::TRecordingHooks;
+using velio_test::TTempDir;
 
 TGuest SampleGuest() {
   TGuest g;
@@ -59,10 +54,6 @@ const char kSampleText[] =
     "<Nationality>CHN</Nationality><GenderID>1</GenderID><SalutationID>2</SalutationID>"
     "<CountryCode>156</CountryCode><ProvinceCode>11</ProvinceCode><Address>1 Main St</Address>"
     "<Birthday>1990-01-01</Birthday></Guest>";
-
-std::string Framed(const std::string& utf8) {
-  return utf8 + std::string(1, '\0');
-}
 
 class PoliceHandlerTest : public ::testing::Test {
  protected:
@@ -209,19 +200,11 @@ TEST_F(PoliceHandlerTest, RegisteredForThePoliceMode) {
   EXPECT_EQ(police->Memo(), memo);
 }
 
-class TRecordingHooks : public TUiHooks {
- public:
-  void ShowMessage(const AnsiString& text) override { messages.push_back(text); }
-  std::vector<AnsiString> messages;
-};
-
 class SimPoliceTest : public ::testing::Test {
  protected:
   void SetUp() override { OperationLog = &log_; }
   void TearDown() override { OperationLog = nullptr; }
-  void Write(const std::string& contents) {
-    std::ofstream(sim_.FileName(), std::ios::binary | std::ios::trunc) << contents;
-  }
+  void Write(const std::string& contents) { velio_test::WriteFile(sim_.FileName(), contents); }
 
   TTempDir dir_;
   TLogFile log_{dir_.File("test.LOG")};

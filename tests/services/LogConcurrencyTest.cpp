@@ -9,24 +9,16 @@
 
 #include "platform/ProfileUnit.h"
 #include "services/LogFileUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/LogSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
+using velio_test::IsStamp;
+using velio_test::kStampLength;
 using velio_test::ReadFile;
 using velio_test::TTempDir;
-
-constexpr size_t kStampLength = 20;
-
-bool IsStamp(const std::string& line) {
-  static const char kPattern[] = "dddd-dd-dd dd:dd:dd ";
-  if (line.size() < kStampLength) return false;
-  for (size_t i = 0; i < kStampLength; ++i) {
-    bool digit = line[i] >= '0' && line[i] <= '9';
-    if (kPattern[i] == 'd' ? !digit : line[i] != kPattern[i]) return false;
-  }
-  return true;
-}
 
 TEST(LogConcurrency, EveryEntryWholeAndCounted) {
   TTempDir dir;

@@ -9,24 +9,21 @@
 #include "platform/DateTimeUnit.h"
 #include "platform/PathUnit.h"
 #include "services/LogFileUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/LogSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
+using velio_test::IsStamp;
+using velio_test::kStampLength;
 using velio_test::ReadFile;
 using velio_test::TTempDir;
-
-constexpr size_t kStampLength = 20;
 
 // True when s starts with a stamp "yyyy-mm-dd hh:nn:ss " that parses and lies
 // within [from, to] (whole seconds).
 bool StampBetween(const std::string& s, TDateTime from, TDateTime to) {
-  if (s.size() < kStampLength) return false;
-  static const char kPattern[] = "dddd-dd-dd dd:dd:dd ";
-  for (size_t i = 0; i < kStampLength; ++i) {
-    bool digit = s[i] >= '0' && s[i] <= '9';
-    if (kPattern[i] == 'd' ? !digit : s[i] != kPattern[i]) return false;
-  }
+  if (!IsStamp(s)) return false;
   TDateTime t;
   if (!TryStrToDateTime(s.substr(0, kStampLength - 1), t)) return false;
   const double second = 1.0 / 86400.0;

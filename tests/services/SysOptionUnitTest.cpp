@@ -6,7 +6,8 @@
 #include "platform/ErrorsUnit.h"
 #include "platform/ProfileUnit.h"
 #include "services/SysOptionUnit.h"
-#include "tests/platform/TestFiles.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 

@@ -15,6 +15,9 @@
 #include "sim/CardImageUnit.h"
 #include "sim/ReaderSimCodes.h"
 #include "tests/member/MemberTestSupport.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/RunSupport.h"
+#include "tests/support/TempDirSupport.h"
 
 namespace {
 
@@ -51,7 +54,7 @@ class ReaderSimTest : public ::testing::Test {
     std::memcpy(key.data(), kKey, 6);
     return readersim::NewCardImage(key, {1, 2, 3, 4});
   }
-  std::string CardBytes() { return membertest::ReadFileBytes(dir_.Path() + "card.bin"); }
+  std::string CardBytes() { return velio_test::ReadFile(dir_.Path() + "card.bin"); }
   int32_t Start(int32_t port) {
     int32_t param = 4113;
     return start_(port, &param, 0);
@@ -71,7 +74,7 @@ class ReaderSimTest : public ::testing::Test {
     return write_(port, k, b, sector, block, 16, mode);
   }
 
-  membertest::TTempDir dir_;
+  velio_test::TTempDir dir_;
   std::unique_ptr<TDynLib> lib_;
   TStartSCardFn start_ = nullptr;
   TWriteCardFn write_ = nullptr;
@@ -240,21 +243,10 @@ TEST_F(ReaderSimTest, ACardLockHeldElsewhereMakesTheReaderWait) {
 
 // ---- cardsim -----------------------------------------------------------------------------
 
-struct TRun {
-  int status;
-  std::string out;
-};
+using velio_test::TRun;
 
 TRun RunCardSim(const std::string& args) {
-  TRun run{-1, ""};
-  FILE* p = popen((kCardSim + " " + args + " 2>&1").c_str(), "r");
-  if (!p) return run;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) run.out.append(buf, n);
-  const int rc = pclose(p);
-  run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-  return run;
+  return velio_test::RunShell(kCardSim + " " + args + " 2>&1");
 }
 
 TEST_F(ReaderSimTest, CardSimNewMakesAFreshCard) {

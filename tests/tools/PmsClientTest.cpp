@@ -3,14 +3,15 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "server/TCPServerUnit.h"
 #include "tests/server/ServerTestSupport.h"
+#include "tests/support/FileSupport.h"
+#include "tests/support/RunSupport.h"
+#include "tests/support/TempDirSupport.h"
 #include "tools/PmsClientUnit.h"
 #include "tools/PmsRequestUnit.h"
 
@@ -81,10 +82,7 @@ TEST(PmsBench, PercentileUsesTheNearestRank) {
 
 // --- The program against a live server -------------------------------------
 
-struct TRun {
-  int status = -1;
-  std::string out;
-};
+using velio_test::TRun;
 
 std::string Quote(const std::string& text) {
   std::string quoted = "'";
@@ -100,17 +98,8 @@ std::string Quote(const std::string& text) {
 
 // Runs pms-client through the shell (shell_prefix may feed standard input).
 TRun RunClient(const std::string& arguments, const std::string& shell_prefix = "") {
-  const std::string command = shell_prefix + Quote(std::string(VELIO_BIN_DIR) + "/pms-client") +
-                              " " + arguments + " 2>/dev/null";
-  TRun run;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return run;
-  char block[4096];
-  std::size_t n;
-  while ((n = std::fread(block, 1, sizeof block, pipe)) > 0) run.out.append(block, n);
-  const int status = ::pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return velio_test::RunShell(shell_prefix + Quote(std::string(VELIO_BIN_DIR) + "/pms-client") +
+                              " " + arguments + " 2>/dev/null");
 }
 
 class PmsClientProgramTest : public ::testing::Test {
@@ -181,16 +170,10 @@ TEST_F(PmsClientProgramTest, UnusableCommandLinesAndInputsExitOne) {
   const std::string command =
       "script -qec " + Quote(Quote(std::string(VELIO_BIN_DIR) + "/pms-client") + " " + port_arg_) +
       " /dev/null < /dev/null 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  ASSERT_NE(pipe, nullptr);
-  std::string said;
-  char block[1024];
-  std::size_t n;
-  while ((n = std::fread(block, 1, sizeof block, pipe)) > 0) said.append(block, n);
-  const int status = ::pclose(pipe);
-  EXPECT_NE(said.find("pms-client: reading the request from standard input"), std::string::npos)
-      << said;
-  EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << said;  // then nothing came
+  const TRun said = velio_test::RunShell(command);
+  EXPECT_NE(said.out.find("pms-client: reading the request from standard input"), std::string::npos)
+      << said.out;
+  EXPECT_EQ(said.status, 1) << said.out;  // then nothing came
 }
 
 TEST_F(PmsClientProgramTest, RequestFromStandardInputAndFile) {
@@ -198,14 +181,10 @@ TEST_F(PmsClientProgramTest, RequestFromStandardInputAndFile) {
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(servertest::LastRequest(), u"line1\r\nline2");
 
-  const std::filesystem::path file =
-      std::filesystem::temp_directory_path() / ("pms_request_" + std::to_string(getpid()));
-  {
-    std::ofstream out(file, std::ios::binary);
-    out << "\xEF\xBB\xBF<F/>";  // a byte order mark is not sent
-  }
-  run = RunClient(port_arg_ + " --file " + Quote(file.string()));
-  std::filesystem::remove(file);
+  velio_test::TTempDir dir;
+  const std::string file = dir.File("request");
+  velio_test::WriteFile(file, "\xEF\xBB\xBF<F/>");  // a byte order mark is not sent
+  run = RunClient(port_arg_ + " --file " + Quote(file));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out, "echo:<F/>\n");
   EXPECT_EQ(RunClient(port_arg_ + " --file /no/such/file").status, 1);
