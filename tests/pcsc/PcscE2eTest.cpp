@@ -363,8 +363,9 @@ TEST_F(PcscE2e, ReadersToolListsTheReadersAndReadsABlock) {
   for (const KeyRow& row : keyRows) {
     EXPECT_EQ(RunProgram({"/bin/sh", "-c", row.shell}, out, err, row.env), row.exit)
         << row.what << ": " << err;
-    if (row.exit == 0)
+    if (row.exit == 0) {
       EXPECT_NE(out.find("sector 4 block 2  74 6F 6F 6C FF"), std::string::npos) << row.what;
+    }
   }
   EXPECT_EQ(RunProgram({BinPath("velio-readers"), "read", "--port", "COM1"}, out, err), 5);
   EXPECT_EQ(RunProgram({BinPath("velio-readers"), "read", "--port", "COM7"}, out, err), 4);
