@@ -21,6 +21,7 @@
 #include "platform/PathUnit.h"
 #include "platform/ProfileUnit.h"
 #include "platform/ReaderApi.h"
+#include "platform/ReaderCodesUnit.h"
 #include "server/TCPServerUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "services/SysOptionUnit.h"
@@ -210,7 +211,7 @@ void CheckReaderLibrary(const std::string& path, std::optional<int32_t> port, bo
     out.Ok("reader on port " + std::to_string(*port) + ": " + line);
   else
     out.Fail("reader on port " + std::to_string(*port) + ": " + line + " (code " +
-             std::to_string(rc) + ")");
+             ReaderCodeText(rc) + ")");
 }
 
 void CheckRecordStore(const std::string& home, TLines& out) {

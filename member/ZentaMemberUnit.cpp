@@ -24,6 +24,7 @@
 #include "member/OptionUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/ReaderApi.h"
+#include "platform/ReaderCodesUnit.h"
 #include "server/VerboseUnit.h"
 #include "services/LogFileUnit.h"
 #include "services/UiHooksUnit.h"
@@ -100,15 +101,14 @@ void LogPortFailure(const AnsiString& portName, int32_t status) {
   WriteLog(kPortFailed + portName + "lStatus=" + std::to_string(static_cast<uint32_t>(status)));
   if (Verbose())
     VerboseLine("card operation failed: StartSCard on " + AnsiToUtf8(portName) +
-                " answered status " + std::to_string(static_cast<uint32_t>(status)) + " (0x" +
-                Hex8(status) + ")");
+                " answered status " + ReaderCodeText(status));
 }
 
 // --verbose: the status a failed ReadCard or WriteCard answered.
 void SayCardFailure(const char* function, int32_t result) {
   if (Verbose())
-    VerboseLine(std::string("card operation failed: ") + function + " answered status 0x" +
-                Hex8(result) + " (" + std::to_string(static_cast<uint32_t>(result)) + ")");
+    VerboseLine(std::string("card operation failed: ") + function + " answered status " +
+                ReaderCodeText(result));
 }
 
 void LogBadPortName(const AnsiString& portName) {

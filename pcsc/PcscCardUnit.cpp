@@ -8,6 +8,13 @@
 // A status word other than 90 00 ends the access with a code that names the
 // step and the status word, except 63 00 on authentication, which is the
 // wrong-key code the simulator answers too.
+//
+// Once the key has loaded, the access ends with a second FF 82 that loads six
+// zero bytes into the same slot, whatever the access's outcome: the slot keeps
+// its key until the reader loses power, and any other program that can talk to
+// the reader could authenticate with what it holds. The outcome of that
+// overwrite is not part of the access's answer: a reader that refuses it (or a
+// card gone meanwhile) leaves the access's own code.
 #include "pcsc/PcscCardUnit.h"
 
 #include <cstdio>
@@ -47,8 +54,9 @@ int32_t CheckAddress(int sectors, int32_t keyMode, int32_t sector, int32_t block
   return READER_PCSC_OK;
 }
 
-int32_t LoadAndAuthenticate(TApduChannel& channel, const uint8_t* key6, int32_t keyMode,
-                            uint8_t absolute) {
+// Sends FF 82 with key6 into kKeySlot; answers 0, a PC/SC error or the
+// load-key step code.
+int32_t LoadKey(TApduChannel& channel, const uint8_t* key6) {
   std::vector<uint8_t> data;
   uint16_t sw = 0;
   // Header and key laid out in one array (g++ 12 warns falsely on a vector
@@ -56,13 +64,19 @@ int32_t LoadAndAuthenticate(TApduChannel& channel, const uint8_t* key6, int32_t 
   uint8_t loadBytes[5 + 6] = {0xFF, 0x82, 0x00, kKeySlot, 0x06};
   std::memcpy(loadBytes + 5, key6, 6);
   const std::vector<uint8_t> load(loadBytes, loadBytes + sizeof loadBytes);
-  int32_t rc = Send(channel, load, data, sw);
+  const int32_t rc = Send(channel, load, data, sw);
   if (rc != 0) return rc;
   if (sw != 0x9000) return StepCode(READER_PCSC_SW_LOAD_KEY, sw);
+  return READER_PCSC_OK;
+}
 
+// Authenticates the block with the key in kKeySlot as key A or key B.
+int32_t Authenticate(TApduChannel& channel, int32_t keyMode, uint8_t absolute) {
+  std::vector<uint8_t> data;
+  uint16_t sw = 0;
   const uint8_t keyType = keyMode == VELIO_READER_KEY_A ? 0x60 : 0x61;
-  rc = Send(channel, {0xFF, 0x86, 0x00, 0x00, 0x05, 0x01, 0x00, absolute, keyType, kKeySlot}, data,
-            sw);
+  int32_t rc = Send(
+      channel, {0xFF, 0x86, 0x00, 0x00, 0x05, 0x01, 0x00, absolute, keyType, kKeySlot}, data, sw);
   if (rc != 0) return rc;
   if (sw == 0x6D00 || sw == 0x6E00 || sw == 0x6A81) {
     rc = Send(channel, {0xFF, 0x88, 0x00, absolute, keyType, kKeySlot}, data, sw);
@@ -71,6 +85,21 @@ int32_t LoadAndAuthenticate(TApduChannel& channel, const uint8_t* key6, int32_t 
   if (sw == 0x6300) return READER_PCSC_ERR_AUTH;
   if (sw != 0x9000) return StepCode(READER_PCSC_SW_AUTH, sw);
   return READER_PCSC_OK;
+}
+
+// Loads the key, authenticates, runs access and then overwrites the slot with
+// zeros whenever the key had loaded; answers the first failure's code, else
+// access's. The overwrite's own outcome is ignored.
+template <typename Access>
+int32_t WithLoadedKey(TApduChannel& channel, const uint8_t* key6, int32_t keyMode, uint8_t absolute,
+                      Access access) {
+  int32_t rc = LoadKey(channel, key6);
+  if (rc != READER_PCSC_OK) return rc;
+  rc = Authenticate(channel, keyMode, absolute);
+  if (rc == READER_PCSC_OK) rc = access();
+  static const uint8_t kZeros[6] = {};
+  (void)LoadKey(channel, kZeros);
+  return rc;
 }
 
 }  // namespace
@@ -135,16 +164,16 @@ int32_t ReadBlock(TApduChannel& channel, int sectors, const uint8_t* key6, int32
   uint8_t absolute = 0;
   int32_t rc = CheckAddress(sectors, keyMode, sector, block, absolute);
   if (rc != READER_PCSC_OK) return rc;
-  rc = LoadAndAuthenticate(channel, key6, keyMode, absolute);
-  if (rc != READER_PCSC_OK) return rc;
-  std::vector<uint8_t> data;
-  uint16_t sw = 0;
-  rc = Send(channel, {0xFF, 0xB0, 0x00, absolute, 0x10}, data, sw);
-  if (rc != 0) return rc;
-  if (sw != 0x9000) return StepCode(READER_PCSC_SW_READ, sw);
-  if (data.size() != 16) return READER_PCSC_ERR_RESPONSE;
-  std::memcpy(block16, data.data(), 16);
-  return READER_PCSC_OK;
+  return WithLoadedKey(channel, key6, keyMode, absolute, [&]() -> int32_t {
+    std::vector<uint8_t> data;
+    uint16_t sw = 0;
+    const int32_t sent = Send(channel, {0xFF, 0xB0, 0x00, absolute, 0x10}, data, sw);
+    if (sent != 0) return sent;
+    if (sw != 0x9000) return StepCode(READER_PCSC_SW_READ, sw);
+    if (data.size() != 16) return READER_PCSC_ERR_RESPONSE;
+    std::memcpy(block16, data.data(), 16);
+    return READER_PCSC_OK;
+  });
 }
 
 int32_t WriteBlock(TApduChannel& channel, int sectors, const uint8_t* key6, int32_t keyMode,
@@ -155,17 +184,17 @@ int32_t WriteBlock(TApduChannel& channel, int sectors, const uint8_t* key6, int3
   // A wrong trailer locks its sector for ever; block 0 is the manufacturer's.
   if (IsTrailerBlock(absolute)) return READER_PCSC_ERR_TRAILER;
   if (absolute == 0) return READER_PCSC_ERR_BLOCK0;
-  rc = LoadAndAuthenticate(channel, key6, keyMode, absolute);
-  if (rc != READER_PCSC_OK) return rc;
-  uint8_t updateBytes[5 + 16] = {0xFF, 0xD6, 0x00, absolute, 0x10};
-  std::memcpy(updateBytes + 5, block16, 16);
-  const std::vector<uint8_t> update(updateBytes, updateBytes + sizeof updateBytes);
-  std::vector<uint8_t> data;
-  uint16_t sw = 0;
-  rc = Send(channel, update, data, sw);
-  if (rc != 0) return rc;
-  if (sw != 0x9000) return StepCode(READER_PCSC_SW_UPDATE, sw);
-  return READER_PCSC_OK;
+  return WithLoadedKey(channel, key6, keyMode, absolute, [&]() -> int32_t {
+    uint8_t updateBytes[5 + 16] = {0xFF, 0xD6, 0x00, absolute, 0x10};
+    std::memcpy(updateBytes + 5, block16, 16);
+    const std::vector<uint8_t> update(updateBytes, updateBytes + sizeof updateBytes);
+    std::vector<uint8_t> data;
+    uint16_t sw = 0;
+    const int32_t sent = Send(channel, update, data, sw);
+    if (sent != 0) return sent;
+    if (sw != 0x9000) return StepCode(READER_PCSC_SW_UPDATE, sw);
+    return READER_PCSC_OK;
+  });
 }
 
 int32_t ReadUid(TApduChannel& channel, std::vector<uint8_t>& uid) {

@@ -46,7 +46,9 @@ bool IsTrailerBlock(uint8_t absolute);
 
 // Reads sector/block of a card with that many sectors into block16, after
 // loading key6 and authenticating with key A (keyMode 4) or key B (keyMode 5).
-// Answers 0 or a code of ReaderPcscCodes.h. REQUIRES: key6 and block16 valid.
+// Answers 0 or a code of ReaderPcscCodes.h. Once key6 has loaded, zeros are
+// loaded over it before the function returns (a refusal of that is ignored).
+// REQUIRES: key6 and block16 valid.
 int32_t ReadBlock(TApduChannel& channel, int sectors, const uint8_t* key6, int32_t keyMode,
                   int32_t sector, int32_t block, uint8_t* block16);
 // Writes block16 the same way. Sector trailers and block 0 are refused before

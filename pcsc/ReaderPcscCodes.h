@@ -16,7 +16,13 @@
  * waits for a card. ReadCard and WriteCard turn sector and block into the
  * card's absolute block, load the key into the reader, authenticate with key A
  * (mode 4) or key B (mode 5) and read or update the 16 bytes, as one PC/SC
- * transaction (the card has one authentication for all its connections). EndSCard
+ * transaction (the card has one authentication for all its connections). The
+ * key goes into the reader's volatile key slot 0, where it would stay until the
+ * reader loses power, open to any other program that can talk to the reader;
+ * so each ReadCard and WriteCard ends, whatever its outcome, by loading six
+ * zero bytes into that slot. A reader that refuses this second load keeps the
+ * sector key (nothing else can clear it) and the operation still answers its
+ * own code. EndSCard
  * disconnects, leaving the card in place, and releases the PC/SC context; it
  * is safe on every path. Each port holds at most one connection, from
  * StartSCard to EndSCard; the functions are thread-safe and two ports may be

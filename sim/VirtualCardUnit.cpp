@@ -71,6 +71,11 @@ bool TVirtualCard::Present() const {
   return std::filesystem::exists(CardFile(dir_), ec);
 }
 
+std::vector<uint8_t> TVirtualCard::SlotKey(uint8_t slot) const {
+  if (slot > 1 || !keyLoaded_[slot]) return {};
+  return std::vector<uint8_t>(keys_[slot], keys_[slot] + 6);
+}
+
 bool TVirtualCard::Locate(uint8_t absolute, int32_t& sector, int32_t& block) const {
   if (absolute < 128) {
     sector = absolute / 4;

@@ -45,6 +45,10 @@ class TVirtualCard {
   void SetRejectGeneralAuthenticate(bool reject) { rejectGeneralAuth_ = reject; }
   // True while card.bin exists.
   bool Present() const;
+  // The key a load key command (FF 82) last put into slot 0 or 1, empty when
+  // none has since the card was powered or reset: what another program could
+  // authenticate with.
+  std::vector<uint8_t> SlotKey(uint8_t slot) const;
 
  private:
   std::vector<uint8_t> Authenticate(uint8_t block, uint8_t keyType, uint8_t slot);

@@ -4,21 +4,26 @@
 //     every reader that counts (VELIO_PCSC_READER applied) with its index (the
 //     COMn port that selects it) and whether a card lies on it; for a card its
 //     ATR, UID (FF CA) and type.
-//   velio-readers read --port USB|COMn --sector S --block B [--key HEX] [--key-b]
+//   velio-readers read --port USB|COMn --sector S --block B [--key HEX|-] [--key-b]
 //     reads one block with the key, exactly as libReaderPcsc does for the
-//     member device, and prints it.
+//     member device, and prints it. The key comes from --key HEX, or from the
+//     first line of standard input with --key -, or else from the environment
+//     variable VELIO_READER_KEY; stdin and the environment keep it out of the
+//     process list, where a command line is shown to every user.
 //
 // Exit codes: 0 done; 1 the reader or card refused (the library's code is
 // printed); 2 bad command line; 3 PC/SC service not running; 4 no such reader;
 // 5 no card on the reader.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
 #include "pcsc/PcscCardUnit.h"
 #include "pcsc/PcscReaderUnit.h"
 #include "pcsc/ReaderPcscCodes.h"
+#include "platform/ReaderCodesUnit.h"
 #include "sim/CardImageUnit.h"
 
 namespace {
@@ -27,12 +32,6 @@ constexpr int kExitRefused = 1;
 constexpr int kExitNoService = 3;
 constexpr int kExitNoReader = 4;
 constexpr int kExitNoCard = 5;
-
-std::string CodeText(int32_t rc) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%08X", static_cast<unsigned>(rc));
-  return buf;
-}
 
 int Fail(int32_t rc, const std::string& what) {
   switch (rc) {
@@ -47,7 +46,7 @@ int Fail(int32_t rc, const std::string& what) {
       std::cerr << "velio-readers: no card on the reader (" << what << ")\n";
       return kExitNoCard;
     default:
-      std::cerr << "velio-readers: " << what << " failed, code " << CodeText(rc) << "\n";
+      std::cerr << "velio-readers: " << what << " failed, code " << ReaderCodeText(rc) << "\n";
       return kExitRefused;
   }
 }
@@ -83,7 +82,7 @@ int CmdList() {
     if (rc == READER_PCSC_OK)
       std::cout << "   UID  " << pcsc::HexBytes(uid.data(), uid.size()) << "\n";
     else
-      std::cout << "   UID  not read, code " << CodeText(rc) << "\n";
+      std::cout << "   UID  not read, code " << ReaderCodeText(rc) << "\n";
   }
   return 0;
 }
@@ -130,6 +129,23 @@ int CmdRead(const std::string& portName, int sector, int block, const std::strin
 
 }  // namespace
 
+// The key text: --key as given, its "-" read as the first line of standard
+// input (a closing CR or LF and surrounding blanks dropped), else
+// VELIO_READER_KEY when set and not empty, else option (the default).
+std::string KeyText(const std::string& option, bool given) {
+  if (given && option == "-") {
+    std::string line;
+    std::getline(std::cin, line);
+    const size_t first = line.find_first_not_of(" \t\r\n");
+    const size_t last = line.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? std::string() : line.substr(first, last - first + 1);
+  }
+  if (given) return option;
+  const char* env = std::getenv("VELIO_READER_KEY");
+  if (env && *env) return env;
+  return option;
+}
+
 int main(int argc, char** argv) {
   CLI::App app{
       "velio-readers: the PC/SC readers and cards as the PC/SC reader library sees them.\n"
@@ -145,10 +161,15 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   cmdRead->add_option("--sector", sector, "sector (0-39)")->capture_default_str();
   cmdRead->add_option("--block", block, "block in the sector")->capture_default_str();
-  cmdRead->add_option("--key", key, "12 hexadecimal digits")->capture_default_str();
+  CLI::Option* keyOption =
+      cmdRead
+          ->add_option("--key", key,
+                       "12 hexadecimal digits, or - to read them from standard input "
+                       "(else VELIO_READER_KEY; both keep the key out of the process list)")
+          ->capture_default_str();
   cmdRead->add_flag("--key-b", keyB, "the key is key B (default key A)");
   CLI11_PARSE(app, argc, argv);
   if (*cmdList) return CmdList();
-  if (*cmdRead) return CmdRead(port, sector, block, key, keyB);
+  if (*cmdRead) return CmdRead(port, sector, block, KeyText(key, keyOption->count() > 0), keyB);
   return 0;
 }

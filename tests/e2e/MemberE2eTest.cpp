@@ -251,8 +251,10 @@ TEST_F(MemberE2e, VerboseSaysWhyOnStderrOnly) {
       << daemon.Stderr();
   for (size_t i = 0; i < std::size(cases); ++i)
     EXPECT_NE(lines[i].find(cases[i].reason), std::string::npos) << lines[i];
-  EXPECT_NE(lines.back().find("card operation failed: ReadCard answered status 0x00000010 (16)"),
-            std::string::npos)
+  EXPECT_NE(
+      lines.back().find(
+          "card operation failed: ReadCard answered status 0x00000010 (16): no card on the reader"),
+      std::string::npos)
       << lines.back();
   const std::string log = TodayLog(home_);
   for (const char* reason : {"no reply", "valid integer", "position 1", "status 0x"})

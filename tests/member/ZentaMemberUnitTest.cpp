@@ -7,13 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "services/UiHooksUnit.h"
 #include "member/ReaderLibraryUnit.h"
 #include "member/ZentaMemberUnit.h"
+#include "pcsc/ReaderPcscCodes.h"
 #include "platform/DynLibUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
+#include "platform/ReaderCodesUnit.h"
 #include "services/UiHooksUnit.h"
+#include "sim/ReaderSimCodes.h"
 #include "tests/member/FakeReader.h"
 #include "tests/member/MemberTestSupport.h"
 #include "tests/support/UiHooksSupport.h"
@@ -226,6 +228,71 @@ TEST_F(ZentaMemberTest, CardFailuresAreLoggedAsEightHexDigits) {
                                                          "StartSCard", "ReadCard", "EndSCard"}));
   EXPECT_EQ(env_.Log(),
             (std::vector<std::string>{Lit("写卡失败:0000001A"), Lit("读卡失败:ABCDEF01")}));
+}
+
+// The one way a reader code is shown (--verbose, the self-check, velio-readers):
+// hexadecimal, unsigned decimal, meaning; the simulator's and the PC/SC
+// library's codes from one table, and the PC/SC library's composed codes.
+TEST(ReaderCodeTextTest, HexDecimalAndMeaning) {
+  const struct {
+    int32_t code;
+    const char* text;
+  } rows[] = {
+      {0x00, "0x00000000 (0): success"},
+      {0x03, "0x00000003 (3): port not open"},
+      {0x10, "0x00000010 (16): no card on the reader"},
+      {0x13, "0x00000013 (19): authentication failed: wrong key for the sector"},
+      {0x15, "0x00000015 (21): sector 0 block 0 is read-only"},
+      {0x17, "0x00000017 (23): card file cannot be read, locked or replaced"},
+      {0x20, "0x00000020 (32): PC/SC service not running or not reachable"},
+      {0x24, "0x00000024 (36): short or malformed answer from the reader"},
+      {0x05, "0x00000005 (5): unknown code"},
+      {0x25, "0x00000025 (37): unknown code"},
+      {-1, "0xFFFFFFFF (4294967295): unknown code"},
+      {static_cast<int32_t>(0x80100069u),
+       "0x80100069 (2148532329): PC/SC error: the card was removed"},
+      {static_cast<int32_t>(0x80100099u), "0x80100099 (2148532377): PC/SC error"},
+      {0x00016300, "0x00016300 (90880): status word 63 00 while loading the key"},
+      {0x00026982, "0x00026982 (158082): status word 69 82 while authenticating"},
+      {0x00046A82, "0x00046A82 (289410): status word 6A 82 while writing the block"},
+      {0x00056300, "0x00056300 (353024): unknown code"},
+  };
+  for (const auto& row : rows) EXPECT_EQ(ReaderCodeText(row.code), row.text) << row.code;
+  // Every code either library names has its meaning in the table.
+  for (int32_t code : {READER_SIM_OK,
+                       READER_SIM_ERR_PORT_RANGE,
+                       READER_SIM_ERR_START_PARAM,
+                       READER_SIM_ERR_PORT_CLOSED,
+                       READER_SIM_ERR_ARGUMENT,
+                       READER_SIM_ERR_NO_CARD,
+                       READER_SIM_ERR_ADDRESS,
+                       READER_SIM_ERR_KEY_MODE,
+                       READER_SIM_ERR_AUTH,
+                       READER_SIM_ERR_TRAILER,
+                       READER_SIM_ERR_BLOCK0,
+                       READER_SIM_ERR_IMAGE,
+                       READER_SIM_ERR_IO,
+                       READER_PCSC_OK,
+                       READER_PCSC_ERR_PORT_RANGE,
+                       READER_PCSC_ERR_START_PARAM,
+                       READER_PCSC_ERR_PORT_CLOSED,
+                       READER_PCSC_ERR_ARGUMENT,
+                       READER_PCSC_ERR_NO_CARD,
+                       READER_PCSC_ERR_ADDRESS,
+                       READER_PCSC_ERR_KEY_MODE,
+                       READER_PCSC_ERR_AUTH,
+                       READER_PCSC_ERR_TRAILER,
+                       READER_PCSC_ERR_BLOCK0,
+                       READER_PCSC_ERR_NO_SERVICE,
+                       READER_PCSC_ERR_NO_READER,
+                       READER_PCSC_ERR_CARD_TYPE,
+                       READER_PCSC_ERR_SHARING,
+                       READER_PCSC_ERR_RESPONSE,
+                       READER_PCSC_SW_LOAD_KEY + 0x6A82,
+                       READER_PCSC_SW_AUTH + 0x6982,
+                       READER_PCSC_SW_READ + 0x6A82,
+                       READER_PCSC_SW_UPDATE + 0x6581})
+    EXPECT_EQ(ReaderCodeMeaning(code).find("unknown"), std::string::npos) << code;
 }
 
 TEST_F(ZentaMemberTest, ReadGivesTheTextUpToTheFirstFFOrZeroAndBeeps) {

@@ -30,11 +30,16 @@ class TCardChannel : public pcsc::TApduChannel {
   int32_t Transmit(const std::vector<uint8_t>& command, std::vector<uint8_t>& response) override {
     sent.push_back(command);
     if (failWith != 0) return failWith;
+    if (command.size() > 1 && command[1] == 0x82 && loadsLeft-- == 0) {
+      response = {0x69, 0x86};  // a reader that takes no further key
+      return 0;
+    }
     response = card_.Process(command);
     return 0;
   }
   std::vector<std::vector<uint8_t>> sent;
   int32_t failWith = 0;
+  int loadsLeft = -1;  // load key commands the reader accepts (-1: all)
 
  private:
   readersim::TVirtualCard& card_;
@@ -117,17 +122,17 @@ TEST_F(PcscCardTest, ReadsAndWritesWithTheSimulatorsRulesAndCodes) {
     int32_t code;
     size_t commandsSent;
   } rows[] = {
-      {"write key A", true, 4, 1, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 3},
-      {"read key A", false, 4, 1, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 3},
-      {"read key B", false, 5, 0, VELIO_READER_KEY_B, kKeyB, READER_PCSC_OK, 3},
-      {"key A given as key B", false, 5, 0, VELIO_READER_KEY_B, kKey, READER_PCSC_ERR_AUTH, 2},
-      {"wrong key", false, 4, 1, VELIO_READER_KEY_A, kWrong, READER_PCSC_ERR_AUTH, 2},
-      {"write wrong key", true, 4, 1, VELIO_READER_KEY_A, kWrong, READER_PCSC_ERR_AUTH, 2},
-      {"last block of a 4K card", true, 39, 14, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 3},
+      {"write key A", true, 4, 1, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 4},
+      {"read key A", false, 4, 1, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 4},
+      {"read key B", false, 5, 0, VELIO_READER_KEY_B, kKeyB, READER_PCSC_OK, 4},
+      {"key A given as key B", false, 5, 0, VELIO_READER_KEY_B, kKey, READER_PCSC_ERR_AUTH, 3},
+      {"wrong key", false, 4, 1, VELIO_READER_KEY_A, kWrong, READER_PCSC_ERR_AUTH, 3},
+      {"write wrong key", true, 4, 1, VELIO_READER_KEY_A, kWrong, READER_PCSC_ERR_AUTH, 3},
+      {"last block of a 4K card", true, 39, 14, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 4},
       {"trailer write", true, 4, 3, VELIO_READER_KEY_A, kKey, READER_PCSC_ERR_TRAILER, 0},
       {"big trailer write", true, 35, 15, VELIO_READER_KEY_A, kKey, READER_PCSC_ERR_TRAILER, 0},
       {"block 0 write", true, 0, 0, VELIO_READER_KEY_A, kKey, READER_PCSC_ERR_BLOCK0, 0},
-      {"block 0 read", false, 0, 0, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 3},
+      {"block 0 read", false, 0, 0, VELIO_READER_KEY_A, kKey, READER_PCSC_OK, 4},
       {"sector 40", false, 40, 0, VELIO_READER_KEY_A, kKey, READER_PCSC_ERR_ADDRESS, 0},
       {"block 4 of a small sector", true, 4, 4, VELIO_READER_KEY_A, kKey, READER_PCSC_ERR_ADDRESS,
        0},
@@ -143,6 +148,13 @@ TEST_F(PcscCardTest, ReadsAndWritesWithTheSimulatorsRulesAndCodes) {
                 : pcsc::ReadBlock(channel, 40, r.key, r.keyMode, r.sector, r.block, buffer);
     EXPECT_EQ(rc, r.code) << r.what;
     EXPECT_EQ(channel.sent.size(), r.commandsSent) << r.what;
+    // Once a key has loaded, the access ends by loading zeros over it.
+    if (r.commandsSent > 0) {
+      EXPECT_EQ(pcsc::HexBytes(channel.sent.back().data(), channel.sent.back().size()),
+                "FF 82 00 00 06 00 00 00 00 00 00")
+          << r.what;
+      EXPECT_EQ(card.SlotKey(0), std::vector<uint8_t>(6, 0)) << r.what;
+    }
     if (r.code == READER_PCSC_OK && r.write) {
       EXPECT_EQ(Block(r.sector, r.block), std::string(reinterpret_cast<const char*>(data), 16))
           << r.what;
@@ -174,12 +186,49 @@ TEST_F(PcscCardTest, FallsBackToTheOlderAuthenticateWhenTheReaderLacksGeneralAut
   TCardChannel channel(card);
   uint8_t buffer[16] = {};
   ASSERT_EQ(pcsc::ReadBlock(channel, 40, kKey, VELIO_READER_KEY_A, 4, 0, buffer), READER_PCSC_OK);
-  ASSERT_EQ(channel.sent.size(), 4u);
+  ASSERT_EQ(channel.sent.size(), 5u);
   EXPECT_EQ(channel.sent[0][1], 0x82);
   EXPECT_EQ(pcsc::HexBytes(channel.sent[1].data(), channel.sent[1].size()),
             "FF 86 00 00 05 01 00 10 60 00");
   EXPECT_EQ(pcsc::HexBytes(channel.sent[2].data(), channel.sent[2].size()), "FF 88 00 10 60 00");
   EXPECT_EQ(pcsc::HexBytes(channel.sent[3].data(), channel.sent[3].size()), "FF B0 00 10 10");
+  EXPECT_EQ(pcsc::HexBytes(channel.sent[4].data(), channel.sent[4].size()),
+            "FF 82 00 00 06 00 00 00 00 00 00");
+}
+
+// The key slot after an access: zeros whatever the outcome, and a reader that
+// refuses the overwrite leaves the access's own answer.
+TEST_F(PcscCardTest, KeySlotIsOverwrittenAfterEveryAccess) {
+  readersim::TVirtualCard card(dir_.Path(), 40);
+  const std::vector<uint8_t> zeros(6, 0), key(kKey, kKey + 6);
+  const uint8_t data[16] = {'k', 'e', 'y'};
+  struct Row {
+    const char* what;
+    bool write;
+    const uint8_t* key;
+    int loadsLeft;
+    int32_t code;
+    std::vector<uint8_t> slotAfter;
+  } rows[] = {
+      {"read", false, kKey, -1, READER_PCSC_OK, zeros},
+      {"write", true, kKey, -1, READER_PCSC_OK, zeros},
+      {"wrong key", false, kWrong, -1, READER_PCSC_ERR_AUTH, zeros},
+      {"read, overwrite refused", false, kKey, 1, READER_PCSC_OK, key},
+      {"write, overwrite refused", true, kKey, 1, READER_PCSC_OK, key},
+      {"key refused", false, kKey, 0, READER_PCSC_SW_LOAD_KEY + 0x6986, {}},
+  };
+  for (const Row& r : rows) {
+    card.Reset();
+    TCardChannel channel(card);
+    channel.loadsLeft = r.loadsLeft;
+    uint8_t buffer[16] = {};
+    const int32_t rc = r.write
+                           ? pcsc::WriteBlock(channel, 40, r.key, VELIO_READER_KEY_A, 4, 2, data)
+                           : pcsc::ReadBlock(channel, 40, r.key, VELIO_READER_KEY_A, 4, 2, buffer);
+    EXPECT_EQ(rc, r.code) << r.what;
+    EXPECT_EQ(card.SlotKey(0), r.slotAfter) << r.what;
+  }
+  EXPECT_EQ(Block(4, 2).substr(0, 3), "key");
 }
 
 TEST_F(PcscCardTest, StatusWordsAndTransmitErrorsKeepTheirOwnCodes) {

@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <thread>
 
@@ -326,7 +327,42 @@ TEST_F(PcscE2e, ReadersToolListsTheReadersAndReadsABlock) {
       << err;
   EXPECT_NE(out.find("sector 4 block 2  74 6F 6F 6C FF"), std::string::npos) << out;
   EXPECT_EQ(RunProgram({BinPath("velio-readers"), "read", "--key", "000000000000"}, out, err), 1);
-  EXPECT_NE(err.find("code 00000013"), std::string::npos) << err;
+  EXPECT_NE(err.find("reading the block failed, code 0x00000013 (19): authentication failed: "
+                     "wrong key for the sector"),
+            std::string::npos)
+      << err;
+  // The key from standard input (--key -) or VELIO_READER_KEY; --key HEX wins over both.
+  const std::string readB2 = BinPath("velio-readers") + " read --port COM0 --sector 4 --block 2";
+  struct KeyRow {
+    const char* what;
+    std::string shell;
+    std::map<std::string, std::string> env;
+    int exit;
+  } keyRows[] = {
+      {"stdin",
+       "printf '%s\\r\\n' " + std::string(kKeyB) + " | " + readB2 + " --key - --key-b",
+       {},
+       0},
+      {"stdin wrong key", "echo 000000000000 | " + readB2 + " --key - --key-b", {}, 1},
+      {"stdin empty", readB2 + " --key - </dev/null", {}, 2},
+      {"environment", readB2 + " --key-b", {{"VELIO_READER_KEY", kKeyB}}, 0},
+      {"environment wrong key", readB2 + " --key-b", {{"VELIO_READER_KEY", "000000000000"}}, 1},
+      {"--key over environment",
+       readB2 + " --key-b --key " + kKeyB,
+       {{"VELIO_READER_KEY", "000000000000"}},
+       0},
+      {"--key - over environment",
+       "echo " + std::string(kKeyB) + " | " + readB2 + " --key-b --key -",
+       {{"VELIO_READER_KEY", "000000000000"}},
+       0},
+  };
+  for (const KeyRow& row : keyRows) {
+    EXPECT_EQ(RunProgram({"/bin/sh", "-c", row.shell}, out, err, row.env), row.exit)
+        << row.what << ": " << err;
+    if (row.exit == 0) {
+      EXPECT_NE(out.find("sector 4 block 2  74 6F 6F 6C FF"), std::string::npos) << row.what;
+    }
+  }
   EXPECT_EQ(RunProgram({BinPath("velio-readers"), "read", "--port", "COM1"}, out, err), 5);
   EXPECT_EQ(RunProgram({BinPath("velio-readers"), "read", "--port", "COM7"}, out, err), 4);
 }
