@@ -136,6 +136,8 @@ int main(int argc, char** argv) {
     request.Home = HomeDir();
     request.Mode = options.Mode;
     request.ReaderLibrary = options.ReaderLibrary;
+    request.Store = options.Store;
+    request.Listen = options.Listen;
     std::vector<TCheckLine> lines = RunSelfCheck(request);
     for (const TCheckLine& line : lines) std::cout << FormatCheckLine(line) << "\n";
     std::cout.flush();

@@ -3,15 +3,21 @@
 // written: the options are loaded into local objects, the port is bound by a
 // request server of its own and released at once, the database is opened
 // without create, and the reader library is loaded but no port is opened
-// (ReaderDiagnose, when present, only asks the reader's service).
+// (ReaderDiagnose, when present, only asks the reader's service). A port that
+// cannot be bound is looked up (PortOwnerUnit): held by a velio-interface
+// program whose home (--home, else its program's folder) is this home, it is
+// the running server's and the line is OK.
 #include "app/SelfCheckUnit.h"
 
+#include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <optional>
 
 #include "doorlock/DoorlockRecordManagerUnit.h"
+#include "doorlock/OdbcStoreUnit.h"
 #include "doorlock/RecordStoreFactoryUnit.h"
 #include "member/OptionUnit.h"
 #include "member/ReaderLibraryUnit.h"
@@ -19,9 +25,11 @@
 #include "platform/DateTimeUnit.h"
 #include "platform/DynLibUnit.h"
 #include "platform/PathUnit.h"
+#include "platform/PortOwnerUnit.h"
 #include "platform/ProfileUnit.h"
 #include "platform/ReaderApi.h"
 #include "platform/ReaderCodesUnit.h"
+#include "police/SimPoliceUnit.h"
 #include "server/TCPServerUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "services/SysOptionUnit.h"
@@ -144,17 +152,59 @@ bool CheckOptionFile(const std::string& file, TLines& out) {
   return true;
 }
 
-void CheckPortFree(int32_t port, TLines& out) {
+std::string Canonical(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::path p = std::filesystem::weakly_canonical(NativePath(path), ec);
+  return ec ? path : PathUtf8(p.lexically_normal());
+}
+
+// Whether owner is a velio-interface program (the server or the desktop
+// program) whose home is home: its --home, taken from its working folder when
+// relative, else its program's folder.
+bool IsServerOfHome(const TPortOwner& owner, const std::string& home) {
+  std::filesystem::path exe = NativePath(owner.Executable);
+  if (PathUtf8(exe.filename()).rfind("velio-interface", 0) != 0) return false;
+  std::string itsHome;
+  for (size_t i = 1; i < owner.Arguments.size(); ++i) {
+    const std::string& a = owner.Arguments[i];
+    if (a == "--home" && i + 1 < owner.Arguments.size()) itsHome = owner.Arguments[i + 1];
+    if (a.rfind("--home=", 0) == 0) itsHome = a.substr(7);
+  }
+  std::filesystem::path p = itsHome.empty() ? exe.parent_path() : NativePath(itsHome);
+  if (p.is_relative()) {
+    if (owner.WorkingDir.empty()) return false;
+    p = NativePath(owner.WorkingDir) / p;
+  }
+  auto bare = [](std::string s) {
+    while (s.size() > 1 && (s.back() == '/' || s.back() == '\\')) s.pop_back();
+    return s;
+  };
+  return bare(Canonical(PathUtf8(p))) == bare(Canonical(home));
+}
+
+void CheckPortFree(int32_t port, const std::string& listen, const std::string& home, TLines& out) {
+  const std::string where =
+      "port " + std::to_string(port) + (listen.empty() ? std::string() : " on " + listen);
   TRequestServer server;
   server.SetPort(port);
+  server.SetListenAddress(listen);
   try {
     server.Activate();
     server.Deactivate();
   } catch (const std::exception& e) {
-    out.Fail("port " + std::to_string(port) + " cannot be bound: " + AnsiToUtf8(e.what()));
+    const TPortOwner owner = FindPortListener(port);
+    if (owner.Found && IsServerOfHome(owner, home)) {
+      out.Ok(where + " is in use by the running server, pid " + std::to_string(owner.Pid));
+      return;
+    }
+    std::string who = owner.Found ? "in use by another program, pid " + std::to_string(owner.Pid)
+                      : owner.Listening ? std::string("in use by another program")
+                                        : std::string();
+    out.Fail(where + " cannot be bound: " + (who.empty() ? std::string() : who + ": ") +
+             AnsiToUtf8(e.what()));
     return;
   }
-  out.Ok("port " + std::to_string(port) + " is free to bind");
+  out.Ok(where + " is free to bind");
 }
 
 // The member options; answers the reader port number, or no value.
@@ -183,14 +233,17 @@ std::optional<int32_t> CheckMemberOptions(const std::string& file, TLines& out) 
 }
 
 // diagnose: whether to ask ReaderDiagnose (the options could be read).
-void CheckReaderLibrary(const std::string& path, std::optional<int32_t> port, bool diagnose,
-                        TLines& out) {
+void CheckReaderLibrary(const TReaderLibraryChoice& choice, std::optional<int32_t> port,
+                        bool diagnose, TLines& out) {
+  const std::string& path = choice.Path;
+  const std::string from = " (chosen by " + choice.Source + ")";
   TReaderLibrary lib(path);
   if (!lib.Loaded()) {
-    out.Fail("reader library " + path + " cannot be used: " + lib.Error());
+    out.Fail("reader library " + path + " cannot be used: " + lib.Error() + from);
     return;
   }
-  out.Ok("reader library " + path + " loaded with StartSCard, ReadCard, WriteCard, EndSCard");
+  out.Ok("reader library " + path + " loaded with StartSCard, ReadCard, WriteCard, EndSCard" +
+         from);
   std::string error;
   std::unique_ptr<TDynLib> again = TDynLib::Open(path, error);
   void* symbol = again ? again->Symbol("ReaderDiagnose", error) : nullptr;
@@ -214,18 +267,61 @@ void CheckReaderLibrary(const std::string& path, std::optional<int32_t> port, bo
              ReaderCodeText(rc) + ")");
 }
 
-void CheckRecordStore(const std::string& home, TLines& out) {
-  std::string file = home + "Client.db";
-  if (!FileExists(file)) {
-    out.Fail(file + " is missing: create it with velio-interfaced --init-db --home " + home);
+// The store the server opens: the --store source, else the system's default database.
+void CheckRecordStore(const std::string& home, const std::string& store, TLines& out) {
+  std::string error;
+  if (!store.empty()) {
+    const std::string shown = "ODBC store \"" + ConnectionStringWithoutSecrets(store) + "\"";
+    if (!ProbeOdbcTables(store, error)) {
+      out.Fail(shown + " cannot be used: " + error);
+      return;
+    }
+    out.Ok(shown + " connects with T_Room and T_IssueCardRecord");
     return;
   }
-  std::string error;
+  std::string file = home + PathUtf8(NativePath(DefaultDoorlockDatabase()).filename());
+  if (!FileExists(file)) {
+    out.Warn(file +
+             " is missing: the server logs that and answers door-lock requests, storing no "
+             "record (UseNativeDoorlockDb, SaveDoorlockRecord); create it with "
+             "velio-interfaced --init-db --home " +
+             home);
+    return;
+  }
   if (!ProbeDoorlockDatabase(file, error)) {
     out.Fail(file + " cannot be used: " + error);
     return;
   }
   out.Ok(file + " opens for writing with T_Room and T_IssueCardRecord");
+}
+
+// Guest.ini as the simulated police device reads it for every request.
+void CheckGuestFile(const std::string& home, TLines& out) {
+  TSimPolice police(home);
+  const std::string& file = police.FileName();
+  if (!FileExists(file)) {
+    out.Warn(file + " is missing: every police request is answered with no guest");
+    return;
+  }
+  std::shared_ptr<const TGuest> guest;
+  try {
+    guest = police.ReadGuest();
+  } catch (const std::exception& e) {
+    out.Fail(file + " cannot be read (" + AnsiToUtf8(e.what()) +
+             "): every police request would fail");
+    return;
+  }
+  if (!guest) {
+    out.Warn(file + " has no [Guest] section: every police request is answered with no guest");
+    return;
+  }
+  int32_t gender = 0;
+  if (!TryStrToInt(guest->GenderID, gender)) {
+    out.Fail(file + ": GenderID=" + Quoted(guest->GenderID) +
+             " is not an integer: every police request would end without a reply");
+    return;
+  }
+  out.Ok(file + " holds a guest with GenderID=" + std::to_string(gender));
 }
 
 }  // namespace
@@ -278,19 +374,95 @@ std::vector<TCheckLine> RunSelfCheck(const TSelfCheckRequest& request) {
   if (readable) {
     guarded("port", [&] {
       int32_t port = CheckPortValue(file, request.Mode, out);
-      if (port != 0) CheckPortFree(port, out);
+      if (port != 0) CheckPortFree(port, request.Listen, home, out);
     });
   }
   if (request.Mode == kModeMember) {
     std::optional<int32_t> readerPort;
     if (readable) guarded("member options", [&] { readerPort = CheckMemberOptions(file, out); });
-    std::string path =
-        request.ReaderLibrary.empty() ? TReaderLibrary::DefaultPath() : request.ReaderLibrary;
-    guarded("reader library", [&] { CheckReaderLibrary(path, readerPort, readable, out); });
+    guarded("reader library", [&] {
+      CheckReaderLibrary(ChooseReaderLibrary(request.ReaderLibrary), readerPort, readable, out);
+    });
   } else if (request.Mode == kModeDoorlock) {
-    guarded("Client.db", [&] { CheckRecordStore(home, out); });
+    guarded("door-lock store", [&] { CheckRecordStore(home, request.Store, out); });
+  } else if (request.Mode == kModePolice) {
+    guarded("Guest.ini", [&] { CheckGuestFile(home, out); });
   }
   return out.Take();
+}
+
+const std::vector<TCheckItem>& SelfCheckItems() {
+  static const std::vector<TCheckItem> items = {
+      {"home folder", "missing, or not writable (nor today's log)", ""},
+      {"`Option.ini`", "present but unreadable",
+       "not code page 936 text: it starts with the UTF-8 byte-order mark, or all its bytes above "
+       "0x7F form UTF-8 sequences, or it holds a byte pair that is no code page 936 character"},
+      {"the mode's port",
+       "not 1..65535, or cannot be bound on the `--listen` address (in use by another program, "
+       "no right); held by this home's running server it is OK",
+       "the value is no number (the default is used)"},
+      {"member: `PortName`, `Key`, `KeyFlag`",
+       "`PortName` not USB/COM0..COM9; `Key` not 12 hexadecimal digits",
+       "`KeyFlag` not KEY_A/KEY_B"},
+      {"member: reader library",
+       "cannot be loaded, or lacks one of its four functions; when it exports `int "
+       "ReaderDiagnose(int port, char* text, int size)`, that answers non-zero (service "
+       "unreachable, reader absent); its line is printed",
+       ""},
+      {"door lock: the store",
+       "the `--store` source does not connect or lacks a table; `Client.db` (`Client.mdb` on "
+       "Windows) not a database, without its tables, or read-only",
+       "`Client.db` (`Client.mdb`) missing: the server logs it and answers, storing no record"},
+      {"police: `Guest.ini`",
+       "unreadable, or its `GenderID` no integer (every request would end without a reply)",
+       "missing, or without a `[Guest]` section (every request is answered with no guest)"},
+  };
+  return items;
+}
+
+std::string ServiceDefaultsFile() {
+  const char* env = std::getenv("VELIO_DEFAULTS_FILE");
+  if (env && *env) return env;
+#ifdef _WIN32
+  return std::string();
+#else
+  return "/etc/default/velio-interfaced";
+#endif
+}
+
+std::string EnvironmentFileValue(std::string_view text, std::string_view key) {
+  std::string value;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string_view::npos) end = text.size();
+    std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+    while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+    while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+    if (line.empty() || line[0] == '#' || line[0] == ';') continue;
+    size_t eq = line.find('=');
+    if (eq == std::string_view::npos || line.substr(0, eq) != key) continue;
+    std::string_view v = line.substr(eq + 1);
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+      v = v.substr(1, v.size() - 2);
+    value = std::string(v);
+  }
+  return value;
+}
+
+TReaderLibraryChoice ChooseReaderLibrary(const std::string& given) {
+  if (!given.empty()) return {given, "--reader-library"};
+  const char* env = std::getenv("VELIO_READER_LIBRARY");
+  if (env && *env) return {env, "VELIO_READER_LIBRARY"};
+  const std::string defaults = ServiceDefaultsFile();
+  std::string text, error;
+  if (!defaults.empty() && FileExists(defaults) && ReadWholeFile(defaults, text, error)) {
+    std::string path = EnvironmentFileValue(text, "VELIO_READER_LIBRARY");
+    if (!path.empty()) return {path, defaults};
+  }
+  return {TReaderLibrary::DefaultPath(), "the default beside the program"};
 }
 
 int SelfCheckExitCode(const std::vector<TCheckLine>& lines) {

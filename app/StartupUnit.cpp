@@ -116,11 +116,10 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
   if (headless)
     app.add_flag("--check", options.Check,
                  std::string("check, without changing anything, what would stop the server in "
-                             "this home folder and mode (Option.ini, the port, the reader "
-                             "library, ") +
-                     kStoreFile +
-                     ", the log's folder): one line each, OK, WARNING or FAILED; exit 1 when "
-                     "any failed");
+                             "this home folder and mode (Option.ini, the port on the --listen "
+                             "address, the reader library, ") +
+                     kStoreFile + " or the --store source, Guest.ini, the log's folder): one " +
+                     "line each, OK, WARNING or FAILED; exit 1 when any failed");
 #ifdef _WIN32
   if (headless) app.footer(kServiceFooter);
 #endif
@@ -132,7 +131,8 @@ int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& o
     app.exit(e);
     return 2;
   }
-  if (!options.Home.empty() && !DirectoryExists(options.Home)) {
+  // --check reports a missing home as its own FAILED line.
+  if (!options.Home.empty() && !options.Check && !DirectoryExists(options.Home)) {
     std::cerr << "--home: " << options.Home << " is not an existing folder\n";
     return 2;
   }

@@ -39,7 +39,7 @@ struct TProgramOptions {
 // Client.mdb, libReaderPcsc.so or ReaderPcsc.dll), its way to stop, and on
 // Windows the service commands. Returns -1 to go on; otherwise the exit code after
 // printing help (0) or a clear message on stderr (2: unknown option, a home
-// that is not a folder, a bad mode, a reader library that is not a file, a
+// that is not a folder (except with --check, which reports it), a bad mode, a reader library that is not a file, a
 // listen address or allow list that does not parse).
 int ParseProgramOptions(int argc, char** argv, bool headless, TProgramOptions& options);
 

@@ -149,14 +149,48 @@ void SetEnvironmentDefault(const std::string& name, const std::string& value) {
 }
 
 namespace {
+#ifdef _WIN32
+// The system's text for GetLastError's code, in UTF-8.
+std::string LastErrorText() {
+  return std::system_category().message(static_cast<int>(GetLastError()));
+}
+#endif
+}  // namespace
+
+#ifdef _WIN32
+// Folder permissions (ACLs) decide on Windows, which _access does not look at:
+// a probe file is created in the folder and removed as its handle closes.
+bool DirectoryWritable(const std::string& path, std::string& error) {
+  const std::wstring probe =
+      WidePath(WithDelim(path) + "velio-check-" + std::to_string(GetCurrentProcessId()) + ".tmp");
+  HANDLE h = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = LastErrorText();
+    return false;
+  }
+  CloseHandle(h);
+  return true;
+}
+
+// Opened for writing (sharing everything, so a running server's log is no
+// obstacle) and closed again; nothing is written.
+bool FileWritable(const std::string& path, std::string& error) {
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = LastErrorText();
+    return false;
+  }
+  CloseHandle(h);
+  return true;
+}
+#else
+namespace {
 // Effective write access (and search access for a directory) to path.
 bool MayWrite(const std::string& path, bool directory, std::string& error) {
-#ifdef _WIN32
-  (void)directory;
-  int rc = _access(path.c_str(), 2);
-#else
   int rc = faccessat(AT_FDCWD, path.c_str(), directory ? W_OK | X_OK : W_OK, AT_EACCESS);
-#endif
   if (rc == 0) return true;
   error = std::generic_category().message(errno);
   return false;
@@ -170,9 +204,14 @@ bool DirectoryWritable(const std::string& path, std::string& error) {
 bool FileWritable(const std::string& path, std::string& error) {
   return MayWrite(path, false, error);
 }
+#endif
 
 bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error) {
+#ifdef _WIN32
+  std::FILE* f = _wfopen(WidePath(path).c_str(), L"rb");
+#else
   std::FILE* f = std::fopen(path.c_str(), "rb");
+#endif
   if (!f) {
     error = std::generic_category().message(errno);
     return false;

@@ -32,11 +32,13 @@ bool FileExists(const std::string& path);
 
 // True when this process may create files in the directory path (its
 // effective rights; root may write anywhere that is not mounted read-only).
-// Otherwise false with error set to the system's reason.
+// Otherwise false with error set to the system's reason. On Windows, where
+// folder permissions decide, a probe file is created there and removed at once.
 bool DirectoryWritable(const std::string& path, std::string& error);
 
 // True when the file path may be opened for writing by this process; false
-// with error set otherwise. Opens nothing.
+// with error set otherwise. Opens nothing (on Windows: opens it for writing,
+// sharing everything, and closes it; nothing is written).
 bool FileWritable(const std::string& path, std::string& error);
 
 // Reads the whole file into contents. False with error set when it cannot be

@@ -5,19 +5,23 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "app/SelfCheckUnit.h"
 #include "doorlock/DoorlockRecordManagerUnit.h"
+#include "doorlock/RecordStoreFactoryUnit.h"
 #include "platform/CodePageUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "tests/support/FileSupport.h"
 #include "tests/support/PortSupport.h"
 #include "tests/support/TempDirSupport.h"
+#include "tests/e2e/E2eSupport.h"
 
 namespace {
 
@@ -63,6 +67,8 @@ struct TRow {
   bool holdPort = false;             // a listener holds the configured port
   bool unprivileged = false;         // run as an ordinary user (root may write anything)
   const char* absentText = nullptr;  // no line may hold this
+  const char* store = nullptr;       // --store; "@HOME@" stands for the home folder
+  const char* listen = nullptr;      // --listen
 };
 
 void PrintTo(const TRow& row, std::ostream* os) {
@@ -92,8 +98,48 @@ const std::vector<TRow>& Rows() {
   static const std::vector<TRow> rows = {
       {"MemberAllWell", kModeMember, Ini(MemberIni("PortName=COM3\r\n")), "", nullptr,
        "reader on port 3: reader 3 present", TCheckStatus::Ok, 0},
-      {"PortInUse", kModeMember, Ini(MemberIni("")), "", nullptr, "cannot be bound",
-       TCheckStatus::Failed, 1, true},
+      // Held by this test, which is no server of the home.
+      {"PortInUse", kModeMember, Ini(MemberIni("")), "", nullptr,
+       "cannot be bound: in use by another program, pid", TCheckStatus::Failed, 1, true},
+      {"PortOnListenAddress", kModePolice, Ini(MemberIni("")), "", nullptr,
+       " on 127.0.0.1 is free to bind", TCheckStatus::Ok, 0, false, false, nullptr, nullptr,
+       "127.0.0.1"},
+      {"GuestReady", kModePolice,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         WriteFile(home + "Guest.ini", "[Guest]\r\nRoomNo=0806\r\nGenderID= 1\r\n");
+       },
+       "", nullptr, "Guest.ini holds a guest with GenderID=1", TCheckStatus::Ok, 0},
+      // The request's reply needs GenderID as an integer: it would end without one.
+      {"GuestGenderNotInteger", kModePolice,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         WriteFile(home + "Guest.ini", "[Guest]\r\nRoomNo=0806\r\nGenderID=male\r\n");
+       },
+       "", nullptr, "GenderID=\"male\" is not an integer: every police request would end",
+       TCheckStatus::Failed, 1},
+      {"GuestGenderMissing", kModePolice,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         WriteFile(home + "Guest.ini", "[Guest]\r\nRoomNo=0806\r\n");
+       },
+       "", nullptr, "GenderID=\"\" is not an integer", TCheckStatus::Failed, 1},
+      {"GuestWithoutSection", kModePolice,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         WriteFile(home + "Guest.ini", "[Other]\r\nGenderID=x\r\n");
+       },
+       "", nullptr, "has no [Guest] section", TCheckStatus::Warning, 0},
+      {"GuestMissing", kModePolice, Ini(MemberIni("")), "", nullptr,
+       "Guest.ini is missing: every police request is answered with no guest",
+       TCheckStatus::Warning, 0},
+      {"GuestUnreadable", kModePolice,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         WriteFile(home + "Guest.ini", "[Guest]\r\nGenderID=1\r\n");
+         ::chmod((home + "Guest.ini").c_str(), 0200);
+       },
+       "", nullptr, "Guest.ini cannot be read", TCheckStatus::Failed, 1, false, true},
       {"PortZero", kModeMember, Ini("[SysOption]\r\nMemberPortNo=0\r\n"), "", nullptr,
        "MemberPortNo=0 is not a TCP port", TCheckStatus::Failed, 1},
       {"PortTooHigh", kModeDoorlock, Ini("[SysOption]\r\nDoorlockPortNo=70000\r\n"), "", nullptr,
@@ -130,8 +176,43 @@ const std::vector<TRow>& Rows() {
        nullptr, "is readable code page 936 text", TCheckStatus::Ok, 0},
       {"IniMissing", kModeMember, nullptr, "", nullptr,
        "is missing: every option takes its default", TCheckStatus::Ok, -1},
+      // The server starts without it, logs that and still answers door-lock requests.
       {"DoorlockStoreMissing", kModeDoorlock, Ini(MemberIni("")), "", nullptr,
-       "Client.db is missing: create it with velio-interfaced --init-db", TCheckStatus::Failed, 1},
+       "Client.db is missing: the server logs that and answers door-lock requests",
+       TCheckStatus::Warning, 0},
+      {"DoorlockOdbcStoreReady", kModeDoorlock,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         std::string error;
+         CreateDoorlockDatabase(home + "Client.db", error);
+       },
+       "", nullptr, "ODBC store \"Driver=SQLite3;Database=", TCheckStatus::Ok, 0, false, false,
+       "hunter2", "Driver=SQLite3;Database=@HOME@Client.db;PWD=hunter2"},
+      {"DoorlockOdbcStoreMasksPassword", kModeDoorlock,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         std::string error;
+         CreateDoorlockDatabase(home + "Client.db", error);
+       },
+       "", nullptr, "Client.db;Password=***\" connects with T_Room and T_IssueCardRecord",
+       TCheckStatus::Ok, 0, false, false, "hunter2",
+       "Driver=SQLite3;Database=@HOME@Client.db;Password={hunter2;x}"},
+      // The --store source is checked, not the home's Client.db beside it.
+      {"DoorlockOdbcStoreUnknownDriver", kModeDoorlock,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         std::string error;
+         CreateDoorlockDatabase(home + "Client.db", error);
+       },
+       "", nullptr, "ODBC store \"Driver={No Such Driver};PWD=***\" cannot be used",
+       TCheckStatus::Failed, 1, false, false, "hunter2", "Driver={No Such Driver};PWD=hunter2"},
+      {"DoorlockOdbcStoreWithoutTables", kModeDoorlock,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         WriteFile(home + "Other.db", "");
+       },
+       "", nullptr, "cannot be used", TCheckStatus::Failed, 1, false, false, "Client.db",
+       "Driver=SQLite3;Database=@HOME@Other.db"},
       {"DoorlockStoreReady", kModeDoorlock,
        [](const std::string& home) {
          Ini(MemberIni(""))(home);
@@ -204,6 +285,12 @@ TEST_P(SelfCheckRows, GivesItsLineAndExitCodeAndChangesNothing) {
   request.Mode = row.mode;
   std::string lib = row.library;
   request.ReaderLibrary = lib.empty() ? kCheckReader : lib[0] == '/' ? lib : kBin + lib;
+  if (row.store) {
+    request.Store = row.store;
+    for (size_t at; (at = request.Store.find("@HOME@")) != std::string::npos;)
+      request.Store.replace(at, 6, home);
+  }
+  if (row.listen) request.Listen = row.listen;
   if (row.diagnose)
     ::setenv("VELIO_CHECK_DIAGNOSE", row.diagnose, 1);
   else
@@ -248,6 +335,147 @@ TEST(SelfCheck, MissingHomeFails) {
   const TCheckLine* line = Find(lines, "does not exist");
   ASSERT_NE(line, nullptr) << Joined(lines);
   EXPECT_EQ(SelfCheckExitCode(lines), 1);
+}
+
+// A --home that does not exist is the check's FAILED line, not a refused command line.
+TEST(SelfCheck, ProgramReportsMissingHome) {
+  std::string out, err;
+  int rc = e2e::RunProgram({e2e::BinPath("velio-interfaced"), "--check", "--home",
+                            "/nonexistent/velio-home", "--mode", "police"},
+                           out, err);
+  EXPECT_EQ(rc, 1) << out << err;
+  EXPECT_NE(out.find("FAILED   home folder /nonexistent/velio-home/ does not exist"),
+            std::string::npos)
+      << out;
+}
+
+// The port held by the home's own server is OK and named; held by a server of
+// another home it fails.
+TEST(SelfCheck, PortOfTheRunningServer) {
+  TTempDir dir, other;
+  const int port = FreePort();
+  for (const std::string& home : {dir.Path(), other.Path()})
+    WriteFile(home + "Option.ini", "[SysOption]\r\nPolicePortNo=" + std::to_string(port) + "\r\n");
+  e2e::TDaemon daemon(dir.Path(), "police", port);
+  ASSERT_TRUE(daemon.WaitListening()) << daemon.Stderr();
+  TSelfCheckRequest request;
+  request.Mode = kModePolice;
+  request.Home = dir.Path();
+  auto lines = RunSelfCheck(request);
+  const TCheckLine* line =
+      Find(lines, "port " + std::to_string(port) + " is in use by the running server, pid " +
+                      std::to_string(daemon.Pid()));
+  ASSERT_NE(line, nullptr) << Joined(lines);
+  EXPECT_EQ(line->Status, TCheckStatus::Ok);
+  EXPECT_EQ(SelfCheckExitCode(lines), 0) << Joined(lines);
+
+  request.Home = other.Path();
+  lines = RunSelfCheck(request);
+  line = Find(lines,
+              "cannot be bound: in use by another program, pid " + std::to_string(daemon.Pid()));
+  ASSERT_NE(line, nullptr) << Joined(lines);
+  EXPECT_EQ(line->Status, TCheckStatus::Failed);
+  EXPECT_EQ(daemon.Stop(), 0);
+}
+
+// The reader library --check looks at is the one the service loads, and its
+// line says where the choice came from.
+TEST(SelfCheck, ReaderLibraryChoice) {
+  TTempDir dir;
+  const std::string defaults = dir.Path() + "velio-interfaced";
+  struct {
+    const char* given;
+    const char* env;       // VELIO_READER_LIBRARY, or null
+    const char* defaults;  // the defaults file's text, or null for none
+    std::string path;      // "" for the default beside the program
+    std::string source;
+  } rows[] = {
+      {"/opt/a.so", "/opt/b.so", "VELIO_READER_LIBRARY=/opt/c.so\n", "/opt/a.so",
+       "--reader-library"},
+      {"", "/opt/b.so", "VELIO_READER_LIBRARY=/opt/c.so\n", "/opt/b.so", "VELIO_READER_LIBRARY"},
+      {"", "", "VELIO_READER_LIBRARY=/opt/c.so\n", "/opt/c.so", defaults},
+      {"", nullptr,
+       "# VELIO_READER_LIBRARY=/opt/x.so\n; VELIO_READER_LIBRARY=/opt/y.so\n"
+       "  VELIO_READER_LIBRARY=\"/opt/with space.so\"\r\n",
+       "/opt/with space.so", defaults},
+      {"", nullptr, "VELIO_READER_LIBRARY=/opt/c.so\nVELIO_READER_LIBRARY='/opt/d.so'\n",
+       "/opt/d.so", defaults},
+      {"", nullptr, "#VELIO_READER_LIBRARY=/opt/c.so\nVELIO_READER_SIM_DIR=/tmp\n", "",
+       "the default beside the program"},
+      {"", nullptr, "VELIO_READER_LIBRARY=\n", "", "the default beside the program"},
+      {"", nullptr, nullptr, "", "the default beside the program"},
+  };
+  ::setenv("VELIO_DEFAULTS_FILE", defaults.c_str(), 1);
+  for (const auto& r : rows) {
+    std::filesystem::remove(defaults);
+    if (r.defaults) WriteFile(defaults, r.defaults);
+    if (r.env)
+      ::setenv("VELIO_READER_LIBRARY", r.env, 1);
+    else
+      ::unsetenv("VELIO_READER_LIBRARY");
+    TReaderLibraryChoice choice = ChooseReaderLibrary(r.given);
+    EXPECT_EQ(choice.Source, r.source) << (r.defaults ? r.defaults : "");
+    if (!r.path.empty()) {
+      EXPECT_EQ(choice.Path, r.path) << (r.defaults ? r.defaults : "");
+    } else {
+      EXPECT_EQ(choice.Path, kBin + "libReader.so");
+    }
+  }
+  // The member check names the source in the library's line.
+  WriteFile(defaults, "VELIO_READER_LIBRARY=" + kBin + "libVelioFakeReader.so\n");
+  ::unsetenv("VELIO_READER_LIBRARY");
+  TSelfCheckRequest request;
+  request.Home = dir.Path();
+  request.Mode = kModeMember;
+  WriteFile(dir.Path() + "Option.ini",
+            "[SysOption]\r\nMemberPortNo=" + std::to_string(FreePort()) + "\r\n");
+  auto lines = RunSelfCheck(request);
+  EXPECT_NE(Find(lines,
+                 "libVelioFakeReader.so loaded with StartSCard, ReadCard, WriteCard, "
+                 "EndSCard (chosen by " +
+                     defaults + ")"),
+            nullptr)
+      << Joined(lines);
+  ::unsetenv("VELIO_DEFAULTS_FILE");
+}
+
+// The README's table of the self-check holds the rows of SelfCheckItems, in order.
+TEST(SelfCheck, ReadmeTableMatchesTheItems) {
+  std::ifstream in(VELIO_SOURCE_DIR "/README.md");
+  ASSERT_TRUE(in) << "README.md";
+  std::string line;
+  bool inSection = false;
+  std::vector<std::vector<std::string>> rows;
+  while (std::getline(in, line)) {
+    if (line.rfind("### ", 0) == 0) {
+      if (inSection) break;
+      inSection = line == "### The self-check";
+      continue;
+    }
+    if (!inSection || line.rfind("|", 0) != 0 || line.rfind("|---", 0) == 0) continue;
+    std::vector<std::string> cells;
+    std::string cell;
+    for (size_t i = 1; i < line.size(); ++i) {
+      if (line[i] == '|' && line[i - 1] != '\\') {
+        while (!cell.empty() && cell.back() == ' ') cell.pop_back();
+        size_t first = cell.find_first_not_of(' ');
+        cells.push_back(first == std::string::npos ? std::string() : cell.substr(first));
+        cell.clear();
+      } else {
+        cell += line[i];
+      }
+    }
+    rows.push_back(cells);
+  }
+  ASSERT_FALSE(rows.empty()) << "no table under ### The self-check";
+  EXPECT_EQ(rows[0], (std::vector<std::string>{"item", "fails when", "warns when"}));
+  const auto& items = SelfCheckItems();
+  ASSERT_EQ(rows.size(), items.size() + 1);
+  for (size_t i = 0; i < items.size(); ++i) {
+    EXPECT_EQ(rows[i + 1],
+              (std::vector<std::string>{items[i].Item, items[i].FailsWhen, items[i].WarnsWhen}))
+        << "row " << i + 1;
+  }
 }
 
 TEST(SelfCheck, LinesAreMarkedByStatus) {
