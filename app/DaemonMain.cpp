@@ -24,6 +24,7 @@
 #include "app/MainUnit.h"
 #include "app/SelfCheckUnit.h"
 #include "app/StartupUnit.h"
+#include "doorlock/OdbcStoreUnit.h"
 #include "doorlock/RecordStoreFactoryUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/JournalUnit.h"
@@ -123,11 +124,15 @@ int main(int argc, char** argv) {
     std::string file = options.Store.empty() ? DefaultDoorlockDatabase() : options.Store;
     bool made = options.Store.empty() ? CreateDoorlockDatabase(file, error)
                                       : CreateDoorlockTables(file, error);
+    // A connection string is shown without its passwords, also where the
+    // driver's message repeats it.
+    const std::string shown = options.Store.empty() ? file : ConnectionStringWithoutSecrets(file);
     if (!made) {
-      std::cerr << file << ": " << error << std::endl;
+      std::cerr << shown << ": "
+                << (options.Store.empty() ? error : TextWithoutSecrets(error, file)) << std::endl;
       return 1;
     }
-    std::cout << file << std::endl;
+    std::cout << shown << std::endl;
     return 0;
   }
   if (options.Check) {

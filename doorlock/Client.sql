@@ -1,6 +1,8 @@
 -- Client.db: the door-lock record store.
--- Date-times are REAL day numbers since 1899-12-30 (the fraction is the time
--- of day); texts are UTF-8; IsCopy is 0 or 1.
+-- Date-times are stored as text 'YYYY-MM-DD HH:MM:SS.fff', as the SQLite ODBC
+-- driver writes them, so that either engine opens the other's file; files
+-- written before hold REAL day numbers since 1899-12-30, which are still read.
+-- Texts are UTF-8; IsCopy is 0 or 1.
 
 CREATE TABLE IF NOT EXISTS T_Room (
   RoomNo TEXT,

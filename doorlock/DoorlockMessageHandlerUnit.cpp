@@ -9,6 +9,7 @@
 
 #include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockIssueUnit.h"
+#include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/DateTimeUnit.h"
 #include "platform/ErrorsUnit.h"
@@ -72,7 +73,10 @@ void TDoorlockMessageHandler::HandleMessage(TConnection& connection,
   WriteLog(kExecute);
   if (type == "IssueCard") {
     int64_t cardNo = 0;
+    TDoorlockRecordManager::TakeThreadFailures();  // none of an earlier request
     const bool ok = IssueCard(*root, cardNo);
+    const std::string notStored = TDoorlockRecordManager::TakeThreadFailures();
+    if (!notStored.empty()) VerboseLine("IssueCard: the record could not be stored: " + notStored);
     response.ResultCode = ok ? "200" : "500";
     response.ResultMessage = ok ? kIssueOkMsg : kIssueFailedMsg;
     response.CardNo = cardNo;

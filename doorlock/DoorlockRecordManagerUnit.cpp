@@ -8,7 +8,9 @@
 // a failure anywhere leaves nothing open and the next operation starts clean.
 // Failures travel inside as EDatabaseError carrying the database's own message
 // and are caught at the edge of each public operation, where the text is
-// written to the operation log.
+// written to the operation log, the passwords of an ODBC connection string
+// shown as "***" wherever the driver's text repeats them. Under --verbose the
+// failures of a thread are also kept until the request handler takes them.
 //
 // UpdateLastCheckInTime runs its update and the fallback insert under one hold
 // of the lock, so two requests for a new room cannot both insert it.
@@ -17,9 +19,12 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "doorlock/OdbcStoreUnit.h"
 #include "doorlock/RecordStoreUnit.h"
+#include "server/VerboseUnit.h"
 #include "services/LogFileUnit.h"
 
 TDoorlockRecordManager* DoorlockRecordManager = nullptr;
@@ -37,40 +42,73 @@ const char kInsertIssueRecord[] =
     " Values(:RegisterId, :CardNo, :RoomNo, :CardType, :LastCheckInTime, :CheckInTime, "
     ":CheckOutTime, :IsCopy, :GuestName, :OpratingTime)";
 
+// This thread's failures, kept only under --verbose (TakeThreadFailures).
+thread_local std::string tFailures;
+
 }  // namespace
 
 class TDoorlockRecordManager::TImpl {
  public:
-  TImpl(TStoreEngine e, const std::string& source) : engine(e), store(MakeRecordStore(e, source)) {}
+  TImpl(TStoreEngine e, const std::string& source)
+      : engine(e),
+        store(MakeRecordStore(e, source)),
+        secrets(e == TStoreEngine::Odbc || (e == TStoreEngine::Sqlite && !kNativeSqlite)
+                    ? Utf8ToAnsi(source)
+                    : std::string()) {}
+
+#ifdef _WIN32
+  static constexpr bool kNativeSqlite = false;
+#else
+  static constexpr bool kNativeSqlite = true;
+#endif
 
   const TStoreEngine engine;
   std::mutex lock;
   const std::unique_ptr<TRecordStore> store;
+  // The connection string (code page 936) whose passwords no line may show;
+  // empty for a database file.
+  const AnsiString secrets;
   bool connected = false;
   // Why the store is not connected; logged by every operation until it is.
   AnsiString notConnected = "database is not open";
 
-  // Runs op with the lock held and the connection open; logs any failure.
-  template <typename Op>
-  void Run(Op&& op) {
-    std::lock_guard<std::mutex> guard(lock);
-    try {
-      if (!connected) throw EDatabaseError(notConnected);
-      op();
-    } catch (const std::exception& e) {
-      WriteLog(e.what());
+  // A database's text as it may be shown: without the connection's passwords.
+  AnsiString Shown(const AnsiString& text) const {
+    return secrets.empty() ? text : TextWithoutSecrets(text, secrets);
+  }
+
+  // Logs the failure of an operation (what it was doing) and, under
+  // --verbose, keeps it for the thread's request.
+  void Failed(const char* what, const AnsiString& reason) {
+    const AnsiString shown = Shown(reason);
+    WriteLog(shown);
+    // A thread that serves no request (the test window's) never takes them:
+    // a bound keeps that from growing.
+    if (Verbose() && tFailures.size() < 4096) {
+      if (!tFailures.empty()) tFailures += "; ";
+      tFailures += std::string(what) + ": " + AnsiToUtf8(shown);
     }
+  }
+
+  // Runs op with the lock held and the connection open; logs any failure.
+  // Answers whether op ran through.
+  template <typename Op>
+  bool Run(const char* what, Op&& op) {
+    std::lock_guard<std::mutex> guard(lock);
+    return RunLocked(what, op);
   }
 
   // As Run, for a caller that holds the lock already (several steps under
   // one hold, each logging its own failure).
   template <typename Op>
-  void RunLocked(Op&& op) {
+  bool RunLocked(const char* what, Op&& op) {
     try {
       if (!connected) throw EDatabaseError(notConnected);
       op();
+      return true;
     } catch (const std::exception& e) {
-      WriteLog(e.what());
+      Failed(what, e.what());
+      return false;
     }
   }
 
@@ -102,7 +140,7 @@ bool TDoorlockRecordManager::Open() {
   try {
     impl_->store->Open();
   } catch (const EDatabaseError& e) {
-    impl_->notConnected = e.what();
+    impl_->notConnected = impl_->Shown(e.what());
     WriteLog(impl_->notConnected);
     return false;
   }
@@ -112,14 +150,14 @@ bool TDoorlockRecordManager::Open() {
 
 TDateTime TDoorlockRecordManager::GetLastCheckInTime(const AnsiString& roomKey) {
   TDateTime result = 0;
-  impl_->Run([&] {
+  impl_->Run("reading the room's time", [&] {
     result = impl_->store->SelectDate(kSelectLastCheckIn, {TDbParam::OfText(":RoomNo", roomKey)});
   });
   return result;
 }
 
 void TDoorlockRecordManager::UpdateLastCheckInTime(const AnsiString& roomKey, TDateTime time) {
-  impl_->Run([&] {
+  impl_->Run("storing the room's time", [&] {
     int changed = impl_->store->Execute(kUpdateRoom, {TDbParam::OfDate(":LastCheckInTime", time),
                                                       TDbParam::OfText(":RoomNo", roomKey)});
     if (changed == 0) impl_->InsertRoomLocked(roomKey, time);
@@ -127,7 +165,7 @@ void TDoorlockRecordManager::UpdateLastCheckInTime(const AnsiString& roomKey, TD
 }
 
 void TDoorlockRecordManager::InsertRoom(const AnsiString& roomKey, TDateTime time) {
-  impl_->Run([&] { impl_->InsertRoomLocked(roomKey, time); });
+  impl_->Run("storing the room", [&] { impl_->InsertRoomLocked(roomKey, time); });
 }
 
 // The select and the fallback insert under one hold of the lock, as in
@@ -136,11 +174,11 @@ TDateTime TDoorlockRecordManager::GetOrInsertLastCheckInTime(const AnsiString& r
                                                              TDateTime time) {
   std::lock_guard<std::mutex> guard(impl_->lock);
   TDateTime stored = 0;
-  impl_->RunLocked([&] {
+  impl_->RunLocked("reading the room's time", [&] {
     stored = impl_->store->SelectDate(kSelectLastCheckIn, {TDbParam::OfText(":RoomNo", roomKey)});
   });
   if (stored != 0) return stored;
-  impl_->RunLocked([&] { impl_->InsertRoomLocked(roomKey, time); });
+  impl_->RunLocked("storing the room", [&] { impl_->InsertRoomLocked(roomKey, time); });
   return time;
 }
 
@@ -148,7 +186,7 @@ void TDoorlockRecordManager::InsertIssueCardRecord(
     const AnsiString& RegisterId, const AnsiString& CardNo, const AnsiString& RoomNo,
     int32_t CardType, TDateTime LastCheckInTime, TDateTime CheckInTime, TDateTime CheckOutTime,
     bool IsCopy, const AnsiString& GuestName, TDateTime OpratingTime) {
-  impl_->Run([&] {
+  impl_->Run("storing the issue record", [&] {
     impl_->store->Execute(
         kInsertIssueRecord,
         {TDbParam::OfText(":RegisterId", RegisterId), TDbParam::OfText(":CardNo", CardNo),
@@ -159,6 +197,10 @@ void TDoorlockRecordManager::InsertIssueCardRecord(
          TDbParam::OfText(":GuestName", GuestName),
          TDbParam::OfDate(":OpratingTime", OpratingTime)});
   });
+}
+
+std::string TDoorlockRecordManager::TakeThreadFailures() {
+  return std::exchange(tFailures, std::string());
 }
 
 void InitDoorlockRecordStore(const std::string& odbcConnection) {

@@ -57,6 +57,12 @@ class TDoorlockRecordManager {
 
   TStoreEngine Engine() const;
 
+  // Under --verbose, the failures of the operations this thread ran since the
+  // last call, joined by "; " (UTF-8, passwords shown as "***"), and forgets
+  // them; empty text when none failed or --verbose is off. The request
+  // handler reports them.
+  static std::string TakeThreadFailures();
+
   // The database file, or the connection string of an Odbc store.
   const std::string DatabaseFileName;
 

@@ -19,9 +19,12 @@
 #include <odbcinst.h>
 #endif
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <functional>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -66,7 +69,9 @@ void Check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what) {
 // One statement handle and the buffers bound to it.
 class TStatement {
  public:
-  explicit TStatement(SQLHDBC dbc) {
+  // typeScale, when given, answers the timestamp type's maximum scale.
+  explicit TStatement(SQLHDBC dbc, std::function<int()> typeScale = {})
+      : typeScale_(std::move(typeScale)) {
     ::Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_), SQL_HANDLE_DBC, dbc, "SQLAllocHandle");
   }
   ~TStatement() {
@@ -104,31 +109,30 @@ class TStatement {
     return rows < 0 ? 0 : static_cast<int>(rows);
   }
 
-  // The first column of the next row as a date-time; false when no row is left.
+  // The first column of the next row as a date-time; false when no row is
+  // left. Read as text: a value that is no date-time raises.
   bool FetchDate(TDateTime& value) {
     SQLRETURN rc = SQLFetch(stmt_);
     if (rc == SQL_NO_DATA) return false;
     Check(rc, "SQLFetch");
-    SQL_TIMESTAMP_STRUCT ts = {};
+    char text[64] = {};
     SQLLEN indicator = 0;
-    Check(SQLGetData(stmt_, 1, SQL_C_TYPE_TIMESTAMP, &ts, sizeof ts, &indicator), "SQLGetData");
+    Check(SQLGetData(stmt_, 1, SQL_C_CHAR, text, sizeof text, &indicator), "SQLGetData");
     if (indicator == SQL_NULL_DATA) {
       value = 0;
       return true;
     }
-    TDateTimeParts parts;
-    parts.Year = ts.year;
-    parts.Month = ts.month;
-    parts.Day = ts.day;
-    parts.Hour = ts.hour;
-    parts.Minute = ts.minute;
-    parts.Second = ts.second;
-    parts.MilliSecond = static_cast<int>(ts.fraction / 1000000);
-    value = ts.year == 0 ? 0 : EncodeDateTime(parts);
+#ifdef _WIN32
+    value = StoredDateTimeOrError(text);
+#else
+    value = StoredDateTimeOrError(Utf8ToAnsi(text));
+#endif
     return true;
   }
 
-  SQLHSTMT Handle() const { return stmt_; }
+  SQLHSTMT Handle() const {
+    return stmt_;
+  }
 
  private:
   struct TBuffer {
@@ -139,7 +143,20 @@ class TStatement {
     SQLLEN Length = 0;
   };
 
-  void Check(SQLRETURN rc, const char* what) { ::Check(rc, SQL_HANDLE_STMT, stmt_, what); }
+  void Check(SQLRETURN rc, const char* what) {
+    ::Check(rc, SQL_HANDLE_STMT, stmt_, what);
+  }
+
+  // The decimal digits the driver gives for a parameter it describes as a
+  // timestamp; -1 when it cannot describe it or describes it as another type
+  // (the SQLite ODBC driver calls every parameter a long text).
+  int DescribedScale(SQLUSMALLINT index) {
+    SQLSMALLINT type = 0, digits = 0, nullable = 0;
+    SQLULEN size = 0;
+    if (!SQL_SUCCEEDED(SQLDescribeParam(stmt_, index, &type, &size, &digits, &nullable))) return -1;
+    if (type != SQL_TYPE_TIMESTAMP && type != SQL_TIMESTAMP) return -1;
+    return digits;
+  }
 
   void Bind(SQLUSMALLINT index, const TDbParam& p, TBuffer& b) {
     SQLRETURN rc = SQL_ERROR;
@@ -157,16 +174,22 @@ class TStatement {
       }
       case TDbParam::Date: {
         TDateTimeParts d = DecodeDateTime(p.DateValue);
+        // The type's scale is asked only when the parameter says nothing.
+        const int described = DescribedScale(index);
+        const int digits =
+            TimestampDigits(described, described >= 0 || !typeScale_ ? -1 : typeScale_());
+        const TTimestampBinding binding = TimestampBinding(digits, d.MilliSecond);
         b.Stamp.year = static_cast<SQLSMALLINT>(d.Year);
         b.Stamp.month = static_cast<SQLUSMALLINT>(d.Month);
         b.Stamp.day = static_cast<SQLUSMALLINT>(d.Day);
         b.Stamp.hour = static_cast<SQLUSMALLINT>(d.Hour);
         b.Stamp.minute = static_cast<SQLUSMALLINT>(d.Minute);
         b.Stamp.second = static_cast<SQLUSMALLINT>(d.Second);
-        b.Stamp.fraction = static_cast<SQLUINTEGER>(d.MilliSecond) * 1000000u;
+        b.Stamp.fraction = binding.Fraction;
         b.Length = sizeof b.Stamp;
         rc = SQLBindParameter(stmt_, index, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP,
-                              SQL_TYPE_TIMESTAMP, 23, 3, &b.Stamp, 0, &b.Length);
+                              SQL_TYPE_TIMESTAMP, static_cast<SQLULEN>(binding.ColumnSize),
+                              static_cast<SQLSMALLINT>(digits), &b.Stamp, 0, &b.Length);
         break;
       }
       case TDbParam::Integer:
@@ -185,6 +208,7 @@ class TStatement {
     Check(rc, "SQLBindParameter");
   }
 
+  std::function<int()> typeScale_;
   SQLHSTMT stmt_ = SQL_NULL_HSTMT;
   std::vector<TBuffer> buffers_;
 };
@@ -218,6 +242,40 @@ std::string ToPositionalMarkers(std::string_view sql, std::vector<std::string>& 
   return out;
 }
 
+int TimestampDigits(int describedScale, int typeScale) {
+  const int scale = describedScale >= 0 ? describedScale : typeScale;
+  if (scale <= 0) return 0;
+  return scale < 3 ? scale : 3;
+}
+
+TTimestampBinding TimestampBinding(int digits, int milliSecond) {
+  if (digits <= 0) return {19, 0};
+  int kept = milliSecond;
+  for (int k = digits; k < 3; ++k) kept /= 10;
+  for (int k = digits; k < 3; ++k) kept *= 10;
+  return {20 + digits, static_cast<unsigned>(kept) * 1000000u};
+}
+
+int TOdbcStore::TypeScale() {
+  if (typeScale_ != -2) return typeScale_;
+  typeScale_ = -1;
+  try {
+    TStatement st(dbc_);
+    if (!SQL_SUCCEEDED(SQLGetTypeInfo(st.Handle(), SQL_TYPE_TIMESTAMP))) return typeScale_;
+    // Several rows when the source has several timestamp types: the largest.
+    while (SQL_SUCCEEDED(SQLFetch(st.Handle()))) {
+      SQLSMALLINT scale = 0;
+      SQLLEN indicator = 0;
+      if (SQL_SUCCEEDED(SQLGetData(st.Handle(), 15, SQL_C_SSHORT, &scale, 0, &indicator)) &&
+          indicator != SQL_NULL_DATA && scale > typeScale_)
+        typeScale_ = scale;
+    }
+  } catch (const EDatabaseError&) {
+    // No statement handle: the driver cannot say.
+  }
+  return typeScale_;
+}
+
 TOdbcStore::TOdbcStore(std::string connectionString)
     : connectionString_(std::move(connectionString)) {}
 
@@ -228,6 +286,7 @@ TOdbcStore::~TOdbcStore() {
 }
 
 void TOdbcStore::Open() {
+  typeScale_ = -2;  // another source may be reached
   if (connected_) {
     SQLDisconnect(dbc_);
     connected_ = false;
@@ -267,14 +326,14 @@ void TOdbcStore::Open() {
 }
 
 int TOdbcStore::Execute(const char* sql, const std::vector<TDbParam>& params) {
-  TStatement st(dbc_);
+  TStatement st(dbc_, [this] { return TypeScale(); });
   st.Prepare(sql, params);
   st.Run();
   return st.RowCount();
 }
 
 TDateTime TOdbcStore::SelectDate(const char* sql, const std::vector<TDbParam>& params) {
-  TStatement st(dbc_);
+  TStatement st(dbc_, [this] { return TypeScale(); });
   st.Prepare(sql, params);
   st.Run();
   TDateTime value = 0;
@@ -302,7 +361,11 @@ bool TOdbcStore::TableExists(const std::string& name) {
   return true;
 }
 
-std::string ConnectionStringWithoutSecrets(std::string_view s) {
+namespace {
+
+// The spans [begin, end) of the PWD and Password values (keys in any case) of
+// a connection string. Attributes are split at the semicolons outside braces.
+std::vector<std::pair<size_t, size_t>> SecretSpans(std::string_view s) {
   auto secret = [](std::string_view key) {
     while (!key.empty() && key.front() == ' ') key.remove_prefix(1);
     while (!key.empty() && key.back() == ' ') key.remove_suffix(1);
@@ -314,15 +377,13 @@ std::string ConnectionStringWithoutSecrets(std::string_view s) {
     };
     return same("pwd") || same("password");
   };
-  std::string out;
+  std::vector<std::pair<size_t, size_t>> spans;
   size_t i = 0;
   while (i < s.size()) {
     const size_t equals = s.find_first_of("=;", i);
     if (equals == std::string_view::npos || s[equals] == ';') {
-      // An attribute without a value is kept as it is.
-      const size_t end = equals == std::string_view::npos ? s.size() : equals + 1;
-      out.append(s.substr(i, end - i));
-      i = end;
+      // An attribute without a value.
+      i = equals == std::string_view::npos ? s.size() : equals + 1;
       continue;
     }
     const std::string_view key = s.substr(i, equals - i);
@@ -342,15 +403,50 @@ std::string ConnectionStringWithoutSecrets(std::string_view s) {
       }
     }
     while (j < s.size() && s[j] != ';') ++j;
-    out.append(key);
-    out.push_back('=');
-    if (secret(key))
-      out.append("***");
-    else
-      out.append(s.substr(start, j - start));
-    if (j < s.size()) out.push_back(';');
+    if (secret(key)) spans.emplace_back(start, j);
     i = j + 1;
   }
+  return spans;
+}
+
+}  // namespace
+
+std::string ConnectionStringWithoutSecrets(std::string_view s) {
+  std::string out;
+  size_t from = 0;
+  for (const auto& [begin, end] : SecretSpans(s)) {
+    out.append(s.substr(from, begin - from));
+    out.append("***");
+    from = end;
+  }
+  out.append(s.substr(from));
+  return out;
+}
+
+std::string TextWithoutSecrets(std::string_view text, std::string_view connectionString) {
+  std::vector<std::string> values;
+  for (const auto& [begin, end] : SecretSpans(connectionString)) {
+    std::string value(connectionString.substr(begin, end - begin));
+    while (!value.empty() && value.front() == ' ') value.erase(0, 1);
+    while (!value.empty() && value.back() == ' ') value.pop_back();
+    if (value.empty()) continue;
+    values.push_back(value);
+    if (value.size() >= 2 && value.front() == '{' && value.back() == '}') {
+      std::string inner;
+      for (size_t k = 1; k + 1 < value.size(); ++k) {
+        inner.push_back(value[k]);
+        if (value[k] == '}' && value[k + 1] == '}') ++k;
+      }
+      if (!inner.empty()) values.push_back(inner);
+    }
+  }
+  // The longest first, so that no part of a longer value is left showing.
+  std::sort(values.begin(), values.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  std::string out(text);
+  for (const std::string& value : values)
+    for (size_t at = out.find(value); at != std::string::npos; at = out.find(value, at + 3))
+      out.replace(at, value.size(), "***");
   return out;
 }
 

@@ -5,8 +5,12 @@
 // unixODBC. The store's statements come with named markers (":RoomNo"); ODBC
 // gets positional markers ('?') and the values bound in the order the names
 // appear. Texts are bound as UTF-16 (SQL_C_WCHAR), so no engine guesses a code
-// page; date-times as the database's timestamp type, to the millisecond;
-// Booleans as SQL_BIT; integers as SQL_INTEGER.
+// page; date-times as the database's timestamp type, with as many fractional
+// digits (up to milliseconds) as the driver says the target takes
+// (TimestampDigits); Booleans as SQL_BIT; integers as SQL_INTEGER. Date-times
+// are read as text and parsed (ParseStoredDateTime): a source without a
+// date-time type (SQLite) may hold any value, and one that is no date-time
+// must fail, not read as some date.
 //
 // A TOdbcStore is one environment and one connection handle; every statement
 // gets a statement handle of its own, freed when it ends, however it ends.
@@ -25,6 +29,22 @@
 // sql with every ":Name" marker replaced by '?'; names receives the markers in
 // order (with their colons). A colon inside a quoted literal is left alone.
 std::string ToPositionalMarkers(std::string_view sql, std::vector<std::string>& names);
+
+// How many fractional-second digits a date-time parameter is bound with:
+// describedScale, the decimal digits the driver gives for the parameter when
+// it describes it as a timestamp, else typeScale, the timestamp type's
+// maximum scale; -1 for either means the driver cannot say. Neither known, or
+// 0: whole seconds (a driver that takes no fraction refuses one with 22008).
+// At most 3: the values carry milliseconds.
+int TimestampDigits(int describedScale, int typeScale);
+
+// A date-time's binding at digits (0..3): the column size (19, or 20 + digits
+// with a fraction) and the fraction in nanoseconds, milliSecond cut to digits.
+struct TTimestampBinding {
+  int ColumnSize;
+  unsigned Fraction;
+};
+TTimestampBinding TimestampBinding(int digits, int milliSecond);
 
 class TOdbcStore final : public TRecordStore {
  public:
@@ -49,7 +69,12 @@ class TOdbcStore final : public TRecordStore {
   bool TableExists(const std::string& name);
 
  private:
+  // The timestamp type's maximum scale, asked once per connection (-1: the
+  // driver cannot say; -2: not asked yet).
+  int TypeScale();
+
   const std::string connectionString_;
+  int typeScale_ = -2;
   void* env_ = nullptr;
   void* dbc_ = nullptr;
   bool connected_ = false;
@@ -60,6 +85,12 @@ class TOdbcStore final : public TRecordStore {
 // the semicolons outside braces; a braced value ("{a;b}}c}", "}}" standing
 // for "}") is replaced whole, an unterminated one up to the end.
 std::string ConnectionStringWithoutSecrets(std::string_view connectionString);
+
+// text with every PWD and Password value of connectionString replaced by
+// "***" wherever it occurs (a driver's message may echo the connection string
+// or the password), for the log and the terminal. A braced value is looked
+// for both as written and without its braces. Both in the same encoding.
+std::string TextWithoutSecrets(std::string_view text, std::string_view connectionString);
 
 #ifdef _WIN32
 // Creates an empty Access database file (UTF-8 path) through the ODBC

@@ -2,7 +2,8 @@
 //
 // The one place that knows the engines (see RecordStoreUnit):
 //   - Sqlite (Linux default): Client.db through SQLite's library; date-times
-//     are REAL day numbers since 1899-12-30, texts UTF-8 (SqliteStoreUnit);
+//     are stored as text, as the SQLite ODBC driver stores them, texts UTF-8
+//     (SqliteStoreUnit);
 //   - Access (Windows default): Client.mdb through ODBC and the Access driver
 //     Windows provides; date-times in the database's date-time type;
 //   - Odbc (both systems, --store): any ODBC source named by a connection

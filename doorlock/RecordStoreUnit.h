@@ -7,6 +7,13 @@
 // stores texts and date-times is its own (see each engine). Which engine serves
 // which database is decided in RecordStoreFactoryUnit only.
 //
+// Date-times are stored as text "YYYY-MM-DD HH:MM:SS.fff" by every engine
+// that has no date-time type of its own (SQLite: the native engine and the
+// SQLite ODBC driver write the same), and read back from that text, from the
+// canonical text of a database's own date-time type, or from a day number
+// (Client.db files written before kept REAL day numbers). A stored value that
+// is none of these raises EDatabaseError: it is never read as some date.
+//
 // Failures raise EDatabaseError carrying the database's own message in code
 // page 936. An engine is not thread-safe: the store runs one statement at a
 // time.
@@ -15,6 +22,8 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,6 +35,21 @@ class EDatabaseError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// The stored text of a date-time: "YYYY-MM-DD HH:MM:SS.fff" (local time, to
+// the millisecond). REQUIRES: value within the years 1..9999.
+std::string StoredDateTimeText(TDateTime value);
+
+// Reads a stored date-time given as text: "YYYY-MM-DD", optionally followed by
+// a blank or 'T' and "HH:MM:SS" with an optional fraction of 1 to 9 digits
+// (kept to the millisecond, the rest cut off), or a decimal day number since
+// 1899-12-30 within the years 1..9999. Answers false, value untouched, for
+// any other text (an impossible date included).
+bool ParseStoredDateTime(std::string_view text, TDateTime& value);
+
+// ParseStoredDateTime, or EDatabaseError naming the value (code page 936,
+// as stored text may hold anything).
+TDateTime StoredDateTimeOrError(std::string_view text);
 
 // One named parameter of a statement.
 struct TDbParam {

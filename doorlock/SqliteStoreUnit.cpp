@@ -4,8 +4,12 @@
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <string>
+#include <string_view>
 #include <utility>
+
+#include "platform/PathUnit.h"
 
 namespace {
 
@@ -41,7 +45,8 @@ class TSqliteStatement {
   TSqliteStatement(const TSqliteStatement&) = delete;
   TSqliteStatement& operator=(const TSqliteStatement&) = delete;
 
-  // Texts go in as UTF-8, date-times as REAL day numbers, the rest as integers.
+  // Texts go in as UTF-8, date-times as their stored text, the rest as
+  // integers.
   void Bind(const TDbParam& p) {
     const int index = sqlite3_bind_parameter_index(stmt_, p.Name);
     if (index == 0) throw EDatabaseError(std::string("no such parameter: ") + p.Name);
@@ -50,7 +55,9 @@ class TSqliteStatement {
       Check(sqlite3_bind_text(stmt_, index, utf8.data(), static_cast<int>(utf8.size()),
                               SQLITE_TRANSIENT));
     } else if (p.Kind == TDbParam::Date) {
-      Check(sqlite3_bind_double(stmt_, index, p.DateValue));
+      const std::string text = StoredDateTimeText(p.DateValue);
+      Check(sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                              SQLITE_TRANSIENT));
     } else {
       Check(sqlite3_bind_int64(stmt_, index, p.IntValue));
     }
@@ -71,10 +78,29 @@ class TSqliteStatement {
     return sqlite3_changes(db_);
   }
 
-  // A REAL column of the current row; null reads as 0.
+  // A date-time column of the current row: the stored text, or a day number
+  // (files written before); null reads as 0; anything else raises.
   TDateTime ColumnDate(int column) {
-    if (sqlite3_column_type(stmt_, column) == SQLITE_NULL) return 0;
-    return sqlite3_column_double(stmt_, column);
+    switch (sqlite3_column_type(stmt_, column)) {
+      case SQLITE_NULL:
+        return 0;
+      case SQLITE_INTEGER:
+      case SQLITE_FLOAT: {
+        // Through the same range check as a day number given as text.
+        const double number = sqlite3_column_double(stmt_, column);
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", number);
+        return StoredDateTimeOrError(text);
+      }
+      case SQLITE_TEXT: {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, column));
+        // UTF-8 in the file; a value that is no date-time is logged in code page 936.
+        return StoredDateTimeOrError(Utf8ToAnsi(
+            std::string(text, static_cast<size_t>(sqlite3_column_bytes(stmt_, column)))));
+      }
+      default:
+        throw EDatabaseError("the stored value is not a date-time (a blob)");
+    }
   }
 
  private:
@@ -127,6 +153,8 @@ TDateTime TSqliteStore::SelectDate(const char* sql, const std::vector<TDbParam>&
 }
 
 bool CreateSqliteDatabase(const std::string& fileName, std::string& error) {
+  // The file holds guest names: made by us, readable by owner and group only.
+  if (!CreateGroupReadableFile(fileName, error)) return false;
   sqlite3* raw = nullptr;
   int rc =
       sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);

@@ -2,8 +2,9 @@
 //
 // Client.db is one SQLite file with the tables of doorlock/Client.sql. Texts
 // are stored as UTF-8 (converted from and to code page 936), date-times as
-// REAL day numbers since 1899-12-30 (the TDateTime value itself), integers and
-// Booleans as INTEGER. The named markers are SQLite's own. A file locked by
+// the text of StoredDateTimeText (what the SQLite ODBC driver writes, so
+// either engine reads the other's file; REAL day numbers of older files are
+// read too), integers and Booleans as INTEGER. The named markers are SQLite's own. A file locked by
 // another process is waited for up to 5 seconds before a statement fails.
 //
 // Every statement is prepared afresh and finalized when it ends, however it

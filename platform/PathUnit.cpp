@@ -17,6 +17,7 @@
 #include <shellapi.h>
 #else
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -199,6 +200,31 @@ bool MayWrite(const std::string& path, bool directory, std::string& error) {
 
 bool DirectoryWritable(const std::string& path, std::string& error) {
   return MayWrite(path, true, error);
+}
+
+bool CreateGroupReadableFile(const std::string& path, std::string& error) {
+#ifdef _WIN32
+  HANDLE h = CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    error = std::system_category().message(static_cast<int>(GetLastError()));
+    return false;
+  }
+  CloseHandle(h);
+  return true;
+#else
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
+  if (fd < 0) {
+    if (errno == EEXIST) return true;
+    error = std::generic_category().message(errno);
+    return false;
+  }
+  // The umask may have taken the group's read right away.
+  const bool ok = ::fchmod(fd, 0640) == 0;
+  if (!ok) error = std::generic_category().message(errno);
+  ::close(fd);
+  return ok;
+#endif
 }
 
 bool FileWritable(const std::string& path, std::string& error) {

@@ -41,6 +41,12 @@ bool DirectoryWritable(const std::string& path, std::string& error);
 // sharing everything, and closes it; nothing is written).
 bool FileWritable(const std::string& path, std::string& error);
 
+// Creates path as an empty file readable and writable by its owner and
+// readable by its group only (0640 on Linux, whatever the umask; Windows
+// keeps the folder's rights). A file that exists already is left as it is,
+// its mode included. False with error set when it cannot be created.
+bool CreateGroupReadableFile(const std::string& path, std::string& error);
+
 // Reads the whole file into contents. False with error set when it cannot be
 // opened or read.
 bool ReadWholeFile(const std::string& path, std::string& contents, std::string& error);

@@ -7,6 +7,7 @@
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "server/Utf8Unit.h"
+#include "server/VerboseUnit.h"
 #include "server/XmlUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "services/LogFileUnit.h"
@@ -329,6 +330,39 @@ TEST_F(DoorlockHandlerTest, WithoutADeviceTheIssueRecordIsStillWritten) {
   auto rows = sql_.Rows("select CardNo, RoomNo, IsCopy from T_IssueCardRecord");
   EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"0", "000101", "1"}}));
   EXPECT_EQ(sql_.Count("T_Room"), 1);  // the copy's room time was stored first
+}
+
+TEST_F(DoorlockHandlerTest, VerboseSaysWhenTheRecordCouldNotBeStoredAndTheReplyStays) {
+  std::vector<std::string> lines;
+  SetVerboseSink([&lines](const std::string& line) { lines.push_back(line); });
+  options_.SaveDoorlockRecord = true;
+  options_.UseNativeDoorlockDb = true;
+  device_->cardNo = 1;
+  // Stored: nothing said.
+  EXPECT_EQ(Handle(IssueXml({})), Reply("200", "发卡成功", "1"));
+  EXPECT_TRUE(lines.empty());
+  // Not stored: the same reply, one line with what failed and why.
+  sql_.Exec("drop table T_IssueCardRecord");
+  EXPECT_EQ(Handle(IssueXml({})), Reply("200", "发卡成功", "1"));
+  sql_.Exec("drop table T_Room");
+  TIssueValues copy;
+  copy.Copy = "1";
+  EXPECT_EQ(Handle(IssueXml(copy)), Reply("200", "发卡成功", "1"));
+  // A failure outside a request (the test window's) is not carried into the next.
+  store_.InsertRoom("9", 1);
+  sql_.Exec(
+      "create table T_IssueCardRecord (RegisterId TEXT, CardNo TEXT, RoomNo TEXT, CardType "
+      "INTEGER, LastCheckInTime REAL, CheckInTime REAL, CheckOutTime REAL, IsCopy INTEGER, "
+      "GuestName TEXT, OpratingTime REAL)");
+  sql_.Exec("create table T_Room (RoomNo TEXT, LastCheckInTime REAL)");
+  Handle(IssueXml({}));
+  SetVerboseSink(nullptr);
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "IssueCard: the record could not be stored: storing the issue record: "
+                       "no such table: T_IssueCardRecord",
+                       "IssueCard: the record could not be stored: reading the room's time: no "
+                       "such table: T_Room; storing the room: no such table: T_Room; storing the "
+                       "issue record: no such table: T_IssueCardRecord"}));
 }
 
 TEST_F(DoorlockHandlerTest, NativeStoreKeepsTheRoomTimeOfNewCards) {

@@ -11,9 +11,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 
 #include "doorlock/DoorlockRecordManagerUnit.h"
 #include "doorlock/OdbcStoreUnit.h"
+#include "doorlock/RecordStoreFactoryUnit.h"
 #include "services/LogFileUnit.h"
 #include "tests/support/LogSupport.h"
 #include "tests/support/TempDirSupport.h"
@@ -136,6 +140,50 @@ TEST(OdbcSecretsTest, PasswordValuesAreHiddenAndEverythingElseKept) {
     EXPECT_EQ(ConnectionStringWithoutSecrets(c.given), c.shown) << c.given;
 }
 
+TEST(OdbcSecretsTest, PasswordsInADriversMessageAreHidden) {
+  struct TCase {
+    std::string text, connection, shown;
+  } cases[] = {
+      {"login failed for sa with s3cret", "Driver=x;UID=sa;PWD=s3cret",
+       "login failed for sa with ***"},
+      // The whole string echoed: every password, the braced one with and
+      // without its braces.
+      {"cannot use Pwd={a;b}}c};Password=xy (a;b}c)", "Pwd={a;b}}c};Password=xy",
+       "cannot use Pwd=***;Password=*** (***)"},
+      // No password, or an empty one: the text as it is.
+      {"no such driver x", "Driver=x;UID=sa", "no such driver x"},
+      {"no such driver x", "Driver=x;PWD=;UID=sa", "no such driver x"},
+      {"", "PWD=s", ""},
+  };
+  for (const TCase& c : cases)
+    EXPECT_EQ(TextWithoutSecrets(c.text, c.connection), c.shown) << c.text;
+}
+
+TEST(OdbcTimestampTest, FractionDigitsFollowWhatTheDriverReports) {
+  struct TDigitsCase {
+    int described, type, digits;
+  } digitCases[] = {
+      {-1, -1, 0},             // the driver cannot say: whole seconds
+      {0, -1, 0},  {0, 3, 0},  // the parameter's own scale comes first
+      {-1, 0, 0},  {-1, 3, 3}, {3, -1, 3}, {1, -1, 1},
+      {-1, 2, 2},  {2, 6, 2},  {6, -1, 3}, {7, 9, 3},  // milliseconds at most
+  };
+  for (const TDigitsCase& c : digitCases)
+    EXPECT_EQ(TimestampDigits(c.described, c.type), c.digits) << c.described << " " << c.type;
+  struct TBindingCase {
+    int digits, milliSecond, columnSize;
+    unsigned fraction;
+  } bindingCases[] = {
+      {0, 999, 19, 0},         {0, 0, 19, 0},           {1, 999, 21, 900000000},
+      {2, 123, 22, 120000000}, {3, 123, 23, 123000000}, {3, 0, 23, 0},
+  };
+  for (const TBindingCase& c : bindingCases) {
+    const TTimestampBinding b = TimestampBinding(c.digits, c.milliSecond);
+    EXPECT_EQ(b.ColumnSize, c.columnSize) << c.digits << " " << c.milliSecond;
+    EXPECT_EQ(b.Fraction, c.fraction) << c.digits << " " << c.milliSecond;
+  }
+}
+
 class DoorlockOdbcStoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -219,6 +267,88 @@ TEST_F(DoorlockOdbcStoreTest, FailuresAreLoggedAndTheNextOperationWorks) {
   store_.UpdateLastCheckInTime("0101", 42000);  // the store goes on
   EXPECT_EQ(store_.GetLastCheckInTime("0101"), 42000);
   EXPECT_EQ(Log().size(), 2u);
+}
+
+TEST_F(DoorlockOdbcStoreTest, AValueThatIsNoDateTimeIsLoggedNeverReadAsADate) {
+  Query("insert into T_Room values('legacy', 39965.5763888889)");  // an older native file
+  Query("insert into T_Room values('garbage', 'garbage')");
+  Query("insert into T_Room values('bad day', '2026-02-30 10:00:00')");
+  EXPECT_NEAR(store_.GetLastCheckInTime("legacy"), 39965.5763888889, 0.5 / 86400000.0);
+  EXPECT_TRUE(Log().empty());
+  EXPECT_EQ(store_.GetLastCheckInTime("garbage"), 0);
+  EXPECT_EQ(store_.GetLastCheckInTime("bad day"), 0);
+  EXPECT_EQ(store_.GetOrInsertLastCheckInTime("garbage", 40001.5), 40001.5);
+  auto log = Log();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(log[0], "the stored value 'garbage' is not a date-time");
+  EXPECT_EQ(log[1], "the stored value '2026-02-30 10:00:00' is not a date-time");
+  EXPECT_EQ(log[2], "the stored value 'garbage' is not a date-time");
+}
+
+#ifndef _WIN32
+// Both engines on one Client.db, made by either engine's --init-db: each
+// reads what the other wrote, and both write the same stored values.
+TEST(DoorlockCrossEngineTest, EitherEngineReadsWhatTheOtherWrote) {
+  const TDateTime times[] = {EncodeDateTime({2026, 12, 8, 14, 5, 9, 123}),
+                             EncodeDateTime({2000, 2, 29, 0, 0, 0, 0}),
+                             EncodeDateTime({1999, 12, 31, 23, 59, 59, 999}), 0};
+  for (bool madeByOdbc : {false, true}) {
+    TTempFolder dir;
+    const std::string file = dir.File("Client.db");
+    const std::string connection = "Driver=" + DriverName() + ";Database=" + file + ";";
+    std::string error;
+    ASSERT_TRUE(madeByOdbc ? CreateDoorlockTables(connection, error)
+                           : CreateDoorlockDatabase(file, error))
+        << error;
+    TLogFile log(dir.File("test.LOG"));
+    OperationLog = &log;
+    TDoorlockRecordManager native(file, TStoreEngine::Sqlite);
+    TDoorlockRecordManager odbc(connection, TStoreEngine::Odbc);
+    ASSERT_TRUE(native.Open());
+    ASSERT_TRUE(odbc.Open());
+    for (size_t i = 0; i < std::size(times); ++i) {
+      const std::string n = "n" + std::to_string(i), o = "o" + std::to_string(i);
+      native.InsertRoom(n, times[i]);
+      odbc.InsertRoom(o, times[i]);
+      EXPECT_NEAR(odbc.GetLastCheckInTime(n), times[i], 0.5 / 86400000.0) << madeByOdbc << n;
+      EXPECT_NEAR(native.GetLastCheckInTime(o), times[i], 0.5 / 86400000.0) << madeByOdbc << o;
+      native.InsertIssueCardRecord("R", "1", n, 1, times[i], times[i], times[i], true, "G",
+                                   times[i]);
+      odbc.InsertIssueCardRecord("R", "1", o, 1, times[i], times[i], times[i], true, "G", times[i]);
+    }
+    OperationLog = nullptr;
+    for (const char* sql :
+         {"select LastCheckInTime, typeof(LastCheckInTime) from T_Room order by rowid",
+          "select LastCheckInTime, CheckInTime, CheckOutTime, OpratingTime, "
+          "typeof(OpratingTime), typeof(IsCopy) from T_IssueCardRecord order by rowid"}) {
+      auto rows = Rows(connection, sql);
+      ASSERT_EQ(rows.size(), 2 * std::size(times));
+      for (size_t i = 0; i < rows.size(); i += 2)
+        EXPECT_EQ(rows[i], rows[i + 1]) << madeByOdbc << " " << sql;
+      EXPECT_EQ(rows[0][0], u"2026-12-08 14:05:09.123");
+    }
+    auto entries = LogEntries(log.FileName());
+    EXPECT_EQ(entries.size(), 2 * std::size(times));  // only the new rooms
+  }
+}
+#endif
+
+TEST(DoorlockOdbcStoreOpenTest, APasswordIsNeverLogged) {
+  TTempFolder dir;
+  TLogFile log(dir.File("test.LOG"));
+  OperationLog = &log;
+  // The driver manager's message names the driver: here the password too.
+  TDoorlockRecordManager store("Driver=VelioNoSuch-pw7;UID=u;PWD=VelioNoSuch-pw7",
+                               TStoreEngine::Odbc);
+  EXPECT_FALSE(store.Open());
+  store.InsertRoom("0101", 1);
+  OperationLog = nullptr;
+  auto entries = LogEntries(log.FileName());
+  ASSERT_EQ(entries.size(), 2u);
+  for (const AnsiString& entry : entries) {
+    EXPECT_EQ(entry.find("VelioNoSuch-pw7"), std::string::npos) << entry;
+    EXPECT_NE(entry.find("***"), std::string::npos) << entry;
+  }
 }
 
 TEST(DoorlockOdbcStoreOpenTest, AnUnknownDriverIsLoggedAndEveryOperationFailsQuietly) {

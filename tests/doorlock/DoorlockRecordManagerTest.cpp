@@ -1,7 +1,11 @@
 // The record store against real SQLite files in a temporary folder.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "doorlock/DoorlockRecordManagerUnit.h"
+#include "doorlock/RecordStoreUnit.h"
 #include "platform/PathUnit.h"
 #include "services/LogFileUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
@@ -126,6 +130,109 @@ TEST_F(DoorlockRecordStoreTest, ReadsStoredNullAndMissingTimes) {
   EXPECT_TRUE(Log().empty());
 }
 
+TEST(StoredDateTimeTest, TextAndDayNumbersAreReadAndAnythingElseRefused) {
+  const TDateTime stamp = EncodeDateTime({2026, 12, 8, 14, 5, 9, 123});
+  struct TCase {
+    const char* text;
+    bool ok;
+    TDateTime value;
+  } cases[] = {
+      {"2026-12-08 14:05:09.123", true, stamp},
+      {"2026-12-08T14:05:09.123", true, stamp},
+      {"2026-12-08 14:05:09.123456789", true, stamp},  // cut to the millisecond
+      {"2026-12-08 14:05:09.1", true, EncodeDateTime({2026, 12, 8, 14, 5, 9, 100})},
+      {"2026-12-08 14:05:09", true, EncodeDateTime({2026, 12, 8, 14, 5, 9, 0})},
+      {"2026-12-08", true, EncodeDateTime({2026, 12, 8, 0, 0, 0, 0})},
+      {"2000-02-29 23:59:59.999", true, EncodeDateTime({2000, 2, 29, 23, 59, 59, 999})},
+      {"1899-12-30 00:00:00.000", true, 0},
+      // Day numbers, as files written before hold them.
+      {"39965.5763888889", true, 39965.5763888889},
+      {"40000", true, 40000},
+      {"-1.5", true, -1.5},
+      // Not a date-time.
+      {"", false, 0},
+      {"garbage", false, 0},
+      {"2026-02-30 00:00:00", false, 0},
+      {"2026-13-01", false, 0},
+      {"2026-12-08 24:00:00", false, 0},
+      {"2026-12-08 14:05", false, 0},
+      {"2026-12-08 14:05:09.", false, 0},
+      {"2026-12-08 14:05:09.1234567890", false, 0},
+      {"2026-12-08 14:05:09+01", false, 0},
+      {" 2026-12-08", false, 0},
+      {"26-12-08", false, 0},
+      {"40000x", false, 0},
+      {"1e300", false, 0},
+      {"nan", false, 0},
+      {"3000000", false, 0},  // after the year 9999
+  };
+  for (const TCase& c : cases) {
+    TDateTime value = -7;
+    EXPECT_EQ(ParseStoredDateTime(c.text, value), c.ok) << c.text;
+    EXPECT_NEAR(value, c.ok ? c.value : -7, 1e-9) << c.text;
+  }
+  // Written to the millisecond, and read back the same.
+  EXPECT_EQ(StoredDateTimeText(stamp), "2026-12-08 14:05:09.123");
+  EXPECT_EQ(StoredDateTimeText(0), "1899-12-30 00:00:00.000");
+  EXPECT_EQ(StoredDateTimeOrError(StoredDateTimeText(39965.5763888889)),
+            EncodeDateTime({2009, 6, 1, 13, 50, 0, 0}));
+  EXPECT_THROW(StoredDateTimeOrError("2026-02-30"), EDatabaseError);
+}
+
+TEST_F(DoorlockRecordStoreTest, OlderDayNumbersAreReadAndAValueThatIsNoDateTimeIsAnError) {
+  auto store = CreatedStore();
+  {
+    TSql sql(db_);
+    sql.Exec("insert into T_Room values('real', 39965.5763888889)");
+    sql.Exec("insert into T_Room values('integer', 40000)");
+    sql.Exec("insert into T_Room values('text', '2009-06-01 13:50:00.000')");
+    sql.Exec("insert into T_Room values('garbage', 'garbage')");
+    sql.Exec("insert into T_Room values('bad day', '2026-02-30 10:00:00.000')");
+    sql.Exec("insert into T_Room values('blob', x'00ff')");
+  }
+  EXPECT_DOUBLE_EQ(store->GetLastCheckInTime("real"), 39965.5763888889);
+  EXPECT_EQ(store->GetLastCheckInTime("integer"), 40000);
+  EXPECT_NEAR(store->GetLastCheckInTime("text"), 39965.5763888889, 1e-9);
+  EXPECT_TRUE(Log().empty());
+  EXPECT_EQ(store->GetLastCheckInTime("garbage"), 0);
+  EXPECT_EQ(store->GetLastCheckInTime("bad day"), 0);
+  EXPECT_EQ(store->GetLastCheckInTime("blob"), 0);
+  // A copy card is never answered from the value: it gets the given time.
+  EXPECT_EQ(store->GetOrInsertLastCheckInTime("garbage", 40001.5), 40001.5);
+  auto log = Log();
+  ASSERT_GE(log.size(), 4u);
+  EXPECT_EQ(log[0], "the stored value 'garbage' is not a date-time");
+  EXPECT_EQ(log[1], "the stored value '2026-02-30 10:00:00.000' is not a date-time");
+  EXPECT_EQ(log[2], "the stored value is not a date-time (a blob)");
+  EXPECT_EQ(log[3], "the stored value 'garbage' is not a date-time");
+}
+
+TEST_F(DoorlockRecordStoreTest, CreatedFileIsReadableByOwnerAndGroupOnlyWhateverTheUmask) {
+  for (mode_t mask : {mode_t{0}, mode_t{022}, mode_t{077}}) {
+    const std::string file = dir_.File("Client" + std::to_string(mask) + ".db");
+    const mode_t old = umask(mask);
+    std::string error;
+    const bool made = CreateDoorlockDatabase(file, error);
+    umask(old);
+    ASSERT_TRUE(made) << error;
+    EXPECT_EQ(std::filesystem::status(file).permissions(), std::filesystem::perms::owner_read |
+                                                               std::filesystem::perms::owner_write |
+                                                               std::filesystem::perms::group_read)
+        << "umask " << mask;
+  }
+  // An existing file keeps its mode.
+  const std::string existing = dir_.File("Existing.db");
+  doorlock_test::WriteFileBytes(existing, "");
+  std::filesystem::permissions(existing, std::filesystem::perms::owner_read |
+                                             std::filesystem::perms::owner_write |
+                                             std::filesystem::perms::others_read);
+  std::string error;
+  ASSERT_TRUE(CreateDoorlockDatabase(existing, error)) << error;
+  EXPECT_EQ(std::filesystem::status(existing).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::others_read);
+}
+
 TEST_F(DoorlockRecordStoreTest, KeyHoldingAQuoteFindsItsRoom) {
   auto store = CreatedStore();
   store->InsertRoom("A'1", 40001.25);
@@ -144,7 +251,9 @@ TEST_F(DoorlockRecordStoreTest, UpdateInsertsANewRoomOnceAndThenUpdatesIt) {
   TSql sql(db_);
   EXPECT_EQ(sql.Count("T_Room"), 1);
   EXPECT_DOUBLE_EQ(sql.Real("select LastCheckInTime from T_Room where RoomNo='000101'"), 40003.75);
-  EXPECT_EQ(sql.Rows("select typeof(LastCheckInTime) from T_Room")[0][0], "real");
+  // Stored as the SQLite ODBC driver stores a timestamp.
+  EXPECT_EQ(sql.Rows("select LastCheckInTime, typeof(LastCheckInTime) from T_Room")[0],
+            (std::vector<std::string>{"2009-07-09 18:00:00.000", "text"}));
   EXPECT_EQ(Log(), (std::vector<AnsiString>{Lit("新建房间") + "000101"}));
 }
 
@@ -185,9 +294,11 @@ TEST_F(DoorlockRecordStoreTest, IssueRecordStoresEveryColumnWithItsKind) {
       "LastCheckInTime, CheckInTime, CheckOutTime, IsCopy, typeof(IsCopy), GuestName, "
       "OpratingTime, typeof(OpratingTime) from T_IssueCardRecord order by rowid");
   ASSERT_EQ(rows.size(), 2u);
-  EXPECT_EQ(rows[0], (std::vector<std::string>{"REG-7", "123456789012", "text", "000101", "1",
-                                               "integer", "39965.5", "39965.25", "39967.5", "1",
-                                               "integer", "Smith", "39965.75", "real"}));
+  EXPECT_EQ(rows[0],
+            (std::vector<std::string>{"REG-7", "123456789012", "text", "000101", "1", "integer",
+                                      "2009-06-01 12:00:00.000", "2009-06-01 06:00:00.000",
+                                      "2009-06-03 12:00:00.000", "1", "integer", "Smith",
+                                      "2009-06-01 18:00:00.000", "text"}));
   EXPECT_EQ(rows[1][1], "0");
   EXPECT_EQ(rows[1][9], "0");
   EXPECT_TRUE(Log().empty());

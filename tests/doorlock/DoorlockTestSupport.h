@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "doorlock/BaseDoorlockUnit.h"
+#include "doorlock/RecordStoreUnit.h"
 #include "platform/CodePageUnit.h"
 
 namespace doorlock_test {
@@ -124,7 +125,16 @@ class TSql {
       ADD_FAILURE() << sql << ": " << sqlite3_errmsg(db_);
       return value;
     }
-    if (sqlite3_step(st) == SQLITE_ROW) value = sqlite3_column_double(st, 0);
+    if (sqlite3_step(st) == SQLITE_ROW) {
+      // A date-time stored as text reads as its day number.
+      TDateTime date = 0;
+      const unsigned char* text = sqlite3_column_text(st, 0);
+      if (sqlite3_column_type(st, 0) == SQLITE_TEXT &&
+          ParseStoredDateTime(reinterpret_cast<const char*>(text), date))
+        value = date;
+      else
+        value = sqlite3_column_double(st, 0);
+    }
     sqlite3_finalize(st);
     return value;
   }

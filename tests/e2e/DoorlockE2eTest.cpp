@@ -529,6 +529,16 @@ TEST_F(DoorlockE2e, InitDbIsIdempotentAndKeepsRows) {
       RunProgram({BinPath("velio-interfaced"), "--home", other.Path(), "--init-db"}, out, err), 1);
   EXPECT_EQ(err, other.File("Client.db") + ": file is not a database\n");
   EXPECT_EQ(other.Read("Client.db"), std::string(4096, 'x'));
+
+  // An ODBC source is shown without its password, also where the driver
+  // manager's message repeats it (here in the driver's name).
+  EXPECT_EQ(RunProgram({BinPath("velio-interfaced"), "--home", other.Path(), "--init-db", "--store",
+                        "Driver=VelioNoSuch-pw7;UID=u;PWD=VelioNoSuch-pw7"},
+                       out, err),
+            1);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err.find("VelioNoSuch-pw7"), std::string::npos) << err;
+  EXPECT_EQ(err.rfind("Driver=***;UID=u;PWD=***: ", 0), 0u) << err;
 }
 
 }  // namespace
