@@ -339,15 +339,15 @@ TEST_F(DoorlockHandlerTest, VerboseSaysWhenTheRecordCouldNotBeStoredAndTheReplyS
   options_.UseNativeDoorlockDb = true;
   device_->cardNo = 1;
   // Stored: nothing said.
-  EXPECT_EQ(Handle(IssueXml({})), Reply("200", "发卡成功", "1"));
+  EXPECT_EQ(Handle(IssueXml({})), Framed(DoorReply("200", "发卡成功", "1")));
   EXPECT_TRUE(lines.empty());
   // Not stored: the same reply, one line with what failed and why.
   sql_.Exec("drop table T_IssueCardRecord");
-  EXPECT_EQ(Handle(IssueXml({})), Reply("200", "发卡成功", "1"));
+  EXPECT_EQ(Handle(IssueXml({})), Framed(DoorReply("200", "发卡成功", "1")));
   sql_.Exec("drop table T_Room");
   TIssueValues copy;
   copy.Copy = "1";
-  EXPECT_EQ(Handle(IssueXml(copy)), Reply("200", "发卡成功", "1"));
+  EXPECT_EQ(Handle(IssueXml(copy)), Framed(DoorReply("200", "发卡成功", "1")));
   // A failure outside a request (the test window's) is not carried into the next.
   store_.InsertRoom("9", 1);
   sql_.Exec(

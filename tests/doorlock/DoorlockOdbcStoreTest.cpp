@@ -293,7 +293,7 @@ TEST(DoorlockCrossEngineTest, EitherEngineReadsWhatTheOtherWrote) {
                              EncodeDateTime({2000, 2, 29, 0, 0, 0, 0}),
                              EncodeDateTime({1999, 12, 31, 23, 59, 59, 999}), 0};
   for (bool madeByOdbc : {false, true}) {
-    TTempFolder dir;
+    TTempDir dir;
     const std::string file = dir.File("Client.db");
     const std::string connection = "Driver=" + DriverName() + ";Database=" + file + ";";
     std::string error;
@@ -334,7 +334,7 @@ TEST(DoorlockCrossEngineTest, EitherEngineReadsWhatTheOtherWrote) {
 #endif
 
 TEST(DoorlockOdbcStoreOpenTest, APasswordIsNeverLogged) {
-  TTempFolder dir;
+  TTempDir dir;
   TLogFile log(dir.File("test.LOG"));
   OperationLog = &log;
   // The driver manager's message names the driver: here the password too.

@@ -222,7 +222,7 @@ TEST_F(DoorlockRecordStoreTest, CreatedFileIsReadableByOwnerAndGroupOnlyWhatever
   }
   // An existing file keeps its mode.
   const std::string existing = dir_.File("Existing.db");
-  doorlock_test::WriteFileBytes(existing, "");
+  velio_test::WriteFile(existing, "");
   std::filesystem::permissions(existing, std::filesystem::perms::owner_read |
                                              std::filesystem::perms::owner_write |
                                              std::filesystem::perms::others_read);
