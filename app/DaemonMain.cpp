@@ -126,7 +126,10 @@ int main(int argc, char** argv) {
                                       : CreateDoorlockTables(file, error);
     // A connection string is shown without its passwords, also where the
     // driver's message repeats it.
-    const std::string shown = options.Store.empty() ? file : ConnectionStringWithoutSecrets(file);
+    // A password's value is hidden wherever else it stands in the string too.
+    const std::string shown =
+        options.Store.empty() ? file
+                              : TextWithoutSecrets(ConnectionStringWithoutSecrets(file), file);
     if (!made) {
       std::cerr << shown << ": "
                 << (options.Store.empty() ? error : TextWithoutSecrets(error, file)) << std::endl;

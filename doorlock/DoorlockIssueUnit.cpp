@@ -90,12 +90,14 @@ bool IssueDoorlockCard(const TIssueRequest& request, int64_t& cardNo, bool fromT
   if (!UseNativeDoorlockDb()) {
     startTime = checkIn;
   } else if (!request.IsCopy) {
-    startTime = IncMinutes(Now(), -DelayMinutes());
+    // On the millisecond, as the store keeps it: the room's stored time is
+    // then exactly the one the card got.
+    startTime = RoundToMillisecond(IncMinutes(Now(), -DelayMinutes()));
   } else {
     // A room without a stored time gets now at once, before the device is
     // called; the store reads and inserts in one step, so simultaneous copies
     // for a new room insert it once.
-    const TDateTime now = IncMinutes(Now(), -DelayMinutes());
+    const TDateTime now = RoundToMillisecond(IncMinutes(Now(), -DelayMinutes()));
     startTime = store ? store->GetOrInsertLastCheckInTime(roomKey, now) : now;
   }
 

@@ -52,4 +52,10 @@ inline TDateTime IncMinutes(TDateTime t, int n) {
   return (t * 1440.0 + n) / 1440.0;
 }
 
+// t on the millisecond: EncodeDateTime(DecodeDateTime(t)), the value a clock
+// reading of that instant gives. A time computed from another (IncMinutes)
+// is rounded so, and then a store that keeps milliseconds gives back exactly
+// the value it was given.
+inline TDateTime RoundToMillisecond(TDateTime t) { return EncodeDateTime(DecodeDateTime(t)); }
+
 #endif  // VELIO_PLATFORM_DATETIMEUNIT_H_

@@ -378,8 +378,8 @@ TEST_F(DoorlockHandlerTest, NativeStoreKeepsTheRoomTimeOfNewCards) {
   const TDateTime after = Now();
   ASSERT_EQ(device_->issues.size(), 2u);
   const TDateTime start = device_->issues[1].StartTime;
-  EXPECT_GE(start, IncMinutes(before, -15));
-  EXPECT_LE(start, IncMinutes(after, -15));
+  EXPECT_GE(start, RoundToMillisecond(IncMinutes(before, -15)));
+  EXPECT_LE(start, RoundToMillisecond(IncMinutes(after, -15)));
   EXPECT_EQ(sql_.Real("select LastCheckInTime from T_Room where RoomNo='000101'"), start);
   EXPECT_EQ(sql_.Count("T_Room"), 1);
   const Entries log = Log();
@@ -419,8 +419,8 @@ TEST_F(DoorlockHandlerTest, CopyOfAnUnknownRoomStoresNowBeforeTheDeviceRuns) {
   ASSERT_EQ(device_->issues.size(), 1u);
   const TDateTime start = device_->issues[0].StartTime;
   EXPECT_EQ(seenByDevice, start);
-  EXPECT_GE(start, IncMinutes(before, -10));
-  EXPECT_LE(start, IncMinutes(after, -10));
+  EXPECT_GE(start, RoundToMillisecond(IncMinutes(before, -10)));
+  EXPECT_LE(start, RoundToMillisecond(IncMinutes(after, -10)));
   EXPECT_EQ(sql_.Count("T_Room"), 1);
   const Entries log = Log();
   EXPECT_NE(std::find(log.begin(), log.end(), Lit("新建房间") + "000101"), log.end());

@@ -106,8 +106,8 @@ TEST_F(DoorlockTestWindowTest, CopyForAnUnknownRoomStoresItBeforeTheDevice) {
   const TDateTime after = Now();
   EXPECT_TRUE(storedFirst);
   ASSERT_EQ(device_->issues.size(), 1u);
-  EXPECT_GE(device_->issues[0].StartTime, IncMinutes(before, -20));
-  EXPECT_LE(device_->issues[0].StartTime, IncMinutes(after, -20));
+  EXPECT_GE(device_->issues[0].StartTime, RoundToMillisecond(IncMinutes(before, -20)));
+  EXPECT_LE(device_->issues[0].StartTime, RoundToMillisecond(IncMinutes(after, -20)));
   EXPECT_EQ(FormatDateTime(kStamp, device_->issues[0].EndTime), "2009-06-03 14:00:00");
 }
 
