@@ -262,6 +262,9 @@ void CheckReaderLibrary(const TReaderLibraryChoice& choice, std::optional<int32_
   if (line.empty()) line = "no description";
   if (rc == 0)
     out.Ok("reader on port " + std::to_string(*port) + ": " + line);
+  else if (rc == kReaderNoCard)  // the reader is there; a card is needed only per operation
+    out.Warn("reader on port " + std::to_string(*port) + ": " + line + " (code " +
+             ReaderCodeText(rc) + ")");
   else
     out.Fail("reader on port " + std::to_string(*port) + ": " + line + " (code " +
              ReaderCodeText(rc) + ")");
@@ -408,7 +411,8 @@ const std::vector<TCheckItem>& SelfCheckItems() {
        "cannot be loaded, or lacks one of its four functions; when it exports `int "
        "ReaderDiagnose(int port, char* text, int size)`, that answers non-zero (service "
        "unreachable, reader absent); its line is printed",
-       ""},
+       "`ReaderDiagnose` answers 0x10: the reader is there without a card (the line names the "
+       "readers that hold one and the `PortName` that reaches each)"},
       {"door lock: the store",
        "the `--store` source does not connect or lacks a table; `Client.db` (`Client.mdb` on "
        "Windows) not a database, without its tables, or read-only",

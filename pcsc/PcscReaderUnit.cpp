@@ -243,16 +243,26 @@ int32_t Diagnose(int32_t port, std::string& text) {
     if (index == states.size()) {
       text = "USB: " + std::to_string(states.size()) + " reader(s)" + filterText +
              ", none with a card";
-      return READER_PCSC_OK;
+      return READER_PCSC_ERR_NO_CARD;
     }
   }
   const TReaderState& state = states[index];
   text = "reader " + std::to_string(index) + " '" + state.Name + "' present, ";
-  if (!state.CardPresent)
-    text += "no card";
-  else
+  if (state.CardPresent) {
     text += "card present (" + CardTypeName(state.Atr.data(), state.Atr.size()) + ")";
-  return READER_PCSC_OK;
+    return READER_PCSC_OK;
+  }
+  // No card where the port points: say where cards lie, and the port that reaches each.
+  text += "no card";
+  std::string where;
+  for (size_t i = 0; i < states.size(); ++i) {
+    if (!states[i].CardPresent) continue;
+    where += where.empty() ? "; a card lies on " : ", ";
+    where += "reader " + std::to_string(i) + " '" + states[i].Name + "' (" +
+             (i <= 9 ? "PortName=COM" + std::to_string(i) : std::string("beyond COM9")) + ")";
+  }
+  text += where.empty() ? "; no reader has a card" : where;
+  return READER_PCSC_ERR_NO_CARD;
 }
 
 }  // namespace pcsc

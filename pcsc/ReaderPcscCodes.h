@@ -89,9 +89,11 @@ extern "C" {
 #endif
 
 /* The installer's check: answers 0 when the PC/SC service is reachable and
- * the reader that port selects (VELIO_PCSC_READER applied) is present; a card
- * is not required (for port -1, some reader must be listed). Non-zero (one of
- * the codes above) otherwise. text receives a NUL-terminated one-line ASCII
+ * the reader that port selects (VELIO_PCSC_READER applied) is present with a
+ * card on it; READER_PCSC_ERR_NO_CARD when the reader is there but has no card
+ * (for port -1: readers are listed, none has a card), the text then naming
+ * the readers that do hold a card and the PortName that reaches each; another
+ * of the codes above otherwise. text receives a NUL-terminated one-line ASCII
  * description, cut to size bytes; text may be null when size is 0. */
 VELIO_READER_API int32_t VELIO_READER_CALL ReaderDiagnose(int32_t port, char* text, int32_t size);
 

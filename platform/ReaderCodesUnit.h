@@ -23,6 +23,9 @@
 #include <cstdio>
 #include <string>
 
+// "No card on the reader": the one code the self-check takes as a warning.
+inline constexpr int32_t kReaderNoCard = 0x10;
+
 // The meaning of a reader status code, without the number ("no card on the
 // reader"); "unknown code" for a code outside the tables.
 inline std::string ReaderCodeMeaning(int32_t code) {

@@ -98,6 +98,10 @@ const std::vector<TRow>& Rows() {
   static const std::vector<TRow> rows = {
       {"MemberAllWell", kModeMember, Ini(MemberIni("PortName=COM3\r\n")), "", nullptr,
        "reader on port 3: reader 3 present", TCheckStatus::Ok, 0},
+      // A reader without a card is a warning: the server starts and serves once a card lies there.
+      {"ReaderWithoutCard", kModeMember, Ini(MemberIni("PortName=COM3\r\n")), "", "16",
+       "reader on port 3: no reader 3 (code 0x00000010 (16): no card on the reader)",
+       TCheckStatus::Warning, 0},
       // Held by this test, which is no server of the home.
       {"PortInUse", kModeMember, Ini(MemberIni("")), "", nullptr,
        "cannot be bound: in use by another program, pid", TCheckStatus::Failed, 1, true},

@@ -383,8 +383,12 @@ TEST_F(PcscE2e, ReaderDiagnoseDescribesTheChosenReader) {
   } rows[] = {
       {0, "", 0, "reader 0 'Virtual PCD 00 00' present, card present (MIFARE Classic 4K)"},
       {-1, "", 0, "reader 0 'Virtual PCD 00 00' present, card present (MIFARE Classic 4K)"},
-      {1, "", 0, "reader 1 'Virtual PCD 00 01' present, no card"},
-      {0, "00 01", 0, "reader 0 'Virtual PCD 00 01' present, no card"},
+      {1, "", READER_PCSC_ERR_NO_CARD,
+       "reader 1 'Virtual PCD 00 01' present, no card; a card lies on reader 0 'Virtual PCD 00 "
+       "00' (PortName=COM0)"},
+      {0, "00 01", READER_PCSC_ERR_NO_CARD,
+       "reader 0 'Virtual PCD 00 01' present, no card; no reader has a card"},
+      {-1, "00 01", READER_PCSC_ERR_NO_CARD, "USB: 1 reader(s) containing '00 01', none with a card"},
       {2, "", READER_PCSC_ERR_NO_READER, "no reader 2 (2 listed)"},
       {0, "nothing", READER_PCSC_ERR_NO_READER, "no PC/SC reader containing 'nothing'"},
       {10, "", READER_PCSC_ERR_PORT_RANGE, "port 10 is not USB (-1) or COM0-COM9 (0-9)"},
@@ -392,7 +396,7 @@ TEST_F(PcscE2e, ReaderDiagnoseDescribesTheChosenReader) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.text);
     setenv("VELIO_PCSC_READER", r.filter, 1);
-    char text[128];
+    char text[160];
     std::memset(text, 'x', sizeof text);
     EXPECT_EQ(diagnose(r.port, text, sizeof text), r.code);
     EXPECT_EQ(std::string(text), r.text);
