@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <functional>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,7 @@
 #include "platform/ErrorsUnit.h"
 #include "platform/JournalUnit.h"
 #include "platform/PathUnit.h"
+#include "platform/PortOwnerUnit.h"
 #include "server/TCPServerUnit.h"
 #include "services/LogFileUnit.h"
 
@@ -127,9 +129,9 @@ int main(int argc, char** argv) {
     // A connection string is shown without its passwords, also where the
     // driver's message repeats it.
     // A password's value is hidden wherever else it stands in the string too.
-    const std::string shown =
-        options.Store.empty() ? file
-                              : TextWithoutSecrets(ConnectionStringWithoutSecrets(file), file);
+    const std::string shown = options.Store.empty()
+                                  ? file
+                                  : TextWithoutSecrets(ConnectionStringWithoutSecrets(file), file);
     if (!made) {
       std::cerr << shown << ": "
                 << (options.Store.empty() ? error : TextWithoutSecrets(error, file)) << std::endl;
@@ -187,8 +189,10 @@ int Serve(const TProgramOptions& options, const std::function<void()>& onServing
     server.SetPort(PortForMode(options.Mode));
     print(std::cout, StartLineForMode(options.Mode));
     bool serving = true;
+    std::optional<TPortClaim> claim;  // the self-check's way to this server on Windows
     try {
       server.Activate();
+      claim.emplace(server.Port(), HomeDir());
     } catch (const std::exception& e) {
       // The system's own message, with the mode and the port it could not take.
       const std::string address = server.ListenAddress();

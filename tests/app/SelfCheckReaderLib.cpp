@@ -7,25 +7,28 @@
 #include <cstdio>
 #include <cstdlib>
 
-#define CHECK_READER_API extern "C" __attribute__((visibility("default")))
+#include "platform/ReaderApi.h"
 
-CHECK_READER_API int32_t StartSCard(int32_t, int32_t*, int32_t) {
+#define CHECK_READER_API extern "C" VELIO_READER_API
+
+CHECK_READER_API int32_t VELIO_READER_CALL StartSCard(int32_t, int32_t*, int32_t) {
   return 0;
 }
-CHECK_READER_API int32_t WriteCard(int32_t, uint8_t*, uint8_t*, int32_t, int32_t, int32_t,
-                                   int32_t) {
+CHECK_READER_API int32_t VELIO_READER_CALL WriteCard(int32_t, uint8_t*, uint8_t*, int32_t, int32_t,
+                                                     int32_t, int32_t) {
   return 0;
 }
-CHECK_READER_API int32_t ReadCard(int32_t, uint8_t*, uint8_t*, int32_t, int32_t, int32_t, int32_t) {
+CHECK_READER_API int32_t VELIO_READER_CALL ReadCard(int32_t, uint8_t*, uint8_t*, int32_t, int32_t,
+                                                    int32_t, int32_t) {
   return 0;
 }
-CHECK_READER_API int32_t EndSCard(int32_t) {
+CHECK_READER_API int32_t VELIO_READER_CALL EndSCard(int32_t) {
   return 0;
 }
-CHECK_READER_API int ReaderDiagnose(int port, char* text, int size) {
+CHECK_READER_API int32_t VELIO_READER_CALL ReaderDiagnose(int32_t port, char* text, int32_t size) {
   const char* env = std::getenv("VELIO_CHECK_DIAGNOSE");
   int rc = env ? std::atoi(env) : 0;
   std::snprintf(text, static_cast<size_t>(size), rc == 0 ? "reader %d present" : "no reader %d",
-                port);
+                static_cast<int>(port));
   return rc;
 }
