@@ -13,27 +13,6 @@
 #include "member/OptionUnit.h"
 #include "platform/ConvertUnit.h"
 
-namespace {
-
-QComboBox* PlaceCombo(QWidget* parent, const char* name, int top, bool editable,
-                      const QStringList& entries) {
-  auto* combo = new QComboBox(parent);
-  combo->setObjectName(QString::fromLatin1(name));
-  combo->setGeometry(104, top, 150, 22);
-  combo->setEditable(editable);
-  if (editable) combo->setInsertPolicy(QComboBox::NoInsert);
-  combo->addItems(entries);
-  return combo;
-}
-
-QStringList Numbers(int count) {
-  QStringList list;
-  for (int i = 0; i < count; ++i) list << QString::number(i);
-  return list;
-}
-
-}  // namespace
-
 void ApplyMemberOptionInput(TOption& options, const TMemberOptionInput& input) {
   options.SetPortName(input.PortName);
   options.SetBlock(StrToInt(input.Block));
@@ -44,31 +23,22 @@ void ApplyMemberOptionInput(TOption& options, const TMemberOptionInput& input) {
 }
 
 TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
-  SetupFixedDialog(this, "OptionForm", 280, 235, QStringLiteral("Zenta会员卡接口配置"),
-                   DialogFont());
+  const TFormRow& form = FormRow("TOptionForm");
+  SetupFormDialog(this, form);
 
-  const int rows[] = {20, 56, 92, 128, 164};
-  PortNameLbl = PlaceLabel(this, "PortNameLbl", QStringLiteral("端口："), 28, rows[0] + 4);
-  SectorLbl = PlaceLabel(this, "SectorLbl", QStringLiteral("扇区："), 28, rows[1] + 4);
-  BlockLbl = PlaceLabel(this, "BlockLbl", QStringLiteral("块号："), 28, rows[2] + 4);
-  KeyLbl = PlaceLabel(this, "KeyLbl", QStringLiteral("Key："), 28, rows[3] + 4);
-  KeyFlagLbl = PlaceLabel(this, "KeyFlagLbl", QStringLiteral("KeyFlag："), 28, rows[4] + 4);
-
-  QStringList ports{QStringLiteral("USB")};
-  for (int i = 0; i <= 9; ++i) ports << QStringLiteral("COM%1").arg(i);
-  PortNameCmb = PlaceCombo(this, "PortNameCmb", rows[0], false, ports);
-  SectorCmb = PlaceCombo(this, "SectorCmb", rows[1], true, Numbers(40));
-  BlockCmb = PlaceCombo(this, "BlockCmb", rows[2], true, Numbers(17));
-  KeyCmb = PlaceCombo(this, "KeyCmb", rows[3], true,
-                      {QStringLiteral("7D2A9C41E6B3"), QStringLiteral("C05E83F19A27"),
-                       QStringLiteral("4B91D6072FE8")});
-  KeyFlagCmb = PlaceCombo(this, "KeyFlagCmb", rows[4], true,
-                          {QStringLiteral("KEY_A"), QStringLiteral("KEY_B")});
-
-  const TOkCancelButtons buttons =
-      PlaceOkCancelButtons(this, "OKBtn", "CancelBtn", 92, 180, 200, 75, 25, false);
-  OKBtn = buttons.Ok;
-  CancelBtn = buttons.Cancel;
+  PortNameLbl = Place<QLabel>(this, form, "PortNameLbl");
+  SectorLbl = Place<QLabel>(this, form, "SectorLbl");
+  BlockLbl = Place<QLabel>(this, form, "BlockLbl");
+  KeyLbl = Place<QLabel>(this, form, "KeyLbl");
+  KeyFlagLbl = Place<QLabel>(this, form, "KeyFlagLbl");
+  PortNameCmb = Place<QComboBox>(this, form, "PortNameCmb");
+  SectorCmb = Place<QComboBox>(this, form, "SectorCmb");
+  BlockCmb = Place<QComboBox>(this, form, "BlockCmb");
+  KeyCmb = Place<QComboBox>(this, form, "KeyCmb");
+  KeyFlagCmb = Place<QComboBox>(this, form, "KeyFlagCmb");
+  OKBtn = Place<QPushButton>(this, form, "OKBtn");
+  CancelBtn = Place<QPushButton>(this, form, "CancelBtn");
+  SetTabOrderByTable(this, form);
 
   connect(OKBtn, &QPushButton::clicked, this, &TOptionForm::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &TOptionForm::CancelBtnClick);
@@ -100,8 +70,7 @@ void TOptionForm::OKBtnClick() {
   input.KeyFlag = ToAnsi(KeyFlagCmb->currentText());
   const bool saved = RunGuarded([&] { ApplyMemberOptionInput(*MemberOptions, input); });
   if (saved) {
-    ShowMessageBox(this, QStringLiteral("请重新启动程序,以启用设置的参数！"),
-                   QStringLiteral("提示"), QMessageBox::Information);
+    ShowTableMessage(this, "RestartToApply");
   }
   accept();
 }
