@@ -1,11 +1,11 @@
-// AboutFormUnit: the about box's controls; the title comes from TitleForMode.
+// AboutFormUnit: the about box's controls; its texts are AboutLinesForMode's.
 #include "app/AboutFormUnit.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 
-#include "app/MainUnit.h"
+#include "app/MainWindowUnit.h"
 #include "gui/GuiCommonUnit.h"
 #include "services/InterfaceModeUnit.h"
 
@@ -27,12 +27,12 @@ TAboutForm::TAboutForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TAboutForm::FormCreate() {
-  const QString title = FromAnsi(TitleForMode(InterfaceMode.load()));
-  setWindowTitle(QStringLiteral("关于 ") + title);
-  lblAppTitle->setText(title);
-  lblVersion->setText(QStringLiteral("版本 1.0.0.0"));
-  lblCopyright->setText(QStringLiteral("版权所有 (C) 2009-2026 Tarvik"));
-  lblCompany->setText(QStringLiteral("Tarvik 酒店软件有限公司"));
+  const TAboutLines lines = AboutLinesForMode(InterfaceMode.load());
+  setWindowTitle(FromAnsi(lines.Caption));
+  lblAppTitle->setText(FromAnsi(lines.AppTitle));
+  lblVersion->setText(FromAnsi(lines.Version));
+  lblCopyright->setText(FromAnsi(lines.Copyright));
+  lblCompany->setText(FromAnsi(lines.Company));
   for (QLabel* label : {lblAppTitle, lblVersion, lblCopyright, lblCompany}) label->adjustSize();
 }
 

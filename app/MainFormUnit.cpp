@@ -34,14 +34,10 @@
 #include "app/CheckPasswordFormUnit.h"
 #include "app/MainUnit.h"
 #include "app/StartupUnit.h"
-#include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockTestFormUnit.h"
 #include "gui/GuiCommonUnit.h"
-#include "member/BaseMemberUnit.h"
 #include "member/MemberTestFormUnit.h"
 #include "platform/StopSignalUnit.h"
-#include "police/BasePoliceUnit.h"
-#include "police/PoliceMessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
 #include "services/InterfaceModeUnit.h"
 
@@ -168,34 +164,26 @@ void TMainForm::FormCreate() {
   RunGuarded([this] { StartServer(); });
 }
 
+void TMainForm::AddMemoLine(const AnsiString& line) {
+  InfoMemo->appendPlainText(FromAnsi(line));
+}
+
 void TMainForm::StartServer() {
-  const int32_t mode = InterfaceMode.load();
-  server_->SetPort(PortForMode(mode));
-  InfoMemo->appendPlainText(FromAnsi(StartLineForMode(mode)));
-  server_->Activate();
+  StartInterfaceServer(*server_, InterfaceMode.load(),
+                       [this](const AnsiString& line) { AddMemoLine(line); });
 }
 
 void TMainForm::StopServer() {
-  if (stopping_) {
+  const TMemoLineWriter addLine = [this](const AnsiString& line) { AddMemoLine(line); };
+  if (closeRule_.Stopping()) {
     try {
-      server_->Deactivate();
+      StopInterfaceServer(*server_, addLine);
     } catch (const std::exception& e) {
-      NoteServerStopFailed();
       std::fprintf(stderr, "%s\n", AnsiToUtf8(e.what()).c_str());
-      return;
     }
-    InfoMemo->appendPlainText(FromAnsi(StopLine()));
     return;
   }
-  RunGuarded([this] {
-    try {
-      server_->Deactivate();
-    } catch (...) {
-      NoteServerStopFailed();
-      throw;
-    }
-    InfoMemo->appendPlainText(FromAnsi(StopLine()));
-  });
+  RunGuarded([&] { StopInterfaceServer(*server_, addLine); });
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -203,22 +191,17 @@ bool TMainForm::FormCloseQuery() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-  bool canClose = stopping_;
-  if (!canClose) RunGuarded([&] { canClose = FormCloseQuery(); });
-  // A stop signal that came while the prompt was open closes all the same.
-  if (stopping_) canClose = true;
-  if (!canClose || closed_) {
-    event->setAccepted(closed_);
-    return;
-  }
-  closed_ = true;
-  event->accept();
-  emit closed();
+  const TMainWindowCloseRule::TAnswer answer = closeRule_.QueryClose([this] {
+    bool confirmed = false;
+    RunGuarded([&] { confirmed = FormCloseQuery(); });
+    return confirmed;
+  });
+  event->setAccepted(answer != TMainWindowCloseRule::TAnswer::Refuse);
+  if (answer == TMainWindowCloseRule::TAnswer::Close) emit closed();
 }
 
 void TMainForm::CloseWithoutPrompt() {
-  stopping_ = true;
-  if (closed_) return;
+  if (!closeRule_.BeginStop()) return;
   // The dialogs' own loops run inside the window's: end them first, the
   // innermost first. One that opens while they unwind ends at the next round.
   QWidget* modal = QApplication::activeModalWidget();
@@ -232,7 +215,7 @@ void TMainForm::CloseWithoutPrompt() {
   } else {
     close();
   }
-  if (!closed_) QTimer::singleShot(20, this, &TMainForm::CloseWithoutPrompt);
+  if (!closeRule_.Closed()) QTimer::singleShot(20, this, &TMainForm::CloseWithoutPrompt);
 }
 
 TStopOnSignals::TStopOnSignals(TMainForm* form)
@@ -254,41 +237,23 @@ TStopOnSignals::~TStopOnSignals() = default;
 
 void TMainForm::OptionActionExecute() {
   RunGuarded([this] {
-    if (!ConfirmAdminPassword(this)) return;
-    switch (InterfaceMode.load()) {
-      case kModeDoorlock:
-        if (TBaseDoorlock* device = DoorlockDevice.load()) device->ShowOptions();
-        break;
-      case kModePolice:
-        if (TBasePolice* device = PoliceDevice.load()) device->ShowOptions();
-        break;
-      case kModeMember:
-        if (TBaseMember* device = MemberDevice.load()) device->ShowOptions();
-        break;
-      default:
-        break;
-    }
+    if (ConfirmAdminPassword(this)) ShowModeDeviceOptions(InterfaceMode.load());
   });
 }
 
 void TMainForm::TestActionExecute() {
   RunGuarded([this] {
-    switch (InterfaceMode.load()) {
-      case kModeDoorlock:
-        if (DoorlockDevice.load()) ShowDoorlockTest();
+    switch (TestWindowForMode(InterfaceMode.load())) {
+      case TTestWindow::Doorlock:
+        ShowDoorlockTest();
         break;
-      case kModePolice:
-        if (TBasePolice* device = PoliceDevice.load()) {
-          // No current guest: an empty guest text.
-          std::shared_ptr<const TGuest> guest = device->ReadGuest();
-          const AnsiString text = guest ? BuildGuestText(*guest) : AnsiString();
-          ShowMessageBox(this, FromAnsi(text), ApplicationTitle(), QMessageBox::NoIcon);
-        }
+      case TTestWindow::PoliceGuest:
+        ShowMessageBox(this, FromAnsi(PoliceGuestText()), ApplicationTitle(), QMessageBox::NoIcon);
         break;
-      case kModeMember:
-        if (MemberDevice.load()) ShowMemberTest();
+      case TTestWindow::Member:
+        ShowMemberTest();
         break;
-      default:
+      case TTestWindow::None:
         break;
     }
   });

@@ -1,5 +1,6 @@
-// MemberTestFormUnit: the test window's controls; each button is one call of
-// MemberDevice, guarded so that a device error ends in the error box.
+// MemberTestFormUnit: the test window's controls; each button reads its boxes
+// and calls one function of MemberTestUnit, guarded so that a device error
+// ends in the error box.
 #include "member/MemberTestFormUnit.h"
 
 #include <QComboBox>
@@ -8,19 +9,7 @@
 #include <QPushButton>
 
 #include "gui/GuiCommonUnit.h"
-#include "member/BaseMemberUnit.h"
-
-namespace {
-
-// Runs op on the installed device, if any; errors go to the error box.
-template <typename Op>
-void WithDevice(Op op) {
-  RunGuarded([&] {
-    if (TBaseMember* device = MemberDevice.load()) op(*device);
-  });
-}
-
-}  // namespace
+#include "member/MemberTestUnit.h"
 
 TMemberTestForm::TMemberTestForm(QWidget* parent) : QDialog(parent) {
   const TFormRow& form = FormRow("TMemberTestForm");
@@ -47,35 +36,31 @@ TMemberTestForm::TMemberTestForm(QWidget* parent) : QDialog(parent) {
   connect(WriteCardBtn, &QPushButton::clicked, this, &TMemberTestForm::WriteCardBtnClick);
 }
 
-int32_t TMemberTestForm::Channel() const {
-  return ChannelForCardType(ToAnsi(ChannelCmb->currentText()));
-}
-
 void TMemberTestForm::OpenPortBtnClick() {
-  WithDevice([](TBaseMember& device) { device.OpenPort(); });
+  RunGuarded([] { MemberTestOpenPort(); });
 }
 
 void TMemberTestForm::ClosePortBtnClick() {
-  WithDevice([](TBaseMember& device) { device.ClosePort(); });
+  RunGuarded([] { MemberTestClosePort(); });
 }
 
 void TMemberTestForm::beepBtnClick() {
-  WithDevice([](TBaseMember& device) { device.Beep(); });
+  RunGuarded([] { MemberTestBeep(); });
 }
 
 void TMemberTestForm::ReadCardBtnClick() {
-  WithDevice([this](TBaseMember& device) {
-    AnsiString cardNo, password, expireDate, guestName, score;
-    device.ReadMemberCard(false, cardNo, password, expireDate, guestName, score, Channel());
-    CardNoEdit->setText(FromAnsi(cardNo));
-    PasswordEdit->setText(FromAnsi(password));
+  RunGuarded([this] {
+    const std::optional<TMemberTestRead> read =
+        MemberTestReadCard(ToAnsi(ChannelCmb->currentText()));
+    if (!read) return;
+    CardNoEdit->setText(FromAnsi(read->CardNo));
+    PasswordEdit->setText(FromAnsi(read->Password));
   });
 }
 
 void TMemberTestForm::WriteCardBtnClick() {
-  WithDevice([this](TBaseMember& device) {
-    device.WriteMemberCard(ToAnsi(CardNoEdit->text()), AnsiString(), AnsiString(), AnsiString(),
-                           Channel());
+  RunGuarded([this] {
+    MemberTestWriteCard(ToAnsi(CardNoEdit->text()), ToAnsi(ChannelCmb->currentText()));
   });
 }
 

@@ -1,8 +1,8 @@
 // OptionFormUnit: the options dialog's controls and its "确定" sequence.
 //
 // The boxes are plain QComboBoxes: the port box only selects, the others are
-// editable and their text is taken as typed. ApplyMemberOptionInput holds the
-// order of assignment so that it can run and be tested without the window.
+// editable and their text is taken as typed. What they show and the order of
+// assignment are OptionUnit's, so that they run without the window.
 #include "member/OptionFormUnit.h"
 
 #include <QComboBox>
@@ -11,16 +11,6 @@
 
 #include "gui/GuiCommonUnit.h"
 #include "member/OptionUnit.h"
-#include "platform/ConvertUnit.h"
-
-void ApplyMemberOptionInput(TOption& options, const TMemberOptionInput& input) {
-  options.SetPortName(input.PortName);
-  options.SetBlock(StrToInt(input.Block));
-  options.SetSector(StrToInt(input.Sector));
-  options.SetKey(input.Key);
-  options.SetKeyFlag(input.KeyFlag);
-  options.Save();
-}
 
 TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
   const TFormRow& form = FormRow("TOptionForm");
@@ -47,18 +37,13 @@ TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TOptionForm::FormCreate() {
-  const TMemberSettings settings = MemberOptions->Settings();
-  PortNameCmb->setCurrentIndex(-1);
-  for (int i = 0; i < PortNameCmb->count(); ++i) {
-    if (AnsiSameText(ToAnsi(PortNameCmb->itemText(i)), settings.PortName)) {
-      PortNameCmb->setCurrentIndex(i);
-      break;
-    }
-  }
-  BlockCmb->setEditText(QString::number(settings.Block));
-  SectorCmb->setEditText(QString::number(settings.Sector));
-  KeyCmb->setEditText(FromAnsi(settings.Key));
-  KeyFlagCmb->setEditText(FromAnsi(settings.KeyFlag));
+  const TMemberOptionInput shown = MemberOptionInputOf(MemberOptions->Settings());
+  PortNameCmb->setCurrentIndex(
+      shown.PortName.empty() ? -1 : PortNameCmb->findText(FromAnsi(shown.PortName)));
+  BlockCmb->setEditText(FromAnsi(shown.Block));
+  SectorCmb->setEditText(FromAnsi(shown.Sector));
+  KeyCmb->setEditText(FromAnsi(shown.Key));
+  KeyFlagCmb->setEditText(FromAnsi(shown.KeyFlag));
 }
 
 void TOptionForm::OKBtnClick() {
