@@ -7,6 +7,7 @@
 #   platform/                      what the operating system gives
 #   services/                      log, system options, interface mode, UI hooks
 #   server/                        request server, XML, UTF-8, address filter
+#   forms/                         every window's controls and button logic, no toolkit
 #   gui/                           what every window shares
 #   member/ doorlock/ police/      one interface mode each
 #   app/                           entries, start-up, self-check, service, main windows
@@ -20,14 +21,15 @@ declare -A allowed=(
   [platform]="platform"
   [services]="platform services"
   [server]="platform services server"
-  [gui]="platform services gui"
-  [member]="platform services server gui member"
-  [doorlock]="platform services server gui doorlock"
-  [police]="platform services server gui police"
+  [forms]="platform services server forms"
+  [gui]="platform services forms gui"
+  [member]="platform services server forms gui member"
+  [doorlock]="platform services server forms gui doorlock"
+  [police]="platform services server forms gui police"
   [pcsc]="platform pcsc"
   [sim]="platform pcsc sim"
   [tools]="platform services server pcsc sim tools"
-  [app]="platform services server gui member doorlock police app"
+  [app]="platform services server forms gui member doorlock police app"
 )
 
 bad=0
