@@ -117,7 +117,7 @@ TMainWinForm::TMainWinForm()
 
 TMainWinForm::~TMainWinForm() {
   StopServer();
-  Dump();  // the memo with the stop line
+  Dump("closed");  // the memo with the stop line
 }
 
 void TMainWinForm::BuildSpecial(const TControlRow& row) {

@@ -14,6 +14,8 @@
 #     Linux program writes);
 #   - member mode: the test window writes a card on the simulator Reader.dll
 #     and reads it back;
+#   - the about box in each mode; the change-password dialog refuses two
+#     different entries and saves two equal ones;
 #   - door-lock mode: the test window issues a key card on the simulated
 #     encoder and the record store (the host's SQLite ODBC driver) holds the room;
 #   - every window opened is checked against the form table
@@ -71,10 +73,14 @@ caption_of() { xprop -id "$1" _NET_WM_NAME | sed -E 's/^[^"]*"(.*)"$/\1/'; }
 # The last dump line of form.control (the field after the name: its text).
 dumped() { awk -F'\t' -v f="$2" -v c="$3" '$1==f && $2==c {t=$3} END {print t}' "$1"; }
 
+# The request server of every mode on a free port (0), never on one in use.
+PORTS='[SysOption]\r\nDoorlockPortNo=0\r\nPolicePortNo=0\r\nMemberPortNo=0\r\n'
+
 # Starts the program in mode with home; sets app (its pid) and dump.
 start_program() {
   local mode=$1 home=$2
   mkdir -p "$home"
+  [ -f "$home/Option.ini" ] || printf "$PORTS" >"$home/Option.ini"
   dump=$home/dump.txt
   : >"$dump"
   VELIO_FORM_DUMP="Z:$dump" "$WINE" "$EXE" --home "Z:$home" --mode "$mode" "${@:3}" \
@@ -151,12 +157,16 @@ EOF
 # The main window in mode: caption, the prompt on Alt+F4, a wrong password,
 # the right one.
 test_close() {
-  local mode=$1 caption=$2 main prompt box rc
+  local mode=$1 caption=$2 main prompt box rc about
   label="$preset $mode"
   home=$TMP/$preset-$mode
   start_program "$mode" "$home"
   main=$(wait_window "$caption") || { fail "$label: no main window \"$caption\" ($(cat "$home/stderr"))"; kill "$app"; return; }
   pass "$label: main window \"$(caption_of "$main")\""
+  keys "$main" alt+h a
+  about=$(wait_window "关于 $caption") && keys "$about" Return && wait_gone "关于 $caption" &&
+    pass "$label: Help > About -> \"关于 $caption\", closed by Enter" ||
+    fail "$label: the about box \"关于 $caption\" did not open and close"
   keys "$main" alt+F4
   prompt=$(wait_window "请输入管理员密码") || { fail "$label: Alt+F4 gave no password prompt"; kill "$app"; return; }
   pass "$label: Alt+F4 -> \"$(caption_of "$prompt")\""
@@ -187,7 +197,7 @@ test_options() {
   home=$TMP/$preset-options
   mkdir -p "$home"
   # The system options already there, as an installed program has them.
-  printf '[System]\r\nPassword=qelvan\r\n' >"$home/Option.ini"
+  printf "$PORTS"'Password=qelvan\r\n' >"$home/Option.ini"
   start_program member "$home"
   main=$(wait_window "TarvikVelio会员卡接口") || { fail "$label: no main window"; kill "$app"; return; }
   keys "$main" alt+t o
@@ -203,12 +213,57 @@ test_options() {
   close_program "$main"
   # What the options code writes for this change: the system section kept,
   # the member section added in its key order, code page 936 text, CRLF lines.
-  printf '[System]\r\nPassword=qelvan\r\n\r\n[MemberOption]\r\nPortName=COM1\r\nSector=5\r\nBlock=0\r\nKey=7D2A9C41E6B3\r\nKeyFlag=KEY_A\r\n' >"$TMP/expected.ini"
+  printf "$PORTS"'Password=qelvan\r\n\r\n[MemberOption]\r\nPortName=COM1\r\nSector=5\r\nBlock=0\r\nKey=7D2A9C41E6B3\r\nKeyFlag=KEY_A\r\n' >"$TMP/expected.ini"
   if cmp -s "$TMP/expected.ini" "$home/Option.ini"; then
     pass "$label: sector 5 saved; Option.ini byte for byte as expected"
   else
     fail "$label: Option.ini differs:"; od -c "$home/Option.ini" | head -20
   fi
+  check_table "$dump" >"$TMP/table" && pass "$label: $(cat "$TMP/table")" || fail "$label: $(cat "$TMP/table")"
+}
+
+# The change-password dialog: two different entries are refused and the
+# dialog stays; two equal ones change the password, which then closes the program.
+test_change_password() {
+  local main dialog box
+  label="$preset change password"
+  home=$TMP/$preset-password
+  start_program member "$home"
+  main=$(wait_window "TarvikVelio会员卡接口") || { fail "$label: no main window"; kill "$app"; return; }
+  keys "$main" alt+t c
+  answer_prompt qelvan || { kill "$app"; return; }
+  dialog=$(wait_window "更改管理员密码") || { fail "$label: no dialog"; kill "$app"; return; }
+  type_text "$dialog" abc
+  keys "$dialog" Tab
+  type_text "$dialog" abd
+  keys "$dialog" Return
+  box=$(wait_window "提示") || { fail "$label: no box for different entries"; kill "$app"; return; }
+  grep -q $'^MessageBox\t提示\t您两次输入的密码不一致，请重新输入！$' "$dump" ||
+    fail "$label: box: $(grep MessageBox "$dump")"
+  keys "$box" Return
+  wait_gone "提示"
+  [ -n "$(xdotool search --name '^更改管理员密码$' 2>/dev/null)" ] || fail "$label: the dialog closed on different entries"
+  keys "$dialog" Escape
+  wait_gone "更改管理员密码" || fail "$label: Esc leaves the dialog open"
+  keys "$main" alt+t c
+  answer_prompt qelvan || { kill "$app"; return; }
+  dialog=$(wait_window "更改管理员密码") || { fail "$label: no dialog the second time"; kill "$app"; return; }
+  type_text "$dialog" s3cret
+  keys "$dialog" Tab
+  type_text "$dialog" s3cret
+  keys "$dialog" Return
+  box=$(wait_window "提示") || { fail "$label: no box after the change"; kill "$app"; return; }
+  grep -q $'^MessageBox\t提示\t管理员密码更改成功！$' "$dump" || fail "$label: box: $(grep MessageBox "$dump" | tail -1)"
+  keys "$box" Return
+  wait_gone "更改管理员密码" || fail "$label: the dialog stays after the change"
+  keys "$main" alt+F4
+  answer_prompt s3cret || { kill "$app"; return; }
+  local rc=0
+  for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.2; done
+  wait "$app" || rc=$?
+  [ $rc -eq 0 ] && grep -q $'^Password=s3cret\r$' "$home/Option.ini" &&
+    pass "$label: different entries refused; the new password saved and closes the program" ||
+    fail "$label: exit $rc; Option.ini: $(cat "$home/Option.ini")"
   check_table "$dump" >"$TMP/table" && pass "$label: $(cat "$TMP/table")" || fail "$label: $(cat "$TMP/table")"
 }
 
@@ -251,7 +306,7 @@ test_doorlock_card() {
   mkdir -p "$home"
   store="Driver=SQLite3;Database=$home/Client.db;"
   # The store keeps the room's time and every issue.
-  printf '[DoorlockOption]\r\nUseNativeDoorlockDb=1\r\nSaveDoorlockRecord=1\r\n' >"$home/Option.ini"
+  printf "$PORTS"'\r\n[DoorlockOption]\r\nUseNativeDoorlockDb=1\r\nSaveDoorlockRecord=1\r\n' >"$home/Option.ini"
   "$WINE" "$(dirname "$EXE")/velio-interfaced.exe" --init-db --home "Z:$home" --store "$store" \
     >"$home/init" 2>&1 || { fail "$label: --init-db: $(cat "$home/init")"; return; }
   start_program doorlock "$home" --store "$store"
@@ -295,6 +350,7 @@ run_preset() {
   test_close doorlock "TarvikVelio门锁接口"
   test_close police "TarvikVelio公安接口"
   test_options
+  test_change_password
   test_member_card
   test_doorlock_card
 }

@@ -21,10 +21,15 @@ constexpr wchar_t kClassName[] = L"VelioForm";
 constexpr int kFirstId = 100;
 constexpr UINT_PTR kPictureTimer = 1;
 
-// Saves the screen's picture of window (frame included) as a 24-bit bitmap file.
+// Saves the screen's picture of window's client area and menu bar (the frame
+// is the window manager's) as a 24-bit bitmap file.
 void SavePicture(HWND window, const std::string& path) {
   RECT rect;
-  GetWindowRect(window, &rect);
+  GetClientRect(window, &rect);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&rect), 2);
+  MENUBARINFO bar = {};
+  bar.cbSize = sizeof bar;
+  if (GetMenu(window) && GetMenuBarInfo(window, OBJID_MENU, 0, &bar)) rect.top = bar.rcBar.top;
   const int w = rect.right - rect.left, h = rect.bottom - rect.top;
   if (w <= 0 || h <= 0) return;
   HDC screen = GetDC(nullptr);
@@ -305,7 +310,7 @@ int TWinForm::ShowModal() {
   result_ = IDCANCEL;
   ShowWindow(handle_, SW_SHOW);
   SetForegroundWindow(handle_);
-  Dump();
+  Dump("shown");
   if (const char* dir = std::getenv("VELIO_SCREENSHOT_DIR"); dir && *dir)
     SetTimer(handle_, kPictureTimer, 500, nullptr);
   HWND focus = initialFocus_ ? initialFocus_ : GetNextDlgTabItem(handle_, nullptr, FALSE);
@@ -325,7 +330,7 @@ int TWinForm::ShowModal() {
     }
   }
   running_ = false;
-  Dump();
+  Dump("closed");
   if (ownerWasEnabled) EnableWindow(owner_, TRUE);
   ShowWindow(handle_, SW_HIDE);
   if (owner_) SetActiveWindow(owner_);
@@ -402,12 +407,12 @@ LRESULT TWinForm::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-void TWinForm::Dump() const {
+void TWinForm::Dump(const char* when) const {
   if (!std::getenv("VELIO_FORM_DUMP")) return;
   RECT client;
   GetClientRect(handle_, &client);
   WriteFormDump(std::string(row_.Name) + "\t\t" + WideToUtf8(WindowText(handle_)) + "\t" +
-                std::to_string(client.right) + "," + std::to_string(client.bottom));
+                std::to_string(client.right) + "," + std::to_string(client.bottom) + "\t" + when);
   for (size_t i = 0; i < controls_.size(); ++i) {
     if (!controls_[i]) continue;
     RECT rect;

@@ -12,9 +12,9 @@
 // (StopRequested), which ends it as cancelled.
 //
 // With the environment variable VELIO_FORM_DUMP naming a file, every form
-// appends, when it is shown and again when its loop ends, its name and
-// caption and each control's name, text and place (UTF-8, tab-separated
-// lines) to that file: the tests compare them with the table and read the
+// appends, when it is shown and again when its loop ends, a line with its
+// name, caption, client size and "shown" or "closed", then a line with each
+// control's name, text and place (UTF-8, tab-separated) to that file: the tests compare them with the table and read the
 // results of the buttons there. With VELIO_SCREENSHOT_DIR naming a folder, every form saves its
 // picture there half a second after it is shown (windows-<form>.bmp).
 //
@@ -84,8 +84,9 @@ class TWinForm {
   const TControlRow* RowOfId(int id) const;
   // The id of a control row (its index in the row's controls, plus 100).
   int IdOf(const TControlRow& row) const;
-  // Writes the form's dump (see above) when VELIO_FORM_DUMP is set.
-  void Dump() const;
+  // Writes the form's dump (see above) when VELIO_FORM_DUMP is set; when
+  // ("shown", "closed") ends the form's own line.
+  void Dump(const char* when) const;
 
   HMENU menu_ = nullptr;           // the menu bar BuildSpecial made, if any
   HACCEL accelerators_ = nullptr;  // translated in the loop when set
