@@ -3,37 +3,24 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QPixmap>
 #include <QPushButton>
-#include <QStyle>
 
 #include "app/AdminPasswordUnit.h"
 #include "gui/GuiCommonUnit.h"
 
 TCheckPasswordForm::TCheckPasswordForm(QWidget* parent) : QDialog(parent) {
-  SetupFixedDialog(this, "CheckPasswordForm", 306, 140, QStringLiteral("请输入管理员密码"),
-                   DialogFont());
+  const TFormRow& form = FormRow("TCheckPasswordForm");
+  SetupFormDialog(this, form);
 
-  Image1 = new QLabel(this);
-  Image1->setObjectName(QStringLiteral("Image1"));
-  Image1->setGeometry(28, 28, 32, 32);
-  Image1->setPixmap(QPixmap(QStringLiteral(":/velio/key32.png")));
+  Image1 = Place<QLabel>(this, form, "Image1");
   Image1->setAttribute(Qt::WA_TranslucentBackground);
+  Label1 = Place<QLabel>(this, form, "Label1");
+  edtPswd = Place<QLineEdit>(this, form, "edtPswd");
+  btnOK = Place<QPushButton>(this, form, "btnOK");
+  btnCancel = Place<QPushButton>(this, form, "btnCancel");
+  UseDialogGlyphs(btnOK, btnCancel);
 
-  Label1 = PlaceLabel(this, "Label1", QStringLiteral("密码："), 88, 40);
-
-  edtPswd = new QLineEdit(this);
-  edtPswd->setObjectName(QStringLiteral("edtPswd"));
-  edtPswd->setGeometry(128, 36, 153, 20);
-  UsePasswordCharacter(edtPswd);
-
-  const TOkCancelButtons buttons =
-      PlaceOkCancelButtons(this, "btnOK", "btnCancel", 120, 208, 96, 73, 23, true);
-  btnOK = buttons.Ok;
-  btnCancel = buttons.Cancel;
-
-  setTabOrder(edtPswd, btnOK);
-  setTabOrder(btnOK, btnCancel);
+  SetTabOrderByTable(this, form);
   edtPswd->setFocus();
 
   connect(btnOK, &QPushButton::clicked, this, &TCheckPasswordForm::btnOKClick);
@@ -46,8 +33,7 @@ void TCheckPasswordForm::btnOKClick() {
       accept();
       return;
     }
-    ShowMessageBox(this, QStringLiteral("密码错误 ！"), QStringLiteral("提示"),
-                   QMessageBox::Critical);
+    ShowTableMessage(this, "WrongPassword");
     edtPswd->setFocus();
   });
 }

@@ -1,8 +1,10 @@
 // MainFormUnit: the main window.
 //
-// The tool bar and the memo sit on the central widget at fixed places (tool bar
-// 25 high at the top, memo 857x401 at y 24), the menu bar above it and the
-// status bar, 21 high and never written, below. RunMainWindow shows the window
+// The menus, the tool bar's buttons and the actions behind them come from the
+// main window's rows of the form table, in their order. The tool bar and the
+// memo sit on the central widget at their rows' places (tool bar 25 high at
+// the top, memo 857x401 at y 24), the menu bar above it and the status bar, 21
+// high and never written, below. RunMainWindow shows the window
 // application-modal and runs a local event loop until the window's close has
 // been accepted, standing in for a modal window's own loop.
 #include "app/MainFormUnit.h"
@@ -13,6 +15,7 @@
 #include <QDialog>
 #include <QEventLoop>
 #include <QIcon>
+#include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -31,29 +34,17 @@
 #include "app/CheckPasswordFormUnit.h"
 #include "app/MainUnit.h"
 #include "app/StartupUnit.h"
-#include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockTestFormUnit.h"
 #include "gui/GuiCommonUnit.h"
-#include "member/BaseMemberUnit.h"
 #include "member/MemberTestFormUnit.h"
 #include "platform/StopSignalUnit.h"
-#include "police/BasePoliceUnit.h"
-#include "police/PoliceMessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
 #include "services/InterfaceModeUnit.h"
 
 namespace {
 
-constexpr int kClientWidth = 857;
-constexpr int kClientHeight = 461;
-constexpr int kToolBarHeight = 25;
-constexpr int kStatusBarHeight = 21;
-
-// The images of the action list, by index.
-QIcon ActionImage(int index) {
-  static const char* const kImages[] = {":/velio/option.png", ":/velio/password.png",
-                                        ":/velio/about.png", ":/velio/exit.png"};
-  return QIcon(QString::fromLatin1(kImages[index]));
+QIcon RowImage(const TControlRow& row) {
+  return QIcon(QStringLiteral(":/velio/") + QString::fromLatin1(row.Image));
 }
 
 QToolButton* ButtonOf(QToolBar* bar, QAction* action, const char* name) {
@@ -79,22 +70,27 @@ TMainForm::~TMainForm() {
 
 void TMainForm::BuildControls() {
   EnsureGuiResources();
-  setObjectName(QStringLiteral("MainForm"));
-  setFont(MainWindowFont());
+  const TFormRow& form = FormRow("TMainForm");
+  setObjectName(QString::fromLatin1(form.Name + 1));
+  setFont(FormFont(form));
   setWindowIcon(QIcon(QStringLiteral(":/velio/appicon.png")));
 
-  auto makeAction = [this](const char* name, const QString& caption, int image) {
-    auto* action = new QAction(caption, this);
-    action->setObjectName(QString::fromLatin1(name));
-    if (image >= 0) action->setIcon(ActionImage(image));
-    return action;
+  // One action per menu item; the menus and the tool bar show them.
+  for (const TControlRow& row : form.Controls) {
+    if (row.Kind != TControlKind::MenuItem || IsSeparator(row)) continue;
+    auto* action = new QAction(TableText(row.Text), this);
+    action->setObjectName(QString::fromLatin1(row.Name));
+    if (*row.Image) action->setIcon(RowImage(row));
+    if (*row.Shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(row.Shortcut)));
+  }
+  auto actionNamed = [this](const char* name) {
+    return findChild<QAction*>(QString::fromLatin1(name), Qt::FindDirectChildrenOnly);
   };
-  OptionAction = makeAction("OptionAction", QStringLiteral("选项(&O)..."), 0);
-  TestAction = makeAction("TestAction", QStringLiteral("测试(&T)"), -1);
-  ChangePasswordAction =
-      makeAction("ChangePasswordAction", QStringLiteral("更改管理员密码(&C)"), 1);
-  AboutAction = makeAction("AboutAction", QStringLiteral("关于(&A)..."), 2);
-  ExitAction = makeAction("ExitAction", QStringLiteral("退出(&X)"), 3);
+  OptionAction = actionNamed("OptionAction");
+  TestAction = actionNamed("TestAction");
+  ChangePasswordAction = actionNamed("ChangePasswordAction");
+  AboutAction = actionNamed("AboutAction");
+  ExitAction = actionNamed("ExitAction");
   connect(OptionAction, &QAction::triggered, this, &TMainForm::OptionActionExecute);
   connect(TestAction, &QAction::triggered, this, &TMainForm::TestActionExecute);
   connect(ChangePasswordAction, &QAction::triggered, this, &TMainForm::ChangePasswordActionExecute);
@@ -103,45 +99,53 @@ void TMainForm::BuildControls() {
 
   QMenuBar* menu = menuBar();
   menu->setObjectName(QStringLiteral("MainMenu"));
-  FileMenu = menu->addMenu(QStringLiteral("文件(&F)"));
-  FileMenu->addAction(ExitAction);
-  ToolsMenu = menu->addMenu(QStringLiteral("工具(&T)"));
-  ToolsMenu->addAction(OptionAction);
-  ToolsMenu->addAction(TestAction);
-  ToolsMenu->addSeparator();
-  ToolsMenu->addAction(ChangePasswordAction);
-  HelpMenu = menu->addMenu(QStringLiteral("帮助(&H)"));
-  HelpMenu->addAction(AboutAction);
+  for (const TControlRow& row : form.Controls) {
+    if (row.Kind == TControlKind::Menu) {
+      menu->addMenu(TableText(row.Text))->setObjectName(QString::fromLatin1(row.Name));
+    } else if (row.Kind == TControlKind::MenuItem) {
+      auto* owner = menu->findChild<QMenu*>(QString::fromLatin1(row.Parent));
+      if (IsSeparator(row))
+        owner->addSeparator();
+      else
+        owner->addAction(actionNamed(row.Name));
+    }
+  }
+  FileMenu = menu->findChild<QMenu*>(QStringLiteral("FileMenu"));
+  ToolsMenu = menu->findChild<QMenu*>(QStringLiteral("ToolsMenu"));
+  HelpMenu = menu->findChild<QMenu*>(QStringLiteral("HelpMenu"));
 
+  const TControlRow& statusRow = ControlRow(form, "StatusBar");
   auto* client = new QWidget(this);
   client->setObjectName(QStringLiteral("Client"));
-  client->setFixedSize(kClientWidth, kClientHeight - kStatusBarHeight);
+  client->setFixedSize(form.Width, form.Height - statusRow.Height);
   setCentralWidget(client);
 
   ToolBar = new QToolBar(client);
-  ToolBar->setObjectName(QStringLiteral("ToolBar"));
-  ToolBar->setGeometry(0, 0, kClientWidth, kToolBarHeight);
+  PlaceByRow(ToolBar, ControlRow(form, "ToolBar"));
   ToolBar->setIconSize(QSize(16, 16));
   ToolBar->setMovable(false);
   ToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-  ToolBar->addAction(OptionAction);
-  ToolBar->addAction(ChangePasswordAction);
-  ToolBar->addSeparator();
-  ToolBar->addAction(AboutAction);
-  ToolBar->addSeparator();
-  ToolBar->addAction(ExitAction);
-  OptionButton = ButtonOf(ToolBar, OptionAction, "OptionButton");
-  ChangePasswordButton = ButtonOf(ToolBar, ChangePasswordAction, "ChangePasswordButton");
-  HelpButton = ButtonOf(ToolBar, AboutAction, "HelpButton");
-  ExitButton = ButtonOf(ToolBar, ExitAction, "ExitButton");
+  for (const TControlRow& row : form.Controls) {
+    if (row.Kind != TControlKind::ToolButton) continue;
+    if (IsSeparator(row)) {
+      ToolBar->addSeparator();
+      continue;
+    }
+    QAction* action = actionNamed(row.Action);
+    ToolBar->addAction(action);
+    ButtonOf(ToolBar, action, row.Name);
+  }
+  OptionButton = ToolBar->findChild<QToolButton*>(QStringLiteral("OptionButton"));
+  ChangePasswordButton = ToolBar->findChild<QToolButton*>(QStringLiteral("ChangePasswordButton"));
+  HelpButton = ToolBar->findChild<QToolButton*>(QStringLiteral("HelpButton"));
+  ExitButton = ToolBar->findChild<QToolButton*>(QStringLiteral("ExitButton"));
 
   InfoMemo = new TMemo(client);
-  InfoMemo->setObjectName(QStringLiteral("InfoMemo"));
-  InfoMemo->setGeometry(0, 24, kClientWidth, 401);
+  PlaceByRow(InfoMemo, ControlRow(form, "InfoMemo"));
 
   StatusBar = statusBar();
-  StatusBar->setObjectName(QStringLiteral("StatusBar"));
-  StatusBar->setFixedHeight(kStatusBarHeight);
+  StatusBar->setObjectName(QString::fromLatin1(statusRow.Name));
+  StatusBar->setFixedHeight(statusRow.Height);
   StatusBar->setSizeGripEnabled(false);
 
   adjustSize();
@@ -160,34 +164,26 @@ void TMainForm::FormCreate() {
   RunGuarded([this] { StartServer(); });
 }
 
+void TMainForm::AddMemoLine(const AnsiString& line) {
+  InfoMemo->appendPlainText(FromAnsi(line));
+}
+
 void TMainForm::StartServer() {
-  const int32_t mode = InterfaceMode.load();
-  server_->SetPort(PortForMode(mode));
-  InfoMemo->appendPlainText(FromAnsi(StartLineForMode(mode)));
-  server_->Activate();
+  StartInterfaceServer(*server_, InterfaceMode.load(),
+                       [this](const AnsiString& line) { AddMemoLine(line); });
 }
 
 void TMainForm::StopServer() {
-  if (stopping_) {
+  const TMemoLineWriter addLine = [this](const AnsiString& line) { AddMemoLine(line); };
+  if (closeRule_.Stopping()) {
     try {
-      server_->Deactivate();
+      StopInterfaceServer(*server_, addLine);
     } catch (const std::exception& e) {
-      NoteServerStopFailed();
       std::fprintf(stderr, "%s\n", AnsiToUtf8(e.what()).c_str());
-      return;
     }
-    InfoMemo->appendPlainText(FromAnsi(StopLine()));
     return;
   }
-  RunGuarded([this] {
-    try {
-      server_->Deactivate();
-    } catch (...) {
-      NoteServerStopFailed();
-      throw;
-    }
-    InfoMemo->appendPlainText(FromAnsi(StopLine()));
-  });
+  RunGuarded([&] { StopInterfaceServer(*server_, addLine); });
 }
 
 bool TMainForm::FormCloseQuery() {
@@ -195,22 +191,17 @@ bool TMainForm::FormCloseQuery() {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-  bool canClose = stopping_;
-  if (!canClose) RunGuarded([&] { canClose = FormCloseQuery(); });
-  // A stop signal that came while the prompt was open closes all the same.
-  if (stopping_) canClose = true;
-  if (!canClose || closed_) {
-    event->setAccepted(closed_);
-    return;
-  }
-  closed_ = true;
-  event->accept();
-  emit closed();
+  const TMainWindowCloseRule::TAnswer answer = closeRule_.QueryClose([this] {
+    bool confirmed = false;
+    RunGuarded([&] { confirmed = FormCloseQuery(); });
+    return confirmed;
+  });
+  event->setAccepted(answer != TMainWindowCloseRule::TAnswer::Refuse);
+  if (answer == TMainWindowCloseRule::TAnswer::Close) emit closed();
 }
 
 void TMainForm::CloseWithoutPrompt() {
-  stopping_ = true;
-  if (closed_) return;
+  if (!closeRule_.BeginStop()) return;
   // The dialogs' own loops run inside the window's: end them first, the
   // innermost first. One that opens while they unwind ends at the next round.
   QWidget* modal = QApplication::activeModalWidget();
@@ -224,7 +215,7 @@ void TMainForm::CloseWithoutPrompt() {
   } else {
     close();
   }
-  if (!closed_) QTimer::singleShot(20, this, &TMainForm::CloseWithoutPrompt);
+  if (!closeRule_.Closed()) QTimer::singleShot(20, this, &TMainForm::CloseWithoutPrompt);
 }
 
 TStopOnSignals::TStopOnSignals(TMainForm* form)
@@ -246,41 +237,23 @@ TStopOnSignals::~TStopOnSignals() = default;
 
 void TMainForm::OptionActionExecute() {
   RunGuarded([this] {
-    if (!ConfirmAdminPassword(this)) return;
-    switch (InterfaceMode.load()) {
-      case kModeDoorlock:
-        if (TBaseDoorlock* device = DoorlockDevice.load()) device->ShowOptions();
-        break;
-      case kModePolice:
-        if (TBasePolice* device = PoliceDevice.load()) device->ShowOptions();
-        break;
-      case kModeMember:
-        if (TBaseMember* device = MemberDevice.load()) device->ShowOptions();
-        break;
-      default:
-        break;
-    }
+    if (ConfirmAdminPassword(this)) ShowModeDeviceOptions(InterfaceMode.load());
   });
 }
 
 void TMainForm::TestActionExecute() {
   RunGuarded([this] {
-    switch (InterfaceMode.load()) {
-      case kModeDoorlock:
-        if (DoorlockDevice.load()) ShowDoorlockTest();
+    switch (TestWindowForMode(InterfaceMode.load())) {
+      case TTestWindow::Doorlock:
+        ShowDoorlockTest();
         break;
-      case kModePolice:
-        if (TBasePolice* device = PoliceDevice.load()) {
-          // No current guest: an empty guest text.
-          std::shared_ptr<const TGuest> guest = device->ReadGuest();
-          const AnsiString text = guest ? BuildGuestText(*guest) : AnsiString();
-          ShowMessageBox(this, FromAnsi(text), ApplicationTitle(), QMessageBox::NoIcon);
-        }
+      case TTestWindow::PoliceGuest:
+        ShowMessageBox(this, FromAnsi(PoliceGuestText()), ApplicationTitle(), QMessageBox::NoIcon);
         break;
-      case kModeMember:
-        if (MemberDevice.load()) ShowMemberTest();
+      case TTestWindow::Member:
+        ShowMemberTest();
         break;
-      default:
+      case TTestWindow::None:
         break;
     }
   });

@@ -18,6 +18,8 @@
 #include <QPlainTextEdit>
 #include <memory>
 
+#include "app/MainWindowUnit.h"
+
 class QAction;
 class QApplication;
 class QCloseEvent;
@@ -98,10 +100,10 @@ class TMainForm : public QMainWindow {
   void StartServer();
   void StopServer();
   bool FormCloseQuery();
+  void AddMemoLine(const AnsiString& line);
 
   std::unique_ptr<TRequestServer> server_;
-  bool stopping_ = false;  // CloseWithoutPrompt was called
-  bool closed_ = false;    // a close was accepted
+  TMainWindowCloseRule closeRule_;  // stopping once CloseWithoutPrompt was called
 };
 
 // While it exists, SIGINT, SIGTERM and SIGHUP make form close without the

@@ -14,53 +14,30 @@
 #include "platform/ConvertUnit.h"
 #include "platform/DateTimeUnit.h"
 
-namespace {
-
-QLineEdit* PlaceEdit(QWidget* parent, const char* name, const QString& text, int left, int top,
-                     int width) {
-  auto* edit = new QLineEdit(text, parent);
-  edit->setObjectName(QString::fromLatin1(name));
-  edit->setGeometry(left, top, width, 21);
-  return edit;
-}
-
-}  // namespace
-
 TDoorlockTestForm::TDoorlockTestForm(QWidget* parent) : QDialog(parent) {
-  SetupFixedDialog(this, "DoorlockTestForm", 599, 394, QStringLiteral("测试"), MainWindowFont());
+  const TFormRow& form = FormRow("TDoorlockTestForm");
+  SetupFormDialog(this, form);
 
-  OpenPortBtn = PlaceButton(this, "OpenPortBtn", QStringLiteral("打开串口"), 144, 24);
-  beepBtn = PlaceButton(this, "beepBtn", QStringLiteral("Beep"), 280, 24);
-  ClosePortBtn = PlaceButton(this, "ClosePortBtn", QStringLiteral("关闭串口"), 424, 24);
-
-  Label2 = PlaceLabel(this, "Label2", QStringLiteral("楼号:"), 104, 152);
-  RoomBuildingCodeTxt = PlaceEdit(this, "RoomBuildingCodeTxt", QStringLiteral("00"), 160, 152, 71);
-  Label3 = PlaceLabel(this, "Label3", QStringLiteral("楼层:"), 248, 152);
-  RoomFloorCodeTxt = PlaceEdit(this, "RoomFloorCodeTxt", QStringLiteral("01"), 280, 152, 71);
-  Label4 = PlaceLabel(this, "Label4", QStringLiteral("房号:"), 392, 152);
-  RoomNoTxt = PlaceEdit(this, "RoomNoTxt", QStringLiteral("01"), 424, 152, 71);
-
-  Label7 = PlaceLabel(this, "Label7", QStringLiteral("起始时间："), 96, 200);
-  CheckInDateTimeTxt = PlaceEdit(this, "CheckInDateTimeTxt", QString(), 160, 200, 121);
-  Label8 = PlaceLabel(this, "Label8", QStringLiteral("到"), 304, 200);
-  CheckOutDateTimeTxt = PlaceEdit(this, "CheckOutDateTimeTxt", QString(), 336, 200, 121);
-
-  WriteCardBtn = PlaceButton(this, "WriteCardBtn", QStringLiteral("写卡"), 424, 248);
-  IsCopyCheckBox = new QCheckBox(QStringLiteral("复制"), this);
-  IsCopyCheckBox->setObjectName(QStringLiteral("IsCopyCheckBox"));
-  IsCopyCheckBox->setGeometry(320, 256, 57, 17);
-
-  Label1 = PlaceLabel(this, "Label1", QStringLiteral("卡号"), 104, 312);
-  CardNoTxt = PlaceEdit(this, "CardNoTxt", QString(), 160, 304, 121);
-  ReadCardBtn = PlaceButton(this, "ReadCardBtn", QStringLiteral("读卡"), 320, 304);
-  EraseCardBtn = PlaceButton(this, "EraseCardBtn", QStringLiteral("销卡"), 424, 304);
-
-  // Tab order 0..12.
-  QWidget* order[] = {OpenPortBtn,      ClosePortBtn,        CardNoTxt,           RoomNoTxt,
-                      RoomFloorCodeTxt, RoomBuildingCodeTxt, ReadCardBtn,         WriteCardBtn,
-                      EraseCardBtn,     CheckInDateTimeTxt,  CheckOutDateTimeTxt, beepBtn,
-                      IsCopyCheckBox};
-  for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+  OpenPortBtn = Place<QPushButton>(this, form, "OpenPortBtn");
+  beepBtn = Place<QPushButton>(this, form, "beepBtn");
+  ClosePortBtn = Place<QPushButton>(this, form, "ClosePortBtn");
+  Label2 = Place<QLabel>(this, form, "Label2");
+  RoomBuildingCodeTxt = Place<QLineEdit>(this, form, "RoomBuildingCodeTxt");
+  Label3 = Place<QLabel>(this, form, "Label3");
+  RoomFloorCodeTxt = Place<QLineEdit>(this, form, "RoomFloorCodeTxt");
+  Label4 = Place<QLabel>(this, form, "Label4");
+  RoomNoTxt = Place<QLineEdit>(this, form, "RoomNoTxt");
+  Label7 = Place<QLabel>(this, form, "Label7");
+  CheckInDateTimeTxt = Place<QLineEdit>(this, form, "CheckInDateTimeTxt");
+  Label8 = Place<QLabel>(this, form, "Label8");
+  CheckOutDateTimeTxt = Place<QLineEdit>(this, form, "CheckOutDateTimeTxt");
+  WriteCardBtn = Place<QPushButton>(this, form, "WriteCardBtn");
+  IsCopyCheckBox = Place<QCheckBox>(this, form, "IsCopyCheckBox");
+  Label1 = Place<QLabel>(this, form, "Label1");
+  CardNoTxt = Place<QLineEdit>(this, form, "CardNoTxt");
+  ReadCardBtn = Place<QPushButton>(this, form, "ReadCardBtn");
+  EraseCardBtn = Place<QPushButton>(this, form, "EraseCardBtn");
+  SetTabOrderByTable(this, form);
 
   connect(OpenPortBtn, &QPushButton::clicked, this, &TDoorlockTestForm::OpenPortBtnClick);
   connect(ClosePortBtn, &QPushButton::clicked, this, &TDoorlockTestForm::ClosePortBtnClick);

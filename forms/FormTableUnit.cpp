@@ -174,6 +174,10 @@ const TControlRow& ControlRow(const TFormRow& form, std::string_view name) {
   Unknown("control", std::string(form.Name) + "." + std::string(name));
 }
 
+bool IsSeparator(const TControlRow& control) {
+  return std::string_view(control.Text) == "-";
+}
+
 std::vector<std::string_view> ComboItems(const TControlRow& control) {
   std::vector<std::string_view> items;
   std::string_view rest = control.Items;

@@ -81,6 +81,9 @@ const TFormRow& FormRow(std::string_view formName);
 // The control named name on form. Raises std::out_of_range for an unknown name.
 const TControlRow& ControlRow(const TFormRow& form, std::string_view name);
 
+// True for a menu's or tool bar's separator row (Text "-").
+bool IsSeparator(const TControlRow& control);
+
 // A control row's Items, one entry each, in order; empty for no Items.
 std::vector<std::string_view> ComboItems(const TControlRow& control);
 

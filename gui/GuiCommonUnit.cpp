@@ -7,12 +7,20 @@
 #include "gui/GuiCommonUnit.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPixmap>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyle>
+#include <algorithm>
 #include <exception>
+#include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -69,45 +77,106 @@ void SetupFixedDialog(QDialog* dialog, const char* name, int width, int height,
   dialog->setFont(font);
 }
 
+QString TableText(const char* text) {
+  return QString::fromUtf8(text);
+}
+
+QFont FormFont(const TFormRow& form) {
+  return form.Font == TFormFont::Window ? MainWindowFont() : DialogFont();
+}
+
+void SetupFormDialog(QDialog* dialog, const TFormRow& form) {
+  SetupFixedDialog(dialog, form.Name + 1, form.Width, form.Height, TableText(form.Caption),
+                   FormFont(form));
+}
+
 void UsePasswordCharacter(QLineEdit* edit) {
   edit->setEchoMode(QLineEdit::Password);
   // 42 is '*'; the style sheet overrides the style's password character.
   edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
 }
 
-QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, int left, int top) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QString::fromLatin1(name));
-  label->move(left, top);
-  label->adjustSize();
-  return label;
+void PlaceByRow(QWidget* widget, const TControlRow& row) {
+  widget->setObjectName(QString::fromLatin1(row.Name));
+  if (row.Width > 0 && row.Height > 0)
+    widget->setGeometry(row.Left, row.Top, row.Width, row.Height);
 }
 
-QPushButton* PlaceButton(QWidget* parent, const char* name, const QString& text, int left,
-                         int top) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(QString::fromLatin1(name));
-  button->setGeometry(left, top, 75, 25);
-  button->setAutoDefault(false);
-  return button;
-}
-
-TOkCancelButtons PlaceOkCancelButtons(QDialog* dialog, const char* okName, const char* cancelName,
-                                      int okLeft, int cancelLeft, int top, int width, int height,
-                                      bool withIcons) {
-  TOkCancelButtons pair;
-  pair.Ok = new QPushButton(QStringLiteral("确定"), dialog);
-  pair.Cancel = new QPushButton(QStringLiteral("取消"), dialog);
-  if (withIcons) {
-    pair.Ok->setIcon(dialog->style()->standardIcon(QStyle::SP_DialogOkButton));
-    pair.Cancel->setIcon(dialog->style()->standardIcon(QStyle::SP_DialogCancelButton));
+QWidget* PlaceControl(QWidget* parent, const TControlRow& row) {
+  const QString text = TableText(row.Text);
+  QWidget* widget = nullptr;
+  switch (row.Kind) {
+    case TControlKind::Label: {
+      auto* label = new QLabel(text, parent);
+      label->move(row.Left, row.Top);
+      label->adjustSize();
+      widget = label;
+      break;
+    }
+    case TControlKind::Image: {
+      EnsureGuiResources();
+      auto* image = new QLabel(parent);
+      image->setPixmap(QPixmap(QStringLiteral(":/velio/") + QString::fromLatin1(row.Image)));
+      widget = image;
+      break;
+    }
+    case TControlKind::Button: {
+      auto* button = new QPushButton(text, parent);
+      button->setDefault(row.Default);
+      if (!row.Default && !row.Cancel) button->setAutoDefault(false);
+      widget = button;
+      break;
+    }
+    case TControlKind::Edit:
+    case TControlKind::PasswordEdit: {
+      auto* edit = new QLineEdit(text, parent);
+      if (row.Kind == TControlKind::PasswordEdit) UsePasswordCharacter(edit);
+      widget = edit;
+      break;
+    }
+    case TControlKind::ComboBox: {
+      auto* combo = new QComboBox(parent);
+      combo->setEditable(!row.ListOnly);
+      if (!row.ListOnly) combo->setInsertPolicy(QComboBox::NoInsert);
+      for (std::string_view item : ComboItems(row))
+        combo->addItem(QString::fromUtf8(item.data(), static_cast<qsizetype>(item.size())));
+      widget = combo;
+      break;
+    }
+    case TControlKind::CheckBox:
+      widget = new QCheckBox(text, parent);
+      break;
+    case TControlKind::Memo: {
+      auto* memo = new QPlainTextEdit(text, parent);
+      memo->setEnabled(!row.Disabled);
+      widget = memo;
+      break;
+    }
+    default:
+      throw std::out_of_range(std::string("no control is made for the row ") + row.Name);
   }
-  pair.Ok->setObjectName(QString::fromLatin1(okName));
-  pair.Ok->setGeometry(okLeft, top, width, height);
-  pair.Ok->setDefault(true);
-  pair.Cancel->setObjectName(QString::fromLatin1(cancelName));
-  pair.Cancel->setGeometry(cancelLeft, top, width, height);
-  return pair;
+  PlaceByRow(widget, row);
+  return widget;
+}
+
+void UseDialogGlyphs(QPushButton* ok, QPushButton* cancel) {
+  ok->setIcon(ok->style()->standardIcon(QStyle::SP_DialogOkButton));
+  cancel->setIcon(cancel->style()->standardIcon(QStyle::SP_DialogCancelButton));
+}
+
+void SetTabOrderByTable(QWidget* window, const TFormRow& form) {
+  std::vector<const TControlRow*> stops;
+  for (const TControlRow& row : form.Controls) {
+    if (row.TabOrder >= 0) stops.push_back(&row);
+  }
+  std::sort(stops.begin(), stops.end(),
+            [](const TControlRow* a, const TControlRow* b) { return a->TabOrder < b->TabOrder; });
+  QWidget* previous = nullptr;
+  for (const TControlRow* row : stops) {
+    auto* widget = window->findChild<QWidget*>(QString::fromLatin1(row->Name));
+    if (previous && widget) QWidget::setTabOrder(previous, widget);
+    if (widget) previous = widget;
+  }
 }
 
 QMessageBox::StandardButton ShowMessageBox(QWidget* parent, const QString& text,
@@ -128,6 +197,15 @@ QString ApplicationTitle() {
 
 void SetApplicationTitle(const QString& title) {
   QCoreApplication::setApplicationName(title);
+}
+
+QMessageBox::StandardButton ShowTableMessage(QWidget* parent, const char* name) {
+  const TMessageRow& row = MessageRow(name);
+  const QString caption = *row.Caption ? TableText(row.Caption) : ApplicationTitle();
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  if (row.Icon == TMessageIcon::Information) icon = QMessageBox::Information;
+  if (row.Icon == TMessageIcon::Critical) icon = QMessageBox::Critical;
+  return ShowMessageBox(parent, TableText(row.Text), caption, icon);
 }
 
 void ShowErrorBox(const QString& text) {

@@ -1,7 +1,8 @@
 // GuiCommonUnit: what every window shares.
 //
 // The text conversions between Qt and the system's code page 936 text, the
-// fonts, the fixed-size dialog set-up, password boxes, the one function through
+// fonts, the fixed-size dialog set-up, the controls made from the form table's
+// rows, password boxes, the one function through
 // which every message box and error box is shown (tests replace it with an
 // interceptor, so no test ever blocks on a modal box), the application's title,
 // and the guard that turns an error escaping a button or menu action into the
@@ -16,6 +17,7 @@
 #include <QString>
 #include <functional>
 
+#include "forms/FormTableUnit.h"
 #include "platform/CodePageUnit.h"
 
 class QDialog;
@@ -44,30 +46,51 @@ void EnsureGuiResources();
 void SetupFixedDialog(QDialog* dialog, const char* name, int width, int height,
                       const QString& caption, const QFont& font);
 
+// The table's UTF-8 text as a QString.
+QString TableText(const char* text);
+// The window row's font: MainWindowFont or DialogFont.
+QFont FormFont(const TFormRow& form);
+// SetupFixedDialog with the window row's client size, caption and font; the
+// object name is the row's name without its leading "T" (TOptionForm ->
+// OptionForm).
+void SetupFormDialog(QDialog* dialog, const TFormRow& form);
+
 // Makes edit a password box that shows "*" for every character typed
 // (whatever the style's own password character is).
 void UsePasswordCharacter(QLineEdit* edit);
 
-// A label child of parent whose text starts at (left, top) and that takes the
-// size of its text.
-QLabel* PlaceLabel(QWidget* parent, const char* name, const QString& text, int left, int top);
+// Gives widget the row's name as its object name and, where the row has a
+// size, the row's place.
+void PlaceByRow(QWidget* widget, const TControlRow& row);
 
-// A 75 x 25 push button child of parent at (left, top), as the test windows
-// place theirs: never pressed by Enter (no auto-default).
-QPushButton* PlaceButton(QWidget* parent, const char* name, const QString& text, int left,
-                         int top);
+// Creates the control of row (a Label, Image, Button, Edit, PasswordEdit,
+// ComboBox, CheckBox or Memo) as a child of parent, named, placed and filled as
+// the row says:
+// - a label starts at the row's place and takes the size of its text;
+// - an image shows the row's picture from the windows' pictures;
+// - a button is the dialog's default or cancel button as the row says; any
+//   other button is never pressed by Enter (no auto-default);
+// - a password box shows "*" (UsePasswordCharacter);
+// - a combo box lists the row's entries, takes typing unless ListOnly and then
+//   never inserts what is typed; its first entry is current;
+// - a memo is disabled where the row says.
+// Raises std::out_of_range for a kind it does not create.
+QWidget* PlaceControl(QWidget* parent, const TControlRow& row);
 
-// The dialogs' OK/Cancel pair: "确定", the default button, and "取消", named
-// okName and cancelName, each width x height at (okLeft, top) and
-// (cancelLeft, top). withIcons puts the style's OK and Cancel pictures on
-// them (the password dialogs). The caller connects their clicks.
-struct TOkCancelButtons {
-  QPushButton* Ok = nullptr;
-  QPushButton* Cancel = nullptr;
-};
-TOkCancelButtons PlaceOkCancelButtons(QDialog* dialog, const char* okName, const char* cancelName,
-                                      int okLeft, int cancelLeft, int top, int width, int height,
-                                      bool withIcons);
+// PlaceControl for the control named name of form, as the Qt type W (QLabel
+// for labels and images, QPushButton, QLineEdit, QComboBox, QCheckBox,
+// QPlainTextEdit).
+template <typename W>
+W* Place(QWidget* parent, const TFormRow& form, const char* name) {
+  return static_cast<W*>(PlaceControl(parent, ControlRow(form, name)));
+}
+
+// Puts the style's OK and Cancel pictures on a dialog's two buttons.
+void UseDialogGlyphs(QPushButton* ok, QPushButton* cancel);
+
+// Orders the tab stops of window's children by the rows' TabOrder.
+// REQUIRES: every tab stop of form is a child of window named as its row.
+void SetTabOrderByTable(QWidget* window, const TFormRow& form);
 
 // One message box as the interceptor sees it.
 struct TMessageBoxCall {
@@ -96,6 +119,10 @@ void SetMessageBoxInterceptor(TMessageBoxInterceptor interceptor);
 // display name, which the window system would append to every caption.
 QString ApplicationTitle();
 void SetApplicationTitle(const QString& title);
+
+// ShowMessageBox with the text, caption and icon of the message row name
+// (MessageRow); a row without a caption takes the application's title.
+QMessageBox::StandardButton ShowTableMessage(QWidget* parent, const char* name);
 
 // The standard error box: text with the error icon, captioned with the
 // application's title.

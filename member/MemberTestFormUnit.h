@@ -1,15 +1,14 @@
 // MemberTestFormUnit: the member card test window.
 //
-// TMemberTestForm drives MemberDevice by hand: open and close the reader,
-// sound it, read a card (showing the card number and password outputs) and
-// write the typed card number. Results beyond the read outputs show only in the
-// device's log lines; a device error goes to the error box. GUI thread only;
-// the request server may use the same device at the same time.
+// TMemberTestForm drives MemberDevice by hand through MemberTestUnit: open and
+// close the reader, sound it, read a card (showing the card number and
+// password outputs) and write the typed card number. Results beyond the read outputs show only in
+// the device's log lines; a device error goes to the error box. GUI thread only; the request server
+// may use the same device at the same time.
 #ifndef VELIO_MEMBER_MEMBERTESTFORMUNIT_H_
 #define VELIO_MEMBER_MEMBERTESTFORMUNIT_H_
 
 #include <QDialog>
-#include <cstdint>
 
 class QComboBox;
 class QLabel;
@@ -33,9 +32,6 @@ class TMemberTestForm : public QDialog {
   QLineEdit* PasswordEdit;
   QPushButton* ReadCardBtn;
   QPushButton* WriteCardBtn;
-
-  // The device's Channel argument for the card type box's text.
-  int32_t Channel() const;
 
  public slots:
   void OpenPortBtnClick();

@@ -1,8 +1,8 @@
 // OptionFormUnit: the options dialog's controls and its "确定" sequence.
 //
 // The boxes are plain QComboBoxes: the port box only selects, the others are
-// editable and their text is taken as typed. ApplyMemberOptionInput holds the
-// order of assignment so that it can run and be tested without the window.
+// editable and their text is taken as typed. What they show and the order of
+// assignment are OptionUnit's, so that they run without the window.
 #include "member/OptionFormUnit.h"
 
 #include <QComboBox>
@@ -11,64 +11,24 @@
 
 #include "gui/GuiCommonUnit.h"
 #include "member/OptionUnit.h"
-#include "platform/ConvertUnit.h"
-
-namespace {
-
-QComboBox* PlaceCombo(QWidget* parent, const char* name, int top, bool editable,
-                      const QStringList& entries) {
-  auto* combo = new QComboBox(parent);
-  combo->setObjectName(QString::fromLatin1(name));
-  combo->setGeometry(104, top, 150, 22);
-  combo->setEditable(editable);
-  if (editable) combo->setInsertPolicy(QComboBox::NoInsert);
-  combo->addItems(entries);
-  return combo;
-}
-
-QStringList Numbers(int count) {
-  QStringList list;
-  for (int i = 0; i < count; ++i) list << QString::number(i);
-  return list;
-}
-
-}  // namespace
-
-void ApplyMemberOptionInput(TOption& options, const TMemberOptionInput& input) {
-  options.SetPortName(input.PortName);
-  options.SetBlock(StrToInt(input.Block));
-  options.SetSector(StrToInt(input.Sector));
-  options.SetKey(input.Key);
-  options.SetKeyFlag(input.KeyFlag);
-  options.Save();
-}
 
 TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
-  SetupFixedDialog(this, "OptionForm", 280, 235, QStringLiteral("Zenta会员卡接口配置"),
-                   DialogFont());
+  const TFormRow& form = FormRow("TOptionForm");
+  SetupFormDialog(this, form);
 
-  const int rows[] = {20, 56, 92, 128, 164};
-  PortNameLbl = PlaceLabel(this, "PortNameLbl", QStringLiteral("端口："), 28, rows[0] + 4);
-  SectorLbl = PlaceLabel(this, "SectorLbl", QStringLiteral("扇区："), 28, rows[1] + 4);
-  BlockLbl = PlaceLabel(this, "BlockLbl", QStringLiteral("块号："), 28, rows[2] + 4);
-  KeyLbl = PlaceLabel(this, "KeyLbl", QStringLiteral("Key："), 28, rows[3] + 4);
-  KeyFlagLbl = PlaceLabel(this, "KeyFlagLbl", QStringLiteral("KeyFlag："), 28, rows[4] + 4);
-
-  QStringList ports{QStringLiteral("USB")};
-  for (int i = 0; i <= 9; ++i) ports << QStringLiteral("COM%1").arg(i);
-  PortNameCmb = PlaceCombo(this, "PortNameCmb", rows[0], false, ports);
-  SectorCmb = PlaceCombo(this, "SectorCmb", rows[1], true, Numbers(40));
-  BlockCmb = PlaceCombo(this, "BlockCmb", rows[2], true, Numbers(17));
-  KeyCmb = PlaceCombo(this, "KeyCmb", rows[3], true,
-                      {QStringLiteral("7D2A9C41E6B3"), QStringLiteral("C05E83F19A27"),
-                       QStringLiteral("4B91D6072FE8")});
-  KeyFlagCmb = PlaceCombo(this, "KeyFlagCmb", rows[4], true,
-                          {QStringLiteral("KEY_A"), QStringLiteral("KEY_B")});
-
-  const TOkCancelButtons buttons =
-      PlaceOkCancelButtons(this, "OKBtn", "CancelBtn", 92, 180, 200, 75, 25, false);
-  OKBtn = buttons.Ok;
-  CancelBtn = buttons.Cancel;
+  PortNameLbl = Place<QLabel>(this, form, "PortNameLbl");
+  SectorLbl = Place<QLabel>(this, form, "SectorLbl");
+  BlockLbl = Place<QLabel>(this, form, "BlockLbl");
+  KeyLbl = Place<QLabel>(this, form, "KeyLbl");
+  KeyFlagLbl = Place<QLabel>(this, form, "KeyFlagLbl");
+  PortNameCmb = Place<QComboBox>(this, form, "PortNameCmb");
+  SectorCmb = Place<QComboBox>(this, form, "SectorCmb");
+  BlockCmb = Place<QComboBox>(this, form, "BlockCmb");
+  KeyCmb = Place<QComboBox>(this, form, "KeyCmb");
+  KeyFlagCmb = Place<QComboBox>(this, form, "KeyFlagCmb");
+  OKBtn = Place<QPushButton>(this, form, "OKBtn");
+  CancelBtn = Place<QPushButton>(this, form, "CancelBtn");
+  SetTabOrderByTable(this, form);
 
   connect(OKBtn, &QPushButton::clicked, this, &TOptionForm::OKBtnClick);
   connect(CancelBtn, &QPushButton::clicked, this, &TOptionForm::CancelBtnClick);
@@ -77,18 +37,13 @@ TOptionForm::TOptionForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TOptionForm::FormCreate() {
-  const TMemberSettings settings = MemberOptions->Settings();
-  PortNameCmb->setCurrentIndex(-1);
-  for (int i = 0; i < PortNameCmb->count(); ++i) {
-    if (AnsiSameText(ToAnsi(PortNameCmb->itemText(i)), settings.PortName)) {
-      PortNameCmb->setCurrentIndex(i);
-      break;
-    }
-  }
-  BlockCmb->setEditText(QString::number(settings.Block));
-  SectorCmb->setEditText(QString::number(settings.Sector));
-  KeyCmb->setEditText(FromAnsi(settings.Key));
-  KeyFlagCmb->setEditText(FromAnsi(settings.KeyFlag));
+  const TMemberOptionInput shown = MemberOptionInputOf(MemberOptions->Settings());
+  PortNameCmb->setCurrentIndex(
+      shown.PortName.empty() ? -1 : PortNameCmb->findText(FromAnsi(shown.PortName)));
+  BlockCmb->setEditText(FromAnsi(shown.Block));
+  SectorCmb->setEditText(FromAnsi(shown.Sector));
+  KeyCmb->setEditText(FromAnsi(shown.Key));
+  KeyFlagCmb->setEditText(FromAnsi(shown.KeyFlag));
 }
 
 void TOptionForm::OKBtnClick() {
@@ -100,8 +55,7 @@ void TOptionForm::OKBtnClick() {
   input.KeyFlag = ToAnsi(KeyFlagCmb->currentText());
   const bool saved = RunGuarded([&] { ApplyMemberOptionInput(*MemberOptions, input); });
   if (saved) {
-    ShowMessageBox(this, QStringLiteral("请重新启动程序,以启用设置的参数！"),
-                   QStringLiteral("提示"), QMessageBox::Information);
+    ShowTableMessage(this, "RestartToApply");
   }
   accept();
 }

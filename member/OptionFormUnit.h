@@ -1,8 +1,9 @@
 // OptionFormUnit: the member card options dialog.
 //
-// TOptionForm shows MemberOptions in five selection boxes and, on "确定",
-// assigns them back in order (port, block, sector, key, key flag), saves them
-// and asks for a restart. A block or sector that is no integer ends the
+// TOptionForm shows MemberOptions in five selection boxes
+// (MemberOptionInputOf) and, on "确定", assigns them back in order (port,
+// block, sector, key, key flag), saves them (ApplyMemberOptionInput) and asks
+// for a restart. A block or sector that is no integer ends the
 // assignment with the conversion error in the error box and closes the dialog;
 // the fields assigned before it keep their new values. GUI thread only.
 #ifndef VELIO_MEMBER_OPTIONFORMUNIT_H_
@@ -10,27 +11,11 @@
 
 #include <QDialog>
 
-#include "platform/CodePageUnit.h"
+#include "member/OptionUnit.h"
 
 class QComboBox;
 class QLabel;
 class QPushButton;
-class TOption;
-
-// What the dialog's boxes hold when "确定" is pressed (code page 936 text).
-struct TMemberOptionInput {
-  AnsiString PortName;  // empty when no port is selected
-  AnsiString Block;
-  AnsiString Sector;
-  AnsiString Key;
-  AnsiString KeyFlag;
-};
-
-// Assigns input to options in the dialog's order, converting Block and then
-// Sector with StrToInt, then saves. Raises EConvertError at the first value
-// that is no integer (the fields before it stay assigned, nothing is saved)
-// and EInOutError when the save fails.
-void ApplyMemberOptionInput(TOption& options, const TMemberOptionInput& input);
 
 class TOptionForm : public QDialog {
   Q_OBJECT

@@ -7,6 +7,7 @@
 // are. Integer keys follow the option files' integer rules (ReadProfileInteger).
 #include "member/OptionUnit.h"
 
+#include "forms/FormTableUnit.h"
 #include "platform/ConvertUnit.h"
 #include "platform/ErrorsUnit.h"
 #include "platform/PathUnit.h"
@@ -125,4 +126,28 @@ void InitMemberOptions() {
 void FinalizeMemberOptions() {
   delete MemberOptions;
   MemberOptions = nullptr;
+}
+
+void ApplyMemberOptionInput(TOption& options, const TMemberOptionInput& input) {
+  options.SetPortName(input.PortName);
+  options.SetBlock(StrToInt(input.Block));
+  options.SetSector(StrToInt(input.Sector));
+  options.SetKey(input.Key);
+  options.SetKeyFlag(input.KeyFlag);
+  options.Save();
+}
+
+TMemberOptionInput MemberOptionInputOf(const TMemberSettings& settings) {
+  TMemberOptionInput shown;
+  for (std::string_view entry : ComboItems(ControlRow(FormRow("TOptionForm"), "PortNameCmb"))) {
+    if (AnsiSameText(entry, settings.PortName)) {
+      shown.PortName = AnsiString(entry);
+      break;
+    }
+  }
+  shown.Block = IntToStr(settings.Block);
+  shown.Sector = IntToStr(settings.Sector);
+  shown.Key = settings.Key;
+  shown.KeyFlag = settings.KeyFlag;
+  return shown;
 }

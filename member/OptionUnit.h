@@ -63,6 +63,28 @@ class TOption {
   TMemberSettings s_;
 };
 
+// The options dialog's boxes (code page 936 text): what they show when it
+// opens, what they hold when "确定" is pressed.
+struct TMemberOptionInput {
+  AnsiString PortName;  // empty when no port is selected
+  AnsiString Block;
+  AnsiString Sector;
+  AnsiString Key;
+  AnsiString KeyFlag;
+};
+
+// Assigns input to options in the dialog's order, converting Block and then
+// Sector with StrToInt, then saves. Raises EConvertError at the first value
+// that is no integer (the fields before it stay assigned, nothing is saved)
+// and EInOutError when the save fails.
+void ApplyMemberOptionInput(TOption& options, const TMemberOptionInput& input);
+
+// The boxes' texts for settings: PortName the port box's entry (FormTable)
+// that equals settings.PortName without regard to letter case, empty when no
+// entry does (nothing selected); Block and Sector in decimal; Key and KeyFlag
+// as they are.
+TMemberOptionInput MemberOptionInputOf(const TMemberSettings& settings);
+
 // The process-wide member options; null before start-up.
 extern TOption* MemberOptions;
 

@@ -113,6 +113,48 @@ TEST(TOptionTest, SaveToAnUnwritablePlaceRaises) {
   EXPECT_THROW(o.Save(), EInOutError);
 }
 
+TEST(TOptionTest, DialogShowsThePortEntryWhateverItsCaseAndTheNumbersInDecimal) {
+  struct Case {
+    const char* stored;
+    const char* shown;
+  } cases[] = {{"com9", "COM9"}, {"Usb", "USB"}, {"COM10", ""}, {"", ""}, {"COM 1", ""}};
+  for (const auto& c : cases) {
+    const TMemberOptionInput shown = MemberOptionInputOf({c.stored, 16, -2, "not a key", "KEY_C"});
+    EXPECT_EQ(shown.PortName, c.shown) << c.stored;
+    EXPECT_EQ(shown.Sector, "16");
+    EXPECT_EQ(shown.Block, "-2");
+    EXPECT_EQ(shown.Key, "not a key");
+    EXPECT_EQ(shown.KeyFlag, "KEY_C");
+  }
+}
+
+TEST(TOptionTest, DialogInputIsAssignedInOrderUpToTheFirstBadNumber) {
+  struct Case {
+    const char* block;
+    const char* sector;
+    int32_t blockAfter, sectorAfter;
+    bool saved;
+  } cases[] = {{"$2", "12", 2, 12, true},
+               {"x", "12", 0, 4, false},    // nothing after the port
+               {"3", "abc", 3, 4, false}};  // the block stays assigned
+  for (const auto& c : cases) {
+    TTempDir dir;
+    TOption o(dir.Path() + "Option.ini");
+    o.Load();
+    const TMemberOptionInput input{"COM4", c.block, c.sector, "C05E83F19A27", "KEY_B"};
+    if (c.saved) {
+      ApplyMemberOptionInput(o, input);
+    } else {
+      EXPECT_THROW(ApplyMemberOptionInput(o, input), EConvertError) << c.block;
+    }
+    EXPECT_EQ(o.PortName(), "COM4");
+    EXPECT_EQ(o.Block(), c.blockAfter) << c.block;
+    EXPECT_EQ(o.Sector(), c.sectorAfter) << c.sector;
+    EXPECT_EQ(o.KeyFlag(), c.saved ? "KEY_B" : "KEY_A");
+    EXPECT_EQ(std::filesystem::exists(dir.Path() + "Option.ini"), c.saved);
+  }
+}
+
 TEST(TOptionTest, InitLoadsFromTheHomeDirectory) {
   TTempDir dir;
   WriteFile(dir.Path() + "Option.ini", "[MemberOption]\r\nBlock=3\r\n");
