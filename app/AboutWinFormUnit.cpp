@@ -1,7 +1,7 @@
-// AboutWinFormUnit: the about box's controls; the title comes from TitleForMode.
+// AboutWinFormUnit: the about box's controls; its lines come from AboutLinesForMode.
 #include "app/AboutWinFormUnit.h"
 
-#include "app/MainUnit.h"
+#include "app/MainWindowUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "win/WinCommonUnit.h"
 #include "win/WinFormUnit.h"
@@ -13,12 +13,12 @@ class TAboutWinForm : public TWinForm {
   explicit TAboutWinForm(HWND owner) : TWinForm(FormRow("TAboutForm"), owner) {
     Create();
     EnableWindow(Control("mmo"), FALSE);
-    const std::wstring title = FromAnsi(TitleForMode(InterfaceMode.load()));
-    SetCaption(L"关于 " + title);
-    SetText("lblAppTitle", title);
-    SetText("lblVersion", L"版本 1.0.0.0");
-    SetText("lblCopyright", L"版权所有 (C) 2009-2026 Tarvik");
-    SetText("lblCompany", L"Tarvik 酒店软件有限公司");
+    const TAboutLines lines = AboutLinesForMode(InterfaceMode.load());
+    SetCaption(FromAnsi(lines.Caption));
+    SetText("lblAppTitle", FromAnsi(lines.AppTitle));
+    SetText("lblVersion", FromAnsi(lines.Version));
+    SetText("lblCopyright", FromAnsi(lines.Copyright));
+    SetText("lblCompany", FromAnsi(lines.Company));
   }
 
  protected:

@@ -19,14 +19,11 @@
 #include "app/ChangePasswordWinFormUnit.h"
 #include "app/CheckPasswordWinFormUnit.h"
 #include "app/MainUnit.h"
+#include "app/MainWindowUnit.h"
 #include "app/StartupUnit.h"
-#include "doorlock/BaseDoorlockUnit.h"
 #include "doorlock/DoorlockTestWinFormUnit.h"
-#include "member/BaseMemberUnit.h"
 #include "member/MemberTestWinFormUnit.h"
 #include "member/OptionWinFormUnit.h"
-#include "police/BasePoliceUnit.h"
-#include "police/PoliceMessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
 #include "services/InterfaceModeUnit.h"
 #include "win/WinCommonUnit.h"
@@ -141,7 +138,7 @@ void TMainWinForm::BuildSpecial(const TControlRow& row) {
       for (const TControlRow& item : Row().Controls) {
         if (item.Kind != TControlKind::MenuItem || std::string_view(item.Parent) != row.Name)
           continue;
-        if (std::string_view(item.Text) == "-" || !*item.Text) {
+        if (IsSeparator(item)) {
           AppendMenuW(popup, MF_SEPARATOR, 0, nullptr);
           continue;
         }
@@ -174,7 +171,7 @@ void TMainWinForm::BuildToolBar(const TControlRow& row) {
   for (const TControlRow& b : Row().Controls) {
     if (b.Kind != TControlKind::ToolButton || std::string_view(b.Parent) != row.Name) continue;
     TBBUTTON button = {};
-    if (std::string_view(b.Text) == "-" || !*b.Text) {
+    if (IsSeparator(b)) {
       button.fsStyle = BTNS_SEP;
       buttons.push_back(button);
       continue;
@@ -201,45 +198,50 @@ void TMainWinForm::BuildToolBar(const TControlRow& row) {
 }
 
 void TMainWinForm::StartServer() {
-  const int32_t mode = InterfaceMode.load();
-  server_->SetPort(PortForMode(mode));
-  if (memo_) memo_->AppendLine(StartLineForMode(mode));
-  server_->Activate();
+  StartInterfaceServer(*server_, InterfaceMode.load(), MemoWriter());
 }
 
 void TMainWinForm::StopServer() {
   if (stopped_) return;
   stopped_ = true;
-  if (StopRequested()) {
+  if (closeRule_.Stopping()) {
     // Nobody may be there to answer an error box.
     try {
-      server_->Deactivate();
+      StopInterfaceServer(*server_, MemoWriter());
     } catch (const std::exception& e) {
-      NoteServerStopFailed();
       std::fprintf(stderr, "%s\n", AnsiToUtf8(e.what()).c_str());
-      return;
     }
-    if (memo_) memo_->AppendLine(StopLine());
     return;
   }
-  RunGuarded([this] {
-    try {
-      server_->Deactivate();
-    } catch (...) {
-      NoteServerStopFailed();
-      throw;
-    }
-    if (memo_) memo_->AppendLine(StopLine());
-  });
+  RunGuarded([this] { StopInterfaceServer(*server_, MemoWriter()); });
+}
+
+TMemoLineWriter TMainWinForm::MemoWriter() {
+  return [this](const AnsiString& line) {
+    if (memo_) memo_->AppendLine(line);
+  };
 }
 
 bool TMainWinForm::CloseQuery() {
-  return StopRequested() || ConfirmAdminPasswordWin(Handle());
+  const TMainWindowCloseRule::TAnswer answer = closeRule_.QueryClose([this] {
+    bool confirmed = false;
+    RunGuarded([&] { confirmed = ConfirmAdminPasswordWin(Handle()); });
+    return confirmed;
+  });
+  return answer != TMainWindowCloseRule::TAnswer::Refuse;
+}
+
+void TMainWinForm::BeginStop() {
+  closeRule_.BeginStop();
+  RequestStop();
 }
 
 bool TMainWinForm::Message(UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
   switch (message) {
     case kStopMessage:
+      // Console Ctrl+C: every dialog's and message box's loop ends, then
+      // this window's, without the prompt.
+      closeRule_.BeginStop();
       CloseMessageBoxes();
       EndModal(IDCANCEL);
       result = 0;
@@ -249,7 +251,7 @@ bool TMainWinForm::Message(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
       return true;
     case WM_ENDSESSION:
       if (wParam) {
-        RequestStop();
+        BeginStop();
         StopServer();
         if (OnEndSession) OnEndSession();
       }
@@ -264,40 +266,22 @@ void TMainWinForm::Click(std::string_view name) {
   switch (ActionOf(name)) {
     case TAction::Option:
       RunGuarded([this] {
-        if (!ConfirmAdminPasswordWin(Handle())) return;
-        switch (InterfaceMode.load()) {
-          case kModeDoorlock:
-            if (TBaseDoorlock* device = DoorlockDevice.load()) device->ShowOptions();
-            break;
-          case kModePolice:
-            if (TBasePolice* device = PoliceDevice.load()) device->ShowOptions();
-            break;
-          case kModeMember:
-            if (TBaseMember* device = MemberDevice.load()) device->ShowOptions();
-            break;
-          default:
-            break;
-        }
+        if (ConfirmAdminPasswordWin(Handle())) ShowModeDeviceOptions(InterfaceMode.load());
       });
       break;
     case TAction::Test:
       RunGuarded([this] {
-        switch (InterfaceMode.load()) {
-          case kModeDoorlock:
-            if (DoorlockDevice.load()) ShowDoorlockTestWin(Handle());
+        switch (TestWindowForMode(InterfaceMode.load())) {
+          case TTestWindow::Doorlock:
+            ShowDoorlockTestWin(Handle());
             break;
-          case kModePolice:
-            if (TBasePolice* device = PoliceDevice.load()) {
-              // No current guest: an empty guest text.
-              std::shared_ptr<const TGuest> guest = device->ReadGuest();
-              const AnsiString text = guest ? BuildGuestText(*guest) : AnsiString();
-              ShowMessageBox(Handle(), FromAnsi(text), ApplicationTitle());
-            }
+          case TTestWindow::PoliceGuest:
+            ShowMessageBox(Handle(), FromAnsi(PoliceGuestText()), ApplicationTitle());
             break;
-          case kModeMember:
-            if (MemberDevice.load()) ShowMemberTestWin(Handle());
+          case TTestWindow::Member:
+            ShowMemberTestWin(Handle());
             break;
-          default:
+          case TTestWindow::None:
             break;
         }
       });

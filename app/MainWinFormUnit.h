@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/MainWindowUnit.h"
 #include "services/UiHooksUnit.h"
 #include "win/WinFormUnit.h"
 
@@ -64,12 +65,16 @@ class TMainWinForm : public TWinForm {
  private:
   void StartServer();
   void StopServer();
+  // The orderly stop: no prompt from now on, every modal loop ends.
+  void BeginStop();
+  TMemoLineWriter MemoWriter();
   void BuildToolBar(const TControlRow& row);
 
   std::unique_ptr<TRequestServer> server_;
   std::unique_ptr<TMemo> memo_;
   HWND toolBar_ = nullptr;
-  bool stopped_ = false;
+  TMainWindowCloseRule closeRule_;
+  bool stopped_ = false;  // StopServer ran
 };
 
 // The Windows implementation of the core's user-interface hooks.

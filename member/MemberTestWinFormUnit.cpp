@@ -1,8 +1,9 @@
-// MemberTestWinFormUnit: the test window's controls; each button is one call
-// of MemberDevice, guarded so that a device error ends in the error box.
+// MemberTestWinFormUnit: the test window's controls; each button is one
+// function of MemberTestUnit, guarded so that a device error ends in the
+// error box.
 #include "member/MemberTestWinFormUnit.h"
 
-#include "member/BaseMemberUnit.h"
+#include "member/MemberTestUnit.h"
 #include "win/WinCommonUnit.h"
 #include "win/WinFormUnit.h"
 
@@ -17,23 +18,20 @@ class TMemberTestWinForm : public TWinForm {
  protected:
   void Click(std::string_view name) override {
     RunGuarded([&] {
-      TBaseMember* device = MemberDevice.load();
-      if (!device) return;
-      const int32_t channel = ChannelForCardType(ToAnsi(Text("ChannelCmb")));
+      const AnsiString cardType = ToAnsi(Text("ChannelCmb"));
       if (name == "OpenPortBtn") {
-        device->OpenPort();
+        MemberTestOpenPort();
       } else if (name == "ClosePortBtn") {
-        device->ClosePort();
+        MemberTestClosePort();
       } else if (name == "beepBtn") {
-        device->Beep();
+        MemberTestBeep();
       } else if (name == "ReadCardBtn") {
-        AnsiString cardNo, password, expireDate, guestName, score;
-        device->ReadMemberCard(false, cardNo, password, expireDate, guestName, score, channel);
-        SetText("CardNoEdit", FromAnsi(cardNo));
-        SetText("PasswordEdit", FromAnsi(password));
+        if (const std::optional<TMemberTestRead> read = MemberTestReadCard(cardType)) {
+          SetText("CardNoEdit", FromAnsi(read->CardNo));
+          SetText("PasswordEdit", FromAnsi(read->Password));
+        }
       } else if (name == "WriteCardBtn") {
-        device->WriteMemberCard(ToAnsi(Text("CardNoEdit")), AnsiString(), AnsiString(),
-                                AnsiString(), channel);
+        MemberTestWriteCard(ToAnsi(Text("CardNoEdit")), cardType);
       }
     });
   }

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "member/OptionUnit.h"
-#include "platform/ConvertUnit.h"
 #include "win/WinCommonUnit.h"
 #include "win/WinFormUnit.h"
 
@@ -16,19 +15,16 @@ class TOptionWinForm : public TWinForm {
  public:
   explicit TOptionWinForm(HWND owner) : TWinForm(FormRow("TOptionForm"), owner) {
     Create();
-    const TMemberSettings settings = MemberOptions->Settings();
-    const std::vector<std::string_view> ports = ComboItems(ControlRow(Row(), "PortNameCmb"));
+    const TMemberOptionInput shown = MemberOptionInputOf(MemberOptions->Settings());
     SetItemIndex("PortNameCmb", -1);
-    for (size_t i = 0; i < ports.size(); ++i) {
-      if (AnsiSameText(Utf8ToAnsi(ports[i]), settings.PortName)) {
+    const std::vector<std::string_view> ports = ComboItems(ControlRow(Row(), "PortNameCmb"));
+    for (size_t i = 0; i < ports.size(); ++i)
+      if (!shown.PortName.empty() && Utf8ToAnsi(ports[i]) == shown.PortName)
         SetItemIndex("PortNameCmb", int(i));
-        break;
-      }
-    }
-    SetText("BlockCmb", std::to_wstring(settings.Block));
-    SetText("SectorCmb", std::to_wstring(settings.Sector));
-    SetText("KeyCmb", FromAnsi(settings.Key));
-    SetText("KeyFlagCmb", FromAnsi(settings.KeyFlag));
+    SetText("BlockCmb", FromAnsi(shown.Block));
+    SetText("SectorCmb", FromAnsi(shown.Sector));
+    SetText("KeyCmb", FromAnsi(shown.Key));
+    SetText("KeyFlagCmb", FromAnsi(shown.KeyFlag));
   }
 
  protected:
