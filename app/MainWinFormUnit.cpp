@@ -82,8 +82,8 @@ bool ParseShortcut(std::string_view text, ACCEL& accel) {
 }  // namespace
 
 void TMemo::AppendLine(const AnsiString& text) {
-  const std::wstring line = FromAnsi(text) + L"\r\n";
   const int end = GetWindowTextLengthW(edit_);
+  const std::wstring line = (end > 0 ? L"\r\n" : L"") + FromAnsi(text);
   SendMessageW(edit_, EM_SETSEL, WPARAM(end), LPARAM(end));
   SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(line.c_str()));
 }
