@@ -253,6 +253,7 @@ bool TMainWinForm::Message(UINT message, WPARAM wParam, LPARAM, LRESULT& result)
       if (wParam) {
         BeginStop();
         StopServer();
+        Dump("closed");  // the memo with the stop line
         if (OnEndSession) OnEndSession();
       }
       result = 0;

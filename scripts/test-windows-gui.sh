@@ -18,6 +18,8 @@
 #     different entries and saves two equal ones;
 #   - door-lock mode: the test window issues a key card on the simulated
 #     encoder and the record store (the host's SQLite ODBC driver) holds the room;
+#   - the end of the Windows session (wineboot --end-session) stops it in
+#     order without the prompt;
 #   - every window opened is checked against the form table
 #     (forms/FormTableUnit.cpp): caption, client size, each control's text and place.
 # 64-bit always; 32-bit where the system runs 32-bit programs (said in the
@@ -327,6 +329,26 @@ test_doorlock_card() {
   check_table "$dump" >"$TMP/table" && pass "$label: $(cat "$TMP/table")" || fail "$label: $(cat "$TMP/table")"
 }
 
+# The end of the Windows session (wineboot --end-session) with the test window
+# open: the program stops in order without the prompt, exit 0, the stop line.
+test_end_session() {
+  local main rc=0
+  label="$preset end of session"
+  home=$TMP/$preset-session
+  start_program doorlock "$home"
+  main=$(wait_window "TarvikVelio门锁接口") || { fail "$label: no main window"; kill "$app"; return; }
+  keys "$main" alt+t t
+  wait_window "测试" >/dev/null || fail "$label: no test window"
+  timeout 60 "$WINE" wineboot --end-session >/dev/null 2>&1
+  for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.2; done
+  kill -0 "$app" 2>/dev/null && { fail "$label: still running"; kill "$app"; return; }
+  wait "$app" || rc=$?
+  [ $rc -eq 0 ] && dumped "$dump" TMainForm InfoMemo | grep -q '接口监听服务器已经停止。' &&
+    ! grep -q '^TCheckPasswordForm' "$dump" &&
+    pass "$label: stopped in order without the prompt (exit 0, stop line)" ||
+    fail "$label: exit $rc, memo: $(dumped "$dump" TMainForm InfoMemo)"
+}
+
 run_preset() {
   preset=$1
   local arch=$2
@@ -353,6 +375,7 @@ run_preset() {
   test_change_password
   test_member_card
   test_doorlock_card
+  test_end_session
 }
 
 if [ "$which" = all ] || [ "$which" = mingw64 ]; then
