@@ -418,9 +418,15 @@ void TWinForm::Dump(const char* when) const {
     RECT rect;
     GetWindowRect(controls_[i], &rect);
     MapWindowPoints(nullptr, handle_, reinterpret_cast<POINT*>(&rect), 2);
-    WriteFormDump(std::string(row_.Name) + "\t" + row_.Controls[i].Name + "\t" +
-                  OneLine(WideToUtf8(WindowText(controls_[i]))) + "\t" + std::to_string(rect.left) +
-                  "," + std::to_string(rect.top));
+    std::string text = OneLine(WideToUtf8(WindowText(controls_[i])));
+    if (row_.Controls[i].Kind == TControlKind::Image) {
+      // A picture control shows its picture's file name when it has one.
+      const bool icon = (GetWindowLongPtrW(controls_[i], GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+      if (SendMessageW(controls_[i], STM_GETIMAGE, icon ? IMAGE_ICON : IMAGE_BITMAP, 0))
+        text = row_.Controls[i].Image;
+    }
+    WriteFormDump(std::string(row_.Name) + "\t" + row_.Controls[i].Name + "\t" + text + "\t" +
+                  std::to_string(rect.left) + "," + std::to_string(rect.top));
   }
 }
 

@@ -14,7 +14,8 @@
 // With the environment variable VELIO_FORM_DUMP naming a file, every form
 // appends, when it is shown and again when its loop ends, a line with its
 // name, caption, client size and "shown" or "closed", then a line with each
-// control's name, text and place (UTF-8, tab-separated) to that file: the tests compare them with
+// control's name, text (a picture: its file name once loaded) and place
+// (UTF-8, tab-separated) to that file: the tests compare them with
 // the table and read the results of the buttons there. With VELIO_SCREENSHOT_DIR naming a folder,
 // every form saves its picture there half a second after it is shown (windows-<form>.bmp).
 //
