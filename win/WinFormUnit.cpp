@@ -277,13 +277,6 @@ bool TWinForm::Checked(std::string_view name) const {
   return SendMessageW(Control(name), BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void TWinForm::SetItems(std::string_view name, const std::vector<std::wstring>& items) {
-  HWND box = Control(name);
-  SendMessageW(box, CB_RESETCONTENT, 0, 0);
-  for (const std::wstring& item : items)
-    SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item.c_str()));
-}
-
 int TWinForm::ItemIndex(std::string_view name) const {
   return int(SendMessageW(Control(name), CB_GETCURSEL, 0, 0));
 }

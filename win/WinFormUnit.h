@@ -52,8 +52,6 @@ class TWinForm {
   std::wstring Text(std::string_view name) const;
   void SetText(std::string_view name, const std::wstring& text);
   bool Checked(std::string_view name) const;
-  // Fills a selection box with items (UTF-16 text).
-  void SetItems(std::string_view name, const std::vector<std::wstring>& items);
   // The selected item of a selection box, -1 for none; selecting -1 clears it.
   int ItemIndex(std::string_view name) const;
   void SetItemIndex(std::string_view name, int index);
