@@ -245,15 +245,31 @@ linux_options_file() {
   rm -rf "$lhome"
   mkdir -p "$lhome"
   printf "$PORTS"'Password=qelvan\r\n' >"$lhome/Option.ini"
+  # Qt takes no sent events: the window gets the keyboard, then real keys.
+  qwait() {
+    local id
+    for _ in $(seq 100); do
+      id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -1)
+      [ -n "$id" ] && { echo "$id"; return 0; }
+      sleep 0.2
+    done
+    return 1
+  }
+  qkeys() {
+    xdotool windowfocus "$1" 2>/dev/null
+    sleep 0.2
+    for k in "${@:2}"; do xdotool key "$k" 2>/dev/null; sleep 0.2; done
+  }
+  qtype() { xdotool windowfocus "$1" 2>/dev/null; sleep 0.2; xdotool type --delay 50 "$2" 2>/dev/null; }
   QT_QPA_PLATFORM=xcb "$program" --home "$lhome" --mode member >"$lhome/out" 2>&1 &
   local pid=$!
-  main=$(wait_window "TarvikVelio会员卡接口") && sleep 1 &&
-    keys "$main" alt+t o && prompt=$(wait_window "请输入管理员密码") &&
-    type_text "$prompt" qelvan && keys "$prompt" Return &&
-    dialog=$(wait_window "Zenta会员卡接口配置") && keys "$dialog" Tab ctrl+a BackSpace &&
-    type_text "$dialog" 5 && keys "$dialog" Return && box=$(wait_window "提示") &&
-    keys "$box" Return && sleep 0.5 && keys "$main" alt+F4 &&
-    prompt=$(wait_window "请输入管理员密码") && type_text "$prompt" qelvan && keys "$prompt" Return
+  main=$(qwait "TarvikVelio会员卡接口") && sleep 1 &&
+    qkeys "$main" alt+t o && prompt=$(qwait "请输入管理员密码") &&
+    qtype "$prompt" qelvan && qkeys "$prompt" Return &&
+    dialog=$(qwait "Zenta会员卡接口配置") && qkeys "$dialog" Tab ctrl+a BackSpace &&
+    qtype "$dialog" 5 && qkeys "$dialog" Return && box=$(qwait "提示") &&
+    qkeys "$box" Return && sleep 0.5 && qkeys "$main" alt+f x &&
+    prompt=$(qwait "请输入管理员密码") && qtype "$prompt" qelvan && qkeys "$prompt" Return
   for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.2; done
   kill "$pid" 2>/dev/null && { echo "    (the Linux program did not get through: $(cat "$lhome/out"))"; return 1; }
   wait "$pid" || return 1
