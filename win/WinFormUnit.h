@@ -1,23 +1,25 @@
 // WinFormUnit: a window built from its row of the form table.
 //
 // TWinForm creates a top-level window with the row's caption, client size and
-// font, centred on the screen, and one child control per control row
-// (buttons, labels, edits, password boxes showing "*", selection boxes with
-// their entries, check boxes, memos, pictures) at the row's place, greyed
-// where the row says so, created in tab order so that Tab walks the rows'
-// TabOrder. A label of width 0 takes the size of its text. The main window's
-// menus, tool bar and status bar are the derived class's (BuildSpecial). Enter presses the default
-// button, Esc the cancel button; the close box and Alt+F4 ask CloseQuery. ShowModal disables the
-// owner and runs the form's own message loop until EndModal, or until a stop is requested
-// (StopRequested), which ends it as cancelled.
+// font, centred on the screen, and one child control per control row (buttons,
+// labels, edits, password boxes showing "*", selection boxes with their
+// entries, check boxes, memos, pictures) at the row's place, greyed where the
+// row says so, created in tab order so that Tab walks the rows' TabOrder. A
+// label of width 0 takes the size of its text. The main window's menus, tool
+// bar and status bar are the derived class's (BuildSpecial). Enter presses the
+// default button, Esc the cancel button; the close box and Alt+F4 ask
+// CloseQuery. ShowModal disables the owner and runs the form's own message loop
+// until EndModal, or until a stop is requested (StopRequested), which ends it
+// as cancelled.
 //
 // With the environment variable VELIO_FORM_DUMP naming a file, every form
-// appends, when it is shown and again when its loop ends, a line with its
-// name, caption, client size and "shown" or "closed", then a line with each
-// control's name, text (a picture: its file name once loaded) and place
-// (UTF-8, tab-separated) to that file: the tests compare them with
-// the table and read the results of the buttons there. With VELIO_SCREENSHOT_DIR naming a folder,
-// every form saves its picture there half a second after it is shown (windows-<form>.bmp).
+// appends, when it is shown and again when its loop ends, a line with its name,
+// caption, client size and "shown" or "closed", then a line with each control's
+// name, text (a picture: its file name once loaded) and place (UTF-8,
+// tab-separated) to that file: the tests compare them with the table and read
+// the results of the buttons there. With VELIO_SCREENSHOT_DIR naming a folder,
+// every form saves its picture there half a second after it is shown
+// (windows-<form>.bmp).
 //
 // GUI thread only.
 #ifndef VELIO_WIN_WINFORMUNIT_H_
