@@ -22,7 +22,8 @@
 #   - the end of the Windows session (wineboot --end-session) stops it in
 #     order without the prompt;
 #   - every window opened is checked against the form table
-#     (forms/FormTableUnit.cpp): caption, client size, each control's text and place.
+#     (forms/FormTableUnit.cpp): caption, client size, each control's text
+#     and place, the pictures, the menus, menu items and tool buttons.
 # 64-bit always; 32-bit where the system runs 32-bit programs (said in the
 # output). There is no window manager: keys go straight to a window
 # (xdotool key --window). Exits non-zero on any failure.
@@ -153,7 +154,7 @@ for line in dump.splitlines():
     expected = row[7] if row[1] == 'Image' else row[2]
     if row[1] != 'ComboBox' and f[1] not in filled.get(f[0], ()) and f[2] != expected:
         bad.append(f'{f[0]}.{f[1]} text {f[2]!r}, table {expected!r}')
-    if row[1] != 'ToolBar' and f[3] != f'{row[3]},{row[4]}':
+    if row[1] not in ('ToolBar', 'Menu', 'MenuItem', 'ToolButton') and f[3] != f'{row[3]},{row[4]}':
         bad.append(f'{f[0]}.{f[1]} at {f[3]}, table {row[3]},{row[4]}')
 print('\n'.join(bad) if bad else 'windows checked against the table: ' + ' '.join(sorted(seen)))
 sys.exit(1 if bad else 0)

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <stdexcept>
 
 #include "win/WinCommonUnit.h"
@@ -420,6 +421,25 @@ void TWinForm::Dump(const char* when) const {
     }
     WriteFormDump(std::string(row_.Name) + "\t" + row_.Controls[i].Name + "\t" + text + "\t" +
                   std::to_string(rect.left) + "," + std::to_string(rect.top));
+  }
+  // Menus, their items (without the shortcut after the tab) and tool buttons,
+  // which have no window of their own: place "-".
+  int menuPosition = 0;
+  for (const TControlRow& r : row_.Controls) {
+    wchar_t text[256] = {};
+    if (r.Kind == TControlKind::Menu && menu_) {
+      GetMenuStringW(menu_, UINT(menuPosition++), text, 256, MF_BYPOSITION);
+    } else if (r.Kind == TControlKind::MenuItem && menu_ && !IsSeparator(r)) {
+      GetMenuStringW(menu_, UINT(IdOf(r)), text, 256, MF_BYCOMMAND);
+      if (wchar_t* tab = wcschr(text, L'\t')) *tab = L'\0';
+    } else if (r.Kind == TControlKind::ToolButton && !IsSeparator(r)) {
+      HWND bar = GetDlgItem(handle_, IdOf(ControlRow(row_, r.Parent)));
+      if (SendMessageW(bar, TB_GETBUTTONTEXTW, WPARAM(IdOf(r)), 0) < 256)
+        SendMessageW(bar, TB_GETBUTTONTEXTW, WPARAM(IdOf(r)), reinterpret_cast<LPARAM>(text));
+    } else {
+      continue;
+    }
+    WriteFormDump(std::string(row_.Name) + "\t" + r.Name + "\t" + WideToUtf8(text) + "\t-");
   }
 }
 

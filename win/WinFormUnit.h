@@ -15,8 +15,8 @@
 // With the environment variable VELIO_FORM_DUMP naming a file, every form
 // appends, when it is shown and again when its loop ends, a line with its name,
 // caption, client size and "shown" or "closed", then a line with each control's
-// name, text (a picture: its file name once loaded) and place (UTF-8,
-// tab-separated) to that file: the tests compare them with the table and read
+// name, text (a picture: its file name once loaded) and place (menus, menu
+// items and tool buttons: "-") (UTF-8, tab-separated) to that file: the tests compare them with the table and read
 // the results of the buttons there. With VELIO_SCREENSHOT_DIR naming a folder,
 // every form saves its picture there half a second after it is shown
 // (windows-<form>.bmp).
