@@ -4,7 +4,8 @@
 # (scripts/check-includes.sh), the whole suite in the default and the asan
 # builds, the Debian packages' test (scripts/package-test.sh), a short run of
 # every fuzz target, the tests labelled concurrency in the tsan
-# build, and the Windows builds under Wine (scripts/test-windows.sh).
+# build, the Windows builds under Wine (scripts/test-windows.sh) and the
+# Windows desktop program under Wine on a private Xvfb (scripts/test-windows-gui.sh).
 # VELIO_FUZZ_SECONDS sets the fuzz time per target (default 30).
 # Exits non-zero on any failure; the last lines name every stage that failed
 # and, for the test suites, the tests that failed in it.
@@ -55,6 +56,9 @@ stage tsan run_preset tsan velio_concurrency
 # the end-to-end and service tests against the 64-bit build. Set
 # VELIO_WINE32=required to make that a failure.
 VELIO_WINE32=${VELIO_WINE32:-optional} stage windows ./scripts/test-windows.sh
+# The Windows desktop program's windows, driven with xdotool (64-bit, and
+# 32-bit where the kernel runs 32-bit programs; the output says which).
+stage windows-gui ./scripts/test-windows-gui.sh
 
 if [ ${#failed[@]} -eq 0 ]; then
   echo "test.sh: all presets passed"

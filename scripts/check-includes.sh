@@ -8,7 +8,7 @@
 #   services/                      log, system options, interface mode, UI hooks
 #   server/                        request server, XML, UTF-8, address filter
 #   forms/                         every window's controls and button logic, no toolkit
-#   gui/                           what every window shares
+#   gui/ win/                      what every Qt window / every Windows API window shares
 #   member/ doorlock/ police/      one interface mode each
 #   app/                           entries, start-up, self-check, service, main windows
 # Beside them, self-contained: pcsc/ (the PC/SC reader library), sim/ (the
@@ -23,13 +23,14 @@ declare -A allowed=(
   [server]="platform services server"
   [forms]="platform services server forms"
   [gui]="platform services forms gui"
-  [member]="platform services server forms gui member"
-  [doorlock]="platform services server forms gui doorlock"
-  [police]="platform services server forms gui police"
+  [win]="platform services server forms win"
+  [member]="platform services server forms gui win member"
+  [doorlock]="platform services server forms gui win doorlock"
+  [police]="platform services server forms gui win police"
   [pcsc]="platform pcsc"
   [sim]="platform pcsc sim"
   [tools]="platform services server pcsc sim tools"
-  [app]="platform services server forms gui member doorlock police app"
+  [app]="platform services server forms gui win member doorlock police app"
 )
 
 bad=0

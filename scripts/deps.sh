@@ -43,7 +43,9 @@ TEST=(sqlite3 libjpeg-dev
       # The Windows builds (MinGW-w64, POSIX threads), tested under Wine; the
       # 32-bit Wine's ODBC reaches the host's 32-bit unixODBC and SQLite driver.
       g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
-      wine wine32:i386 wine64 libodbc2:i386 libsqliteodbc:i386 zip)
+      wine wine32:i386 wine64 libodbc2:i386 libsqliteodbc:i386 zip
+      # The Windows window test reads the form table and its dump with Python.
+      python3)
 
 PKGS=("${RUN[@]}")
 if [ "$set_name" = test ]; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the 32-bit Windows programs (preset mingw32) and writes
-# dist/velio-interface-windows-x86.zip: velio-interfaced.exe, pms-client.exe,
+# dist/velio-interface-windows-x86.zip: velio-interface.exe (the desktop
+# program), velio-interfaced.exe, pms-client.exe,
 # cardsim.exe, velio-readers.exe, the simulator Reader.dll, ReaderPcsc.dll
 # (when the build has it), a default Option.ini and a short read-me in Chinese
 # and English.
@@ -9,7 +10,7 @@ cd "$(dirname "$0")/.."
 ./scripts/deps.sh
 
 cmake --preset mingw32 >/dev/null
-targets=(velio-interfaced pms-client cardsim velio-readers Reader)
+targets=(velio-interface velio-interfaced pms-client cardsim velio-readers Reader)
 if grep -q '^ReaderPcsc' <(cmake --build --preset mingw32 --target help 2>/dev/null | sed 's/:.*//'); then
   targets+=(ReaderPcsc)
 fi
@@ -20,7 +21,7 @@ stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 dir=$stage/velio-interface
 mkdir -p "$dir"
-for f in velio-interfaced.exe pms-client.exe cardsim.exe velio-readers.exe Reader.dll; do
+for f in velio-interface.exe velio-interfaced.exe pms-client.exe cardsim.exe velio-readers.exe Reader.dll; do
   cp "$bin/$f" "$dir/"
 done
 if [ -f "$bin/ReaderPcsc.dll" ]; then
@@ -47,6 +48,7 @@ TarvikVelio 接口服务器 (Windows 32 位)
 ======================================
 
 文件
+  velio-interface.exe   接口服务器的操作员窗口 (桌面程序)
   velio-interfaced.exe  接口服务器 (控制台程序或 Windows 服务)
   pms-client.exe        测试工具: 发送一个请求并显示应答
   cardsim.exe           读卡器模拟器的卡片工具
@@ -62,6 +64,16 @@ TarvikVelio 接口服务器 (Windows 32 位)
   卡片是本目录 ReaderSim\card.bin; 服务器用 --home 目录时, 卡在该目录的
   ReaderSim 中: cardsim.exe --home 目录 new。cardsim.exe show 显示卡片内容,
   cardsim.exe remove 拿走卡片。
+
+操作员窗口 (velio-interface.exe)
+  双击 velio-interface.exe 或在命令提示符中运行:
+    velio-interface.exe --mode member      (会员卡; 也可以 --mode doorlock 或 police)
+  选项与控制台程序相同 (--home 目录, --reader-library 库文件, --store ...)。
+  窗口显示服务器的启动和停止; "工具" 菜单: 选项 (会员卡读卡器的端口、扇区、块号、
+  Key), 测试 (写卡和读卡, 门锁测试发卡), 更改管理员密码。关闭窗口 (菜单、工具栏、
+  Alt+F4、关闭按钮) 需要管理员密码 (默认 qelvan)。注销或关机时窗口自行停止服务器。
+  窗口和服务 (或控制台程序) 使用同一个端口: 同一模式只能运行其中一个。
+  窗口运行时先停止服务 (sc stop VelioInterface-<模式>), 反之亦然。
 
 作为控制台程序运行
   velio-interfaced.exe --mode member      (会员卡, 端口 MemberPortNo)
@@ -121,6 +133,7 @@ TarvikVelio interface server (32-bit Windows)
 =============================================
 
 Files
+  velio-interface.exe   the operator's window of the interface server (desktop program)
   velio-interfaced.exe  the interface server (console program or Windows service)
   pms-client.exe        test tool: sends one request and prints the reply
   cardsim.exe           card tool of the reader simulator
@@ -137,6 +150,21 @@ The first card (simulated reader)
   The card is ReaderSim\card.bin in this folder; when the server runs with
   --home DIR, it is in that folder's ReaderSim: cardsim.exe --home DIR new.
   cardsim.exe show shows the card, cardsim.exe remove takes it off.
+
+The operator's window (velio-interface.exe)
+  Double-click velio-interface.exe, or run it in a command prompt:
+    velio-interface.exe --mode member      (membership cards; or --mode doorlock, police)
+  It takes the console program's options (--home DIR, --reader-library FILE,
+  --store ...). The window shows the server start and stop; the Tools menu
+  has the options (the membership card reader's port, sector, block and key),
+  the test window (write and read a card, issue a test key card) and the
+  administrator password. Closing the window (menu, tool bar, Alt+F4, the
+  close box) asks for the administrator password (default qelvan); logging
+  off or shutting Windows down stops the server without it.
+  The window and the service (or the console program) serve the same port:
+  run one of them per mode at a time; stop the service
+  (sc stop VelioInterface-<mode>) before starting the window, and the other
+  way round.
 
 Running as a console program
   velio-interfaced.exe --mode member      (membership cards, port MemberPortNo)
