@@ -7,18 +7,28 @@
 #include "app/StartupUnit.h"
 #include "doorlock/BaseDoorlockUnit.h"
 #include "member/BaseMemberUnit.h"
+#include "platform/PathUnit.h"
+#include "platform/PortOwnerUnit.h"
 #include "police/BasePoliceUnit.h"
 #include "police/PoliceMessageHandlerUnit.h"
 #include "server/TCPServerUnit.h"
 #include "services/InterfaceModeUnit.h"
 
+namespace {
+// The serving window's claim of its port, so that --check knows it as this
+// home's running server (GUI thread only: one main window at a time).
+std::unique_ptr<TPortClaim> PortClaim;
+}  // namespace
+
 void StartInterfaceServer(TRequestServer& server, int32_t mode, const TMemoLineWriter& addLine) {
   server.SetPort(PortForMode(mode));
   addLine(StartLineForMode(mode));
   server.Activate();
+  PortClaim = std::make_unique<TPortClaim>(server.Port(), HomeDir());
 }
 
 void StopInterfaceServer(TRequestServer& server, const TMemoLineWriter& addLine) {
+  PortClaim.reset();
   try {
     server.Deactivate();
   } catch (...) {
