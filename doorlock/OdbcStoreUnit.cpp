@@ -266,7 +266,8 @@ EDatabaseError::TKind OdbcFailureKind(std::string_view state, std::string_view m
 
 TOdbcDialect OdbcDialectOf(std::string_view dbmsName) {
   std::string name;
-  for (char c : dbmsName) name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  for (char c : dbmsName)
+    name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
   if (name.find("postgres") != std::string::npos) return TOdbcDialect::PostgreSql;
   if (name.find("mariadb") != std::string::npos || name.find("mysql") != std::string::npos)
     return TOdbcDialect::MariaDb;
@@ -342,8 +343,7 @@ void TOdbcStore::Open() {
     // No login dialog, ever: the store runs without a window. A server that
     // does not answer fails the connection after a few seconds, not the
     // system's TCP timeout (a driver that cannot set this goes on without).
-    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginSeconds),
-                      0);
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginSeconds), 0);
   }
 #ifdef _WIN32
   // File paths in the string may hold any character: the wide entry point.
@@ -368,7 +368,8 @@ void TOdbcStore::Open() {
 
 int TOdbcStore::Execute(const char* sql, const std::vector<TDbParam>& params) {
   try {
-    TStatement st(dbc_, [this] { return TypeScale(); }, knownDigits_);
+    TStatement st(
+        dbc_, [this] { return TypeScale(); }, knownDigits_);
     st.Prepare(sql, params);
     st.Run();
     return st.RowCount();
@@ -379,7 +380,8 @@ int TOdbcStore::Execute(const char* sql, const std::vector<TDbParam>& params) {
 
 TDateTime TOdbcStore::SelectDate(const char* sql, const std::vector<TDbParam>& params) {
   try {
-    TStatement st(dbc_, [this] { return TypeScale(); }, knownDigits_);
+    TStatement st(
+        dbc_, [this] { return TypeScale(); }, knownDigits_);
     st.Prepare(sql, params);
     st.Run();
     TDateTime value = 0;
@@ -437,7 +439,8 @@ bool TOdbcStore::RoomKeyExists() {
   }
   for (const auto& [index, column] : columns) {
     std::string lower;
-    for (char c : column) lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    for (char c : column)
+      lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     if (lower != "roomno") continue;
     const auto sameIndex = std::count_if(columns.begin(), columns.end(),
                                          [&index](const auto& c) { return c.first == index; });

@@ -48,7 +48,8 @@ class TSqliteStore final : public TRecordStore {
 };
 
 // Creates the file and both tables of Client.sql (T_Room with a unique key on
-// RoomNo) when missing; changes nothing that exists. Answers false with error set to SQLite's message (UTF-8).
+// RoomNo) when missing; changes nothing that exists. Answers false with error
+// set to SQLite's message (UTF-8).
 bool CreateSqliteDatabase(const std::string& fileName, std::string& error);
 
 // Whether the file can be used as the store uses it: it exists, opens for
@@ -56,7 +57,6 @@ bool CreateSqliteDatabase(const std::string& fileName, std::string& error);
 // creating and changes nothing. Answers false with error set (UTF-8). When
 // usable and roomKey is given, sets it to whether T_Room has a unique key on
 // RoomNo (files made before the key have none).
-bool ProbeSqliteDatabase(const std::string& fileName, std::string& error,
-                         bool* roomKey = nullptr);
+bool ProbeSqliteDatabase(const std::string& fileName, std::string& error, bool* roomKey = nullptr);
 
 #endif  // VELIO_DOORLOCK_SQLITESTOREUNIT_H_

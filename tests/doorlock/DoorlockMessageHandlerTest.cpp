@@ -146,8 +146,8 @@ class DoorlockHandlerStoreTest : public DoorlockHandlerTest,
     std::string connection = "Driver=SQLite3;Database=" + dir_.File("Odbc.db") + ";";
     if (GetParam() != TSource::SqliteOdbc) {
       server_ = std::make_unique<velio_test::TDbServer>(GetParam() == TSource::PostgreSql
-                                                           ? velio_test::TDbEngine::PostgreSql
-                                                           : velio_test::TDbEngine::MariaDb);
+                                                            ? velio_test::TDbEngine::PostgreSql
+                                                            : velio_test::TDbEngine::MariaDb);
       ASSERT_EQ(server_->Error(), "");
       connection = server_->Connection();
     }

@@ -165,8 +165,8 @@ class DoorlockOdbcStoreTest : public ::testing::TestWithParam<TSource> {
 #ifndef _WIN32
     if (GetParam() != TSource::SqliteOdbc) {
       server_ = std::make_unique<velio_test::TDbServer>(GetParam() == TSource::PostgreSql
-                                                           ? velio_test::TDbEngine::PostgreSql
-                                                           : velio_test::TDbEngine::MariaDb);
+                                                            ? velio_test::TDbEngine::PostgreSql
+                                                            : velio_test::TDbEngine::MariaDb);
       ASSERT_EQ(server_->Error(), "");
       connection_ = server_->Connection();
     }
@@ -183,7 +183,9 @@ class DoorlockOdbcStoreTest : public ::testing::TestWithParam<TSource> {
     OperationLog = nullptr;
   }
 
-  std::vector<AnsiString> Log() { return LogEntries(log_.FileName()); }
+  std::vector<AnsiString> Log() {
+    return LogEntries(log_.FileName());
+  }
   std::vector<std::vector<std::string>> Query(const std::string& sql) {
     return velio_test::OdbcRows(connection_, sql);
   }
@@ -295,10 +297,9 @@ TEST_P(DoorlockOdbcStoreTest, TablesMadeBeforeTheKeyKeepWorkingAndAreReported) {
 }
 
 TEST_P(DoorlockOdbcStoreTest, RoomTimesRoundTripToTheMillisecond) {
-  const TDateTime times[] = {EncodeDateTime({2026, 12, 8, 14, 5, 9, 123}),
-                             EncodeDateTime({2000, 2, 29, 0, 0, 0, 0}),
-                             EncodeDateTime({1999, 12, 31, 23, 59, 59, 999}),
-                             EncodeDateTime({1900, 1, 1, 0, 0, 0, 1})};
+  const TDateTime times[] = {
+      EncodeDateTime({2026, 12, 8, 14, 5, 9, 123}), EncodeDateTime({2000, 2, 29, 0, 0, 0, 0}),
+      EncodeDateTime({1999, 12, 31, 23, 59, 59, 999}), EncodeDateTime({1900, 1, 1, 0, 0, 0, 1})};
   EXPECT_EQ(store_->GetLastCheckInTime("000101"), 0);  // no row
   store_->UpdateLastCheckInTime("000101", times[0]);   // new room: inserted, logged
   EXPECT_EQ(Log(), std::vector<AnsiString>{Lit("新建房间") + "000101"});

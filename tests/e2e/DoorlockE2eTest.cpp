@@ -552,8 +552,12 @@ class DoorlockSharedStoreE2e : public ::testing::TestWithParam<velio_test::TDbEn
   void SetUp() override {
     ASSERT_EQ(db_.Error(), "");
     std::string out, err;
-    const std::vector<std::string> initDb = {BinPath("velio-interfaced"), "--home", homes_[0].Path(),
-                                             "--init-db", "--store", db_.Connection()};
+    const std::vector<std::string> initDb = {BinPath("velio-interfaced"),
+                                             "--home",
+                                             homes_[0].Path(),
+                                             "--init-db",
+                                             "--store",
+                                             db_.Connection()};
     ASSERT_EQ(RunProgram(initDb, out, err), 0) << err;
     EXPECT_EQ(out, ConnectionStringWithoutSecrets(db_.Connection()) +
                        ": created T_Room, T_IssueCardRecord\n");
@@ -620,13 +624,16 @@ TEST_P(DoorlockSharedStoreE2e, CopyCardsAtOnceOnFourServersStoreEachNewRoomOnce)
   auto rooms = Query("select RoomNo, count(*) from T_Room group by RoomNo order by RoomNo");
   ASSERT_EQ(rooms.size(), static_cast<size_t>(kRooms));
   for (const auto& room : rooms) EXPECT_EQ(room[1], "1") << room[0];
-  EXPECT_EQ(Query("select count(*) from T_IssueCardRecord"),
-            (std::vector<std::vector<std::string>>{{std::to_string(4 * kClientsPerServer * kRooms)}}));
-  EXPECT_EQ(Query("select count(*) from T_IssueCardRecord r, T_Room t where r.RoomNo = t.RoomNo "
-                  "and r.LastCheckInTime = t.LastCheckInTime"),
-            (std::vector<std::vector<std::string>>{{std::to_string(4 * kClientsPerServer * kRooms)}}));
-  EXPECT_EQ(Query("select count(distinct RegisterId) from T_IssueCardRecord"),
-            (std::vector<std::vector<std::string>>{{std::to_string(4 * kClientsPerServer * kRooms)}}));
+  EXPECT_EQ(
+      Query("select count(*) from T_IssueCardRecord"),
+      (std::vector<std::vector<std::string>>{{std::to_string(4 * kClientsPerServer * kRooms)}}));
+  EXPECT_EQ(
+      Query("select count(*) from T_IssueCardRecord r, T_Room t where r.RoomNo = t.RoomNo "
+            "and r.LastCheckInTime = t.LastCheckInTime"),
+      (std::vector<std::vector<std::string>>{{std::to_string(4 * kClientsPerServer * kRooms)}}));
+  EXPECT_EQ(
+      Query("select count(distinct RegisterId) from T_IssueCardRecord"),
+      (std::vector<std::vector<std::string>>{{std::to_string(4 * kClientsPerServer * kRooms)}}));
   // Each room was announced as new by exactly one server.
   int newRooms = 0;
   for (const TTempHome& home : homes_)

@@ -14,7 +14,7 @@
 # As root the server runs as "nobody" (PostgreSQL refuses root), which then
 # owns DIR. The servers start cheaply: small buffers, no fsync, no binary log,
 # and a new data folder is a copy of one made once per engine version and
-# kept in ${TMPDIR:-/tmp}/velio-db-templates (made under a lock, so that
+# kept in ${TMPDIR:-/tmp}/velio-db-templates-UID (made under a lock, so that
 # tests starting at once make it once).
 # Exit 1 with the reason (the server's own log) when a server does not start.
 set -uo pipefail
@@ -34,7 +34,7 @@ as_owner() {
 from_template() {
   local dir=$1 name=$2
   shift 2
-  local root=${TMPDIR:-/tmp}/velio-db-templates
+  local root=${TMPDIR:-/tmp}/velio-db-templates-$(id -u)
   mkdir -p "$root" && chmod 755 "$root" || fail "cannot make $root"
   local template=$root/$name
   (
