@@ -423,7 +423,9 @@ const std::vector<TCheckItem>& SelfCheckItems() {
       {"door lock: the store",
        "the `--store` source does not connect or lacks a table; `Client.db` (`Client.mdb` on "
        "Windows) not a database, without its tables, or read-only",
-       "`Client.db` (`Client.mdb`) missing: the server logs it and answers, storing no record"},
+       "`Client.db` (`Client.mdb`) missing: the server logs it and answers, storing no record; "
+       "`T_Room` without its unique key on `RoomNo` (made before the key): servers sharing the "
+       "store may store a room twice"},
       {"police: `Guest.ini`",
        "unreadable, or its `GenderID` no integer (every request would end without a reply)",
        "missing, or without a `[Guest]` section (every request is answered with no guest)"},
