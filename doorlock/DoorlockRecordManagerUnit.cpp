@@ -84,8 +84,6 @@ class TDoorlockRecordManager::TImpl {
   // empty for a database file.
   const AnsiString secrets;
   bool connected = false;
-  // Why the store is not connected; logged by every operation until it is.
-  AnsiString notConnected = "database is not open";
 
   // A database's text as it may be shown: without the connection's passwords.
   AnsiString Shown(const AnsiString& text) const {
@@ -133,14 +131,9 @@ class TDoorlockRecordManager::TImpl {
   }
 
   // Opens the store; the caller holds the lock. Raises EDatabaseError with
-  // the reason, which is also kept.
+  // the reason.
   void Reopen() {
-    try {
-      store->Open();
-    } catch (const EDatabaseError& e) {
-      notConnected = e.what();
-      throw;
-    }
+    store->Open();
     connected = true;
   }
 
