@@ -124,8 +124,9 @@ int main(int argc, char** argv) {
     if (!options.Home.empty()) SetHomeDir(options.Home);
     std::string error;
     std::string file = options.Store.empty() ? DefaultDoorlockDatabase() : options.Store;
+    std::vector<std::string> created;
     bool made = options.Store.empty() ? CreateDoorlockDatabase(file, error)
-                                      : CreateDoorlockTables(file, error);
+                                      : CreateDoorlockTables(file, error, &created);
     // A connection string is shown without its passwords, also where the
     // driver's message repeats it.
     // A password's value is hidden wherever else it stands in the string too.
@@ -137,7 +138,18 @@ int main(int argc, char** argv) {
                 << (options.Store.empty() ? error : TextWithoutSecrets(error, file)) << std::endl;
       return 1;
     }
-    std::cout << shown << std::endl;
+    if (options.Store.empty()) {
+      std::cout << shown << std::endl;
+      return 0;
+    }
+    // A source is made once: a second run says there was nothing to do.
+    std::string list;
+    for (const std::string& table : created) list += (list.empty() ? "" : ", ") + table;
+    std::cout << shown << ": "
+              << (created.empty() ? std::string("T_Room and T_IssueCardRecord exist already; "
+                                                "nothing changed")
+                                  : "created " + list)
+              << std::endl;
     return 0;
   }
   if (options.Check) {

@@ -270,16 +270,26 @@ void CheckReaderLibrary(const TReaderLibraryChoice& choice, std::optional<int32_
              ReaderCodeText(rc) + ")");
 }
 
+// Servers sharing a store without T_Room's unique key may store a room twice.
+void WarnWithoutRoomKey(const std::string& shown, TLines& out) {
+  out.Warn(shown +
+           ": T_Room has no unique key on RoomNo (made before the key): one server works as "
+           "before, but servers sharing this store may store a room twice; once no room is "
+           "stored twice, CREATE UNIQUE INDEX UQ_T_Room_RoomNo ON T_Room (RoomNo) adds it");
+}
+
 // The store the server opens: the --store source, else the system's default database.
 void CheckRecordStore(const std::string& home, const std::string& store, TLines& out) {
   std::string error;
+  bool roomKey = false;
   if (!store.empty()) {
     const std::string shown = "ODBC store \"" + ConnectionStringWithoutSecrets(store) + "\"";
-    if (!ProbeOdbcTables(store, error)) {
-      out.Fail(shown + " cannot be used: " + error);
+    if (!ProbeOdbcTables(store, error, &roomKey)) {
+      out.Fail(shown + " cannot be used: " + TextWithoutSecrets(error, store));
       return;
     }
     out.Ok(shown + " connects with T_Room and T_IssueCardRecord");
+    if (!roomKey) WarnWithoutRoomKey(shown, out);
     return;
   }
   std::string file = home + PathUtf8(NativePath(DefaultDoorlockDatabase()).filename());
@@ -291,11 +301,12 @@ void CheckRecordStore(const std::string& home, const std::string& store, TLines&
              home);
     return;
   }
-  if (!ProbeDoorlockDatabase(file, error)) {
+  if (!ProbeDoorlockDatabase(file, error, &roomKey)) {
     out.Fail(file + " cannot be used: " + error);
     return;
   }
   out.Ok(file + " opens for writing with T_Room and T_IssueCardRecord");
+  if (!roomKey) WarnWithoutRoomKey(file, out);
 }
 
 // Guest.ini as the simulated police device reads it for every request.
@@ -416,7 +427,9 @@ const std::vector<TCheckItem>& SelfCheckItems() {
       {"door lock: the store",
        "the `--store` source does not connect or lacks a table; `Client.db` (`Client.mdb` on "
        "Windows) not a database, without its tables, or read-only",
-       "`Client.db` (`Client.mdb`) missing: the server logs it and answers, storing no record"},
+       "`Client.db` (`Client.mdb`) missing: the server logs it and answers, storing no record; "
+       "`T_Room` without its unique key on `RoomNo` (made before the key): servers sharing the "
+       "store may store a room twice"},
       {"police: `Guest.ini`",
        "unreadable, or its `GenderID` no integer (every request would end without a reply)",
        "missing, or without a `[Guest]` section (every request is answered with no guest)"},

@@ -2,7 +2,11 @@
 //
 // The statements are written here once, with named markers, and run by the
 // engine MakeRecordStore gives for the source (TRecordStore: SQLite's own
-// library on Client.db, or ODBC). The connection is opened once and kept.
+// library on Client.db, or ODBC). The connection is opened once and kept
+// while it works. One that the engine reports lost (the database server went
+// away) is dropped after the operation has logged its failure, and the next
+// operation opens a new one, as does every operation while the store is
+// unconnected: once the database is back the store works again by itself.
 // Every operation takes the store's lock and hands its statement with its
 // values to the engine, which prepares it afresh, binds, runs and frees it, so
 // a failure anywhere leaves nothing open and the next operation starts clean.
@@ -13,7 +17,14 @@
 // failures of a thread are also kept until the request handler takes them.
 //
 // UpdateLastCheckInTime runs its update and the fallback insert under one hold
-// of the lock, so two requests for a new room cannot both insert it.
+// of the lock, so two requests for a new room cannot both insert it. Servers
+// sharing one database are kept apart by T_Room's unique key on RoomNo: an
+// insert the key refuses means another server inserted the room first, and
+// the row is read (or updated) again instead. Each statement commits by
+// itself; the key, not a transaction, decides which insert wins (under the
+// read-committed isolation the engines default to, a transaction around the
+// select and the insert would not keep another server from inserting between
+// them). A database made before the key keeps working as before.
 #include "doorlock/DoorlockRecordManagerUnit.h"
 
 #include <memory>
@@ -36,6 +47,10 @@ const char kUpdateRoom[] =
     "update T_Room set LastCheckInTime=:LastCheckInTime where RoomNo=:RoomNo";
 const char kInsertRoom[] =
     "insert into T_Room(RoomNo, LastCheckInTime) Values(:RoomNo, :LastCheckInTime)";
+// A room another server inserted without a time gets this one's.
+const char kSetRoomTimeIfNull[] =
+    "update T_Room set LastCheckInTime=:LastCheckInTime where RoomNo=:RoomNo and "
+    "LastCheckInTime is null";
 const char kInsertIssueRecord[] =
     "insert into T_IssueCardRecord(RegisterId, CardNo, RoomNo, CardType, LastCheckInTime, "
     "CheckInTime, CheckOutTime, IsCopy, GuestName, OpratingTime)\r\n"
@@ -69,8 +84,6 @@ class TDoorlockRecordManager::TImpl {
   // empty for a database file.
   const AnsiString secrets;
   bool connected = false;
-  // Why the store is not connected; logged by every operation until it is.
-  AnsiString notConnected = "database is not open";
 
   // A database's text as it may be shown: without the connection's passwords.
   AnsiString Shown(const AnsiString& text) const {
@@ -99,25 +112,49 @@ class TDoorlockRecordManager::TImpl {
   }
 
   // As Run, for a caller that holds the lock already (several steps under
-  // one hold, each logging its own failure).
+  // one hold, each logging its own failure). An unconnected store is opened
+  // first; a connection the engine reports lost is dropped.
   template <typename Op>
   bool RunLocked(const char* what, Op&& op) {
     try {
-      if (!connected) throw EDatabaseError(notConnected);
+      if (!connected) Reopen();
       op();
       return true;
+    } catch (const EDatabaseError& e) {
+      if (e.Kind() == EDatabaseError::LinkLost) connected = false;
+      Failed(what, e.what());
+      return false;
     } catch (const std::exception& e) {
       Failed(what, e.what());
       return false;
     }
   }
 
-  // Inserts the room; the caller holds the lock. Logs on success.
-  void InsertRoomLocked(const AnsiString& roomKey, TDateTime time) {
-    store->Execute(kInsertRoom, {TDbParam::OfText(":RoomNo", roomKey),
-                                 TDbParam::OfDate(":LastCheckInTime", time)});
+  // Opens the store; the caller holds the lock. Raises EDatabaseError with
+  // the reason.
+  void Reopen() {
+    store->Open();
+    connected = true;
+  }
+
+  // Inserts the room; the caller holds the lock. Logs on success. Answers
+  // false, logging nothing, when the unique key refused the row: another
+  // server inserted the room first.
+  bool InsertRoomLocked(const AnsiString& roomKey, TDateTime time) {
+    try {
+      store->Execute(kInsertRoom, {TDbParam::OfText(":RoomNo", roomKey),
+                                   TDbParam::OfDate(":LastCheckInTime", time)});
+    } catch (const EDatabaseError& e) {
+      if (e.Kind() == EDatabaseError::DuplicateKey) return false;
+      throw;
+    }
     static const AnsiString kNewRoom = Lit("新建房间");
     WriteLog(kNewRoom + roomKey);
+    return true;
+  }
+
+  TDateTime SelectRoomTime(const AnsiString& roomKey) {
+    return store->SelectDate(kSelectLastCheckIn, {TDbParam::OfText(":RoomNo", roomKey)});
   }
 };
 
@@ -138,29 +175,27 @@ bool TDoorlockRecordManager::Open() {
   std::lock_guard<std::mutex> guard(impl_->lock);
   impl_->connected = false;
   try {
-    impl_->store->Open();
+    impl_->Reopen();
   } catch (const EDatabaseError& e) {
-    impl_->notConnected = impl_->Shown(e.what());
-    WriteLog(impl_->notConnected);
+    WriteLog(impl_->Shown(e.what()));
     return false;
   }
-  impl_->connected = true;
   return true;
 }
 
 TDateTime TDoorlockRecordManager::GetLastCheckInTime(const AnsiString& roomKey) {
   TDateTime result = 0;
-  impl_->Run("reading the room's time", [&] {
-    result = impl_->store->SelectDate(kSelectLastCheckIn, {TDbParam::OfText(":RoomNo", roomKey)});
-  });
+  impl_->Run("reading the room's time", [&] { result = impl_->SelectRoomTime(roomKey); });
   return result;
 }
 
 void TDoorlockRecordManager::UpdateLastCheckInTime(const AnsiString& roomKey, TDateTime time) {
   impl_->Run("storing the room's time", [&] {
-    int changed = impl_->store->Execute(kUpdateRoom, {TDbParam::OfDate(":LastCheckInTime", time),
-                                                      TDbParam::OfText(":RoomNo", roomKey)});
-    if (changed == 0) impl_->InsertRoomLocked(roomKey, time);
+    const std::vector<TDbParam> params = {TDbParam::OfDate(":LastCheckInTime", time),
+                                          TDbParam::OfText(":RoomNo", roomKey)};
+    // A room another server inserted meanwhile is updated after all.
+    if (impl_->store->Execute(kUpdateRoom, params) == 0 && !impl_->InsertRoomLocked(roomKey, time))
+      impl_->store->Execute(kUpdateRoom, params);
   });
 }
 
@@ -174,12 +209,18 @@ TDateTime TDoorlockRecordManager::GetOrInsertLastCheckInTime(const AnsiString& r
                                                              TDateTime time) {
   std::lock_guard<std::mutex> guard(impl_->lock);
   TDateTime stored = 0;
-  impl_->RunLocked("reading the room's time", [&] {
-    stored = impl_->store->SelectDate(kSelectLastCheckIn, {TDbParam::OfText(":RoomNo", roomKey)});
-  });
+  impl_->RunLocked("reading the room's time", [&] { stored = impl_->SelectRoomTime(roomKey); });
   if (stored != 0) return stored;
-  impl_->RunLocked("storing the room", [&] { impl_->InsertRoomLocked(roomKey, time); });
-  return time;
+  impl_->RunLocked("storing the room", [&] {
+    if (impl_->InsertRoomLocked(roomKey, time)) return;
+    // Another server inserted the room first: its time is the stay's.
+    stored = impl_->SelectRoomTime(roomKey);
+    if (stored != 0) return;
+    impl_->store->Execute(kSetRoomTimeIfNull, {TDbParam::OfDate(":LastCheckInTime", time),
+                                               TDbParam::OfText(":RoomNo", roomKey)});
+    stored = impl_->SelectRoomTime(roomKey);
+  });
+  return stored != 0 ? stored : time;
 }
 
 void TDoorlockRecordManager::InsertIssueCardRecord(

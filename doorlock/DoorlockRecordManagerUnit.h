@@ -9,8 +9,11 @@
 //
 // Every operation catches its own database errors and writes their text to the
 // operation log; no caller ever sees one, and after a failed operation the next
-// one works. Has internal synchronization: one statement at a time, whatever
-// thread calls.
+// one works: a store whose database was unreachable or went away connects
+// again at the next operation. Several servers may share one database: T_Room's
+// unique key on RoomNo keeps each room to one row, and an insert the key
+// refuses reads the other server's row instead. Has internal synchronization:
+// one statement at a time, whatever thread calls.
 #ifndef VELIO_DOORLOCK_DOORLOCKRECORDMANAGERUNIT_H_
 #define VELIO_DOORLOCK_DOORLOCKRECORDMANAGERUNIT_H_
 
@@ -35,19 +38,24 @@ class TDoorlockRecordManager {
 
   // Opens the existing database (never creates it). On failure logs the
   // database's error text and answers false; the store stays unconnected and
-  // every later operation logs its own error.
+  // every later operation tries to open it again, logging its own error
+  // while that fails.
   bool Open();
 
   // The stored LastCheckInTime of the room, or 0 (no row, null, or an error).
   TDateTime GetLastCheckInTime(const AnsiString& roomKey);
-  // Sets the room's time; inserts the room when the update changed no row.
+  // Sets the room's time; inserts the room when the update changed no row
+  // (and updates it after all when another server inserted it meanwhile).
   void UpdateLastCheckInTime(const AnsiString& roomKey, TDateTime time);
-  // Inserts a T_Room row and logs "新建房间" + key.
+  // Inserts a T_Room row and logs "新建房间" + key; a row the unique key
+  // refuses (the room is stored) is neither inserted nor logged.
   void InsertRoom(const AnsiString& roomKey, TDateTime time);
   // GetLastCheckInTime and, when that gives 0, InsertRoom(roomKey, time), under
   // one hold of the store's lock: two callers for a room not yet stored insert
-  // it once, and the second gets the first one's time. Answers the stored time,
-  // or time when it was 0 (the insert's failure, if any, is logged).
+  // it once, and the second gets the first one's time; so do two servers on
+  // one database (the loser of the insert reads the winner's row, and gives
+  // a row without a time this one). Answers the stored time, or time when it
+  // was 0 (the insert's failure, if any, is logged).
   TDateTime GetOrInsertLastCheckInTime(const AnsiString& roomKey, TDateTime time);
   // Inserts one T_IssueCardRecord row.
   void InsertIssueCardRecord(const AnsiString& RegisterId, const AnsiString& CardNo,

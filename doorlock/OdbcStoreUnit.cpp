@@ -28,6 +28,9 @@
 
 namespace {
 
+// Seconds a connection may take before it fails.
+constexpr SQLULEN kLoginSeconds = 5;
+
 #ifdef _WIN32
 // UTF-8 to UTF-16 for the wide entry points.
 std::u16string Utf16(const std::string& s) {
@@ -40,8 +43,10 @@ std::u16string Utf16(const std::string& s) {
 }
 #endif
 
-// The diagnostic records of a handle joined by blanks, or what failed.
-std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
+// The diagnostic records of a handle joined by blanks, or what failed; state
+// receives the first record's SQLSTATE (empty when there is none).
+std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* what,
+                        std::string* firstState = nullptr) {
   std::string text;
   for (SQLSMALLINT i = 1; handle; ++i) {
     SQLCHAR state[6] = {};
@@ -51,6 +56,7 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
     SQLRETURN rc = SQLGetDiagRec(type, handle, i, state, &native, message,
                                  static_cast<SQLSMALLINT>(sizeof message), &length);
     if (!SQL_SUCCEEDED(rc)) break;
+    if (i == 1 && firstState) *firstState = reinterpret_cast<const char*>(state);
     if (!text.empty()) text += ' ';
     text += reinterpret_cast<const char*>(message);
   }
@@ -63,15 +69,20 @@ std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle, const char* what) {
 }
 
 void Check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const char* what) {
-  if (!SQL_SUCCEEDED(rc)) throw EDatabaseError(Diagnostics(type, handle, what));
+  if (SQL_SUCCEEDED(rc)) return;
+  std::string state;
+  std::string text = Diagnostics(type, handle, what, &state);
+  throw EDatabaseError(text, OdbcFailureKind(state, text));
 }
 
 // One statement handle and the buffers bound to it.
 class TStatement {
  public:
-  // typeScale, when given, answers the timestamp type's maximum scale.
-  explicit TStatement(SQLHDBC dbc, std::function<int()> typeScale = {})
-      : typeScale_(std::move(typeScale)) {
+  // typeScale, when given, answers the timestamp type's maximum scale;
+  // knownDigits, when 0 or more, is the fraction digits to bind without
+  // asking the driver.
+  explicit TStatement(SQLHDBC dbc, std::function<int()> typeScale = {}, int knownDigits = -1)
+      : typeScale_(std::move(typeScale)), knownDigits_(knownDigits) {
     ::Check(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt_), SQL_HANDLE_DBC, dbc, "SQLAllocHandle");
   }
   ~TStatement() {
@@ -175,9 +186,11 @@ class TStatement {
       case TDbParam::Date: {
         TDateTimeParts d = DecodeDateTime(p.DateValue);
         // The type's scale is asked only when the parameter says nothing.
-        const int described = DescribedScale(index);
+        const int described = knownDigits_ >= 0 ? -1 : DescribedScale(index);
         const int digits =
-            TimestampDigits(described, described >= 0 || !typeScale_ ? -1 : typeScale_());
+            knownDigits_ >= 0
+                ? knownDigits_
+                : TimestampDigits(described, described >= 0 || !typeScale_ ? -1 : typeScale_());
         const TTimestampBinding binding = TimestampBinding(digits, d.MilliSecond);
         b.Stamp.year = static_cast<SQLSMALLINT>(d.Year);
         b.Stamp.month = static_cast<SQLUSMALLINT>(d.Month);
@@ -209,6 +222,7 @@ class TStatement {
   }
 
   std::function<int()> typeScale_;
+  const int knownDigits_;
   SQLHSTMT stmt_ = SQL_NULL_HSTMT;
   std::vector<TBuffer> buffers_;
 };
@@ -240,6 +254,28 @@ std::string ToPositionalMarkers(std::string_view sql, std::vector<std::string>& 
     }
   }
   return out;
+}
+
+EDatabaseError::TKind OdbcFailureKind(std::string_view state, std::string_view message) {
+  if (state.size() == 5 && state.substr(0, 2) == "23") return EDatabaseError::DuplicateKey;
+  if (message.find("UNIQUE constraint failed") != std::string_view::npos)
+    return EDatabaseError::DuplicateKey;
+  if (state.size() == 5 && state.substr(0, 2) == "08") return EDatabaseError::LinkLost;
+  return EDatabaseError::Failure;
+}
+
+TOdbcDialect OdbcDialectOf(std::string_view dbmsName) {
+  std::string name;
+  for (char c : dbmsName)
+    name.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  if (name.find("postgres") != std::string::npos) return TOdbcDialect::PostgreSql;
+  if (name.find("mariadb") != std::string::npos || name.find("mysql") != std::string::npos)
+    return TOdbcDialect::MariaDb;
+  return TOdbcDialect::Generic;
+}
+
+int DialectTimestampDigits(TOdbcDialect dialect) {
+  return dialect == TOdbcDialect::Generic ? -1 : 3;
 }
 
 int TimestampDigits(int describedScale, int typeScale) {
@@ -287,6 +323,7 @@ TOdbcStore::~TOdbcStore() {
 
 void TOdbcStore::Open() {
   typeScale_ = -2;  // another source may be reached
+  knownDigits_ = -1;
   if (connected_) {
     SQLDisconnect(dbc_);
     connected_ = false;
@@ -303,7 +340,10 @@ void TOdbcStore::Open() {
     SQLHDBC dbc = SQL_NULL_HDBC;
     Check(SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc), SQL_HANDLE_ENV, env_, "SQLAllocHandle");
     dbc_ = dbc;
-    // No login dialog, ever: the store runs without a window.
+    // No login dialog, ever: the store runs without a window. A server that
+    // does not answer fails the connection after a few seconds, not the
+    // system's TCP timeout (a driver that cannot set this goes on without).
+    SQLSetConnectAttr(dbc, SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(kLoginSeconds), 0);
   }
 #ifdef _WIN32
   // File paths in the string may hold any character: the wide entry point.
@@ -323,22 +363,90 @@ void TOdbcStore::Open() {
 #endif
   Check(rc, SQL_HANDLE_DBC, dbc_, "SQLDriverConnect");
   connected_ = true;
+  knownDigits_ = DialectTimestampDigits(OdbcDialectOf(DbmsName()));
 }
 
 int TOdbcStore::Execute(const char* sql, const std::vector<TDbParam>& params) {
-  TStatement st(dbc_, [this] { return TypeScale(); });
-  st.Prepare(sql, params);
-  st.Run();
-  return st.RowCount();
+  try {
+    TStatement st(
+        dbc_, [this] { return TypeScale(); }, knownDigits_);
+    st.Prepare(sql, params);
+    st.Run();
+    return st.RowCount();
+  } catch (const EDatabaseError& e) {
+    ThrowKnowingTheLink(e);
+  }
 }
 
 TDateTime TOdbcStore::SelectDate(const char* sql, const std::vector<TDbParam>& params) {
-  TStatement st(dbc_, [this] { return TypeScale(); });
-  st.Prepare(sql, params);
-  st.Run();
-  TDateTime value = 0;
-  if (!st.FetchDate(value)) return 0;
-  return value;
+  try {
+    TStatement st(
+        dbc_, [this] { return TypeScale(); }, knownDigits_);
+    st.Prepare(sql, params);
+    st.Run();
+    TDateTime value = 0;
+    if (!st.FetchDate(value)) return 0;
+    return value;
+  } catch (const EDatabaseError& e) {
+    ThrowKnowingTheLink(e);
+  }
+}
+
+void TOdbcStore::ThrowKnowingTheLink(const EDatabaseError& e) {
+  if (e.Kind() == EDatabaseError::Failure && connected_) {
+    // Not every driver says 08xxx when the server went away: ask it.
+    SQLUINTEGER dead = SQL_CD_FALSE;
+    if (SQL_SUCCEEDED(
+            SQLGetConnectAttr(dbc_, SQL_ATTR_CONNECTION_DEAD, &dead, sizeof dead, nullptr)) &&
+        dead == SQL_CD_TRUE)
+      throw EDatabaseError(e.what(), EDatabaseError::LinkLost);
+  }
+  throw e;
+}
+
+std::string TOdbcStore::DbmsName() {
+  SQLCHAR name[256] = {};
+  SQLSMALLINT length = 0;
+  Check(SQLGetInfo(dbc_, SQL_DBMS_NAME, name, sizeof name, &length), SQL_HANDLE_DBC, dbc_,
+        "SQLGetInfo");
+  return reinterpret_cast<const char*>(name);
+}
+
+bool TOdbcStore::RoomKeyExists() {
+  const std::string table = FoundTableName("T_Room");
+  if (table.empty()) return false;
+  TStatement st(dbc_);
+  std::string name = table;
+  Check(SQLStatistics(st.Handle(), nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(name.data()),
+                      SQL_NTS, SQL_INDEX_UNIQUE, SQL_QUICK),
+        SQL_HANDLE_STMT, st.Handle(), "SQLStatistics");
+  // The columns of each unique index; the key is one on RoomNo alone.
+  std::vector<std::pair<std::string, std::string>> columns;  // index, column
+  while (SQL_SUCCEEDED(SQLFetch(st.Handle()))) {
+    SQLCHAR index[256] = {}, column[256] = {};
+    SQLLEN indexLength = 0, columnLength = 0;
+    SQLSMALLINT nonUnique = 1;
+    SQLLEN nonUniqueLength = 0;
+    SQLGetData(st.Handle(), 4, SQL_C_SSHORT, &nonUnique, 0, &nonUniqueLength);
+    if (!SQL_SUCCEEDED(SQLGetData(st.Handle(), 6, SQL_C_CHAR, index, sizeof index, &indexLength)) ||
+        !SQL_SUCCEEDED(
+            SQLGetData(st.Handle(), 9, SQL_C_CHAR, column, sizeof column, &columnLength)) ||
+        indexLength == SQL_NULL_DATA || columnLength == SQL_NULL_DATA ||
+        nonUniqueLength == SQL_NULL_DATA || nonUnique != 0)
+      continue;  // the table's statistics row, or a non-unique index
+    columns.emplace_back(reinterpret_cast<const char*>(index),
+                         reinterpret_cast<const char*>(column));
+  }
+  for (const auto& [index, column] : columns) {
+    std::string lower;
+    for (char c : column)
+      lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    if (lower != "roomno") continue;
+    const auto sameIndex = std::count_if(columns.begin(), columns.end(),
+                                         [&index](const auto& c) { return c.first == index; });
+    if (sameIndex == 1) return true;
+  }
+  return false;
 }
 
 void TOdbcStore::ExecDirect(const std::string& sql) {
@@ -348,17 +456,29 @@ void TOdbcStore::ExecDirect(const std::string& sql) {
   if (rc != SQL_NO_DATA) Check(rc, SQL_HANDLE_STMT, st.Handle(), "SQLExecDirect");
 }
 
+std::string TOdbcStore::FoundTableName(const std::string& name) {
+  // A source that folds unquoted names (PostgreSQL: to lower case) lists the
+  // table under the folded name.
+  std::string lower = name, upper = name;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const std::string& candidate : {name, lower, upper}) {
+    TStatement st(dbc_);
+    std::string table = candidate;
+    std::string kind = "TABLE";
+    Check(SQLTables(st.Handle(), nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(table.data()),
+                    SQL_NTS, reinterpret_cast<SQLCHAR*>(kind.data()), SQL_NTS),
+          SQL_HANDLE_STMT, st.Handle(), "SQLTables");
+    SQLRETURN rc = SQLFetch(st.Handle());
+    if (rc == SQL_NO_DATA) continue;
+    Check(rc, SQL_HANDLE_STMT, st.Handle(), "SQLFetch");
+    return candidate;
+  }
+  return std::string();
+}
+
 bool TOdbcStore::TableExists(const std::string& name) {
-  TStatement st(dbc_);
-  std::string table = name;
-  std::string kind = "TABLE";
-  Check(SQLTables(st.Handle(), nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(table.data()),
-                  SQL_NTS, reinterpret_cast<SQLCHAR*>(kind.data()), SQL_NTS),
-        SQL_HANDLE_STMT, st.Handle(), "SQLTables");
-  SQLRETURN rc = SQLFetch(st.Handle());
-  if (rc == SQL_NO_DATA) return false;
-  Check(rc, SQL_HANDLE_STMT, st.Handle(), "SQLFetch");
-  return true;
+  return !FoundTableName(name).empty();
 }
 
 namespace {
@@ -499,23 +619,42 @@ void CreateAccessDatabaseFile(const std::string& fileName, const std::string& dr
 }
 #endif
 
-const std::vector<std::pair<std::string, std::string>>& OdbcSchema() {
-  static const std::vector<std::pair<std::string, std::string>> kSchema = {
-      {"T_Room", "CREATE TABLE T_Room (RoomNo VARCHAR(50), LastCheckInTime DATETIME)"},
-      {"T_IssueCardRecord",
-       "CREATE TABLE T_IssueCardRecord (RegisterId VARCHAR(50), CardNo VARCHAR(50), "
-       "RoomNo VARCHAR(50), CardType INTEGER, LastCheckInTime DATETIME, CheckInTime DATETIME, "
-       "CheckOutTime DATETIME, IsCopy BIT, GuestName VARCHAR(255), OpratingTime DATETIME)"},
+std::vector<std::pair<std::string, std::string>> OdbcSchema(TOdbcDialect dialect) {
+  struct TTypes {
+    const char *Text, *LongText, *DateTime, *Integer, *Boolean, *Options;
   };
-  return kSchema;
+  static const TTypes kGeneric = {"VARCHAR(50)", "VARCHAR(255)", "DATETIME", "INTEGER", "BIT", ""};
+  static const TTypes kPostgreSql = {"VARCHAR(50)", "VARCHAR(255)", "TIMESTAMP(3)",
+                                     "INTEGER",     "BOOLEAN",      ""};
+  // Guest names in any script, whatever the server's default character set.
+  static const TTypes kMariaDb = {"VARCHAR(50)", "VARCHAR(255)", "DATETIME(3)",
+                                  "INT",         "BOOLEAN",      " DEFAULT CHARSET=utf8mb4"};
+  const TTypes& t = dialect == TOdbcDialect::PostgreSql ? kPostgreSql
+                    : dialect == TOdbcDialect::MariaDb  ? kMariaDb
+                                                        : kGeneric;
+  const std::string text = t.Text, dateTime = t.DateTime;
+  return {
+      {"T_Room", "CREATE TABLE T_Room (RoomNo " + text + ", LastCheckInTime " + dateTime +
+                     ", CONSTRAINT UQ_T_Room_RoomNo UNIQUE (RoomNo))" + t.Options},
+      {"T_IssueCardRecord",
+       "CREATE TABLE T_IssueCardRecord (RegisterId " + text + ", CardNo " + text + ", RoomNo " +
+           text + ", CardType " + t.Integer + ", LastCheckInTime " + dateTime + ", CheckInTime " +
+           dateTime + ", CheckOutTime " + dateTime + ", IsCopy " + t.Boolean + ", GuestName " +
+           t.LongText + ", OpratingTime " + dateTime + ")" + t.Options},
+  };
 }
 
-bool CreateOdbcTables(const std::string& connectionString, std::string& error) {
+bool CreateOdbcTables(const std::string& connectionString, std::string& error,
+                      std::vector<std::string>* created) {
   try {
     TOdbcStore odbc(connectionString);
     odbc.Open();
-    for (const auto& [table, ddl] : OdbcSchema())
-      if (!odbc.TableExists(table)) odbc.ExecDirect(ddl);
+    const TOdbcDialect dialect = OdbcDialectOf(odbc.DbmsName());
+    for (const auto& [table, ddl] : OdbcSchema(dialect)) {
+      if (odbc.TableExists(table)) continue;
+      odbc.ExecDirect(ddl);
+      if (created) created->push_back(table);
+    }
   } catch (const EDatabaseError& e) {
     error = AnsiToUtf8(e.what());
     return false;
@@ -523,16 +662,17 @@ bool CreateOdbcTables(const std::string& connectionString, std::string& error) {
   return true;
 }
 
-bool ProbeOdbcTables(const std::string& connectionString, std::string& error) {
+bool ProbeOdbcTables(const std::string& connectionString, std::string& error, bool* roomKey) {
   try {
     TOdbcStore odbc(connectionString);
     odbc.Open();
-    for (const auto& [table, ddl] : OdbcSchema()) {
+    for (const char* table : {"T_Room", "T_IssueCardRecord"}) {
       if (!odbc.TableExists(table)) {
         error = std::string("table ") + table + " is missing";
         return false;
       }
     }
+    if (roomKey) *roomKey = odbc.RoomKeyExists();
   } catch (const EDatabaseError& e) {
     error = AnsiToUtf8(e.what());
     return false;

@@ -7,15 +7,23 @@
 // appear. Texts are bound as UTF-16 (SQL_C_WCHAR), so no engine guesses a code
 // page; date-times as the database's timestamp type, with as many fractional
 // digits (up to milliseconds) as the driver says the target takes
-// (TimestampDigits); Booleans as SQL_BIT; integers as SQL_INTEGER. Date-times
+// (TimestampDigits), or the digits the engine is known to take
+// (DialectTimestampDigits); Booleans as SQL_BIT; integers as SQL_INTEGER. Date-times
 // are read as text and parsed (ParseStoredDateTime): a source without a
 // date-time type (SQLite) may hold any value, and one that is no date-time
 // must fail, not read as some date.
 //
 // A TOdbcStore is one environment and one connection handle; every statement
 // gets a statement handle of its own, freed when it ends, however it ends.
-// Failures raise EDatabaseError with the driver's diagnostic text. Not
-// thread-safe: the record store serialises its operations.
+// Failures raise EDatabaseError with the driver's diagnostic text, of the
+// kind its SQLSTATE says (OdbcFailureKind); a failure of another kind on a
+// connection the driver then finds dead (SQL_ATTR_CONNECTION_DEAD) is a lost
+// link too. Not thread-safe: the record store serialises its operations.
+//
+// The tables --init-db makes take the engine's own types, chosen by the name
+// the driver gives for its database (SQL_DBMS_NAME, OdbcDialectOf): PostgreSQL
+// and MariaDB (or MySQL) have date-time types with milliseconds and a Boolean
+// type; every other source (Access, SQLite) gets Access's type names.
 #ifndef VELIO_DOORLOCK_ODBCSTOREUNIT_H_
 #define VELIO_DOORLOCK_ODBCSTOREUNIT_H_
 
@@ -29,6 +37,22 @@
 // sql with every ":Name" marker replaced by '?'; names receives the markers in
 // order (with their colons). A colon inside a quoted literal is left alone.
 std::string ToPositionalMarkers(std::string_view sql, std::vector<std::string>& names);
+
+// The kind of a failure whose first diagnostic record has SQLSTATE state and
+// whose diagnostic text is message: class 23 (integrity constraint) is a
+// duplicate key, and so is SQLite's "UNIQUE constraint failed" (its ODBC
+// driver gives the general state HY000); class 08 (connection exception) is
+// a lost link; anything else a plain failure.
+EDatabaseError::TKind OdbcFailureKind(std::string_view state, std::string_view message = {});
+
+// Which table definitions suit a source, by its DBMS name (any letter case).
+enum class TOdbcDialect { Generic, PostgreSql, MariaDb };
+TOdbcDialect OdbcDialectOf(std::string_view dbmsName);
+
+// The fractional-second digits a date-time parameter takes on an engine
+// known to store milliseconds (PostgreSQL, MariaDB: 3, whatever its driver
+// reports; MariaDB's reports 0), or -1 when the driver is to be asked.
+int DialectTimestampDigits(TOdbcDialect dialect);
 
 // How many fractional-second digits a date-time parameter is bound with:
 // describedScale, the decimal digits the driver gives for the parameter when
@@ -65,16 +89,32 @@ class TOdbcStore final : public TRecordStore {
   // succeeded.
   void ExecDirect(const std::string& sql);
 
-  // True when the source has a table of that name. REQUIRES: Open succeeded.
+  // True when the source has a table of that name (or of its lower- or
+  // upper-case form, for a source that folds names). REQUIRES: Open succeeded.
   bool TableExists(const std::string& name);
 
+  // The source's DBMS name as its driver gives it. REQUIRES: Open succeeded.
+  std::string DbmsName();
+
+  // Whether T_Room has a unique index on RoomNo alone (the driver's
+  // SQLStatistics). REQUIRES: Open succeeded.
+  bool RoomKeyExists();
+
  private:
+  // The name under which the source lists the table, or empty text.
+  std::string FoundTableName(const std::string& name);
+  // Raises e, as a lost link when its kind says nothing of the link but the
+  // connection is found dead.
+  [[noreturn]] void ThrowKnowingTheLink(const EDatabaseError& e);
+
   // The timestamp type's maximum scale, asked once per connection (-1: the
   // driver cannot say; -2: not asked yet).
   int TypeScale();
 
   const std::string connectionString_;
   int typeScale_ = -2;
+  // DialectTimestampDigits of the source connected to.
+  int knownDigits_ = -1;
   void* env_ = nullptr;
   void* dbc_ = nullptr;
   bool connected_ = false;
@@ -100,16 +140,23 @@ std::string TextWithoutSecrets(std::string_view text, std::string_view connectio
 void CreateAccessDatabaseFile(const std::string& fileName, const std::string& driver);
 #endif
 
-// The table definitions of the record store for an ODBC source (Access's
-// names for the types, which SQLite accepts too), one statement per table.
-const std::vector<std::pair<std::string, std::string>>& OdbcSchema();
+// The table definitions of the record store for a source of that dialect,
+// one statement per table, T_Room's with the unique key UQ_T_Room_RoomNo on
+// RoomNo.
+std::vector<std::pair<std::string, std::string>> OdbcSchema(TOdbcDialect dialect);
 
-// Creates both tables in the source when missing; changes nothing that exists.
-// Answers false with error set (UTF-8) when the connection or a statement fails.
-bool CreateOdbcTables(const std::string& connectionString, std::string& error);
+// Creates both tables in the source when missing, in the source's dialect;
+// changes nothing that exists. created, when given, receives the names of the
+// tables made. Answers false with error set (UTF-8) when the connection or a
+// statement fails.
+bool CreateOdbcTables(const std::string& connectionString, std::string& error,
+                      std::vector<std::string>* created = nullptr);
 
 // Whether the source connects and holds both tables; changes nothing. Answers
 // false with error set (UTF-8): the driver's text, or "table X is missing".
-bool ProbeOdbcTables(const std::string& connectionString, std::string& error);
+// When it holds them and roomKey is given, sets it to whether T_Room has its
+// unique key on RoomNo (tables made before the key have none).
+bool ProbeOdbcTables(const std::string& connectionString, std::string& error,
+                     bool* roomKey = nullptr);
 
 #endif  // VELIO_DOORLOCK_ODBCSTOREUNIT_H_

@@ -56,15 +56,16 @@ bool CreateDoorlockDatabase(const std::string& fileName, std::string& error) {
 #endif
 }
 
-bool CreateDoorlockTables(const std::string& odbcConnection, std::string& error) {
-  return CreateOdbcTables(odbcConnection, error);
+bool CreateDoorlockTables(const std::string& odbcConnection, std::string& error,
+                          std::vector<std::string>* created) {
+  return CreateOdbcTables(odbcConnection, error, created);
 }
 
-bool ProbeDoorlockDatabase(const std::string& fileName, std::string& error) {
+bool ProbeDoorlockDatabase(const std::string& fileName, std::string& error, bool* roomKey) {
 #ifdef _WIN32
   // Client.mdb through the Access driver, as the store opens it.
-  return ProbeOdbcTables(AccessConnectionString(fileName), error);
+  return ProbeOdbcTables(AccessConnectionString(fileName), error, roomKey);
 #else
-  return ProbeSqliteDatabase(fileName, error);
+  return ProbeSqliteDatabase(fileName, error, roomKey);
 #endif
 }

@@ -15,6 +15,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "doorlock/RecordStoreUnit.h"
 
@@ -43,12 +44,17 @@ std::unique_ptr<TRecordStore> MakeRecordStore(TStoreEngine engine, const std::st
 // driver (the error names the driver when it is not installed).
 bool CreateDoorlockDatabase(const std::string& fileName, std::string& error);
 
-// Creates both tables in an ODBC source when missing. As above.
-bool CreateDoorlockTables(const std::string& odbcConnection, std::string& error);
+// Creates both tables in an ODBC source when missing, with the source's own
+// column types (CreateOdbcTables); created receives the names of the tables
+// made. As above.
+bool CreateDoorlockTables(const std::string& odbcConnection, std::string& error,
+                          std::vector<std::string>* created = nullptr);
 
 // Whether the store at fileName can be used as the service uses it: the file
 // exists, opens for reading and writing (not read-only), and holds both tables.
 // Opens without creating and changes nothing. Answers false with error set.
-bool ProbeDoorlockDatabase(const std::string& fileName, std::string& error);
+// roomKey, when given, is set as by ProbeOdbcTables.
+bool ProbeDoorlockDatabase(const std::string& fileName, std::string& error,
+                           bool* roomKey = nullptr);
 
 #endif  // VELIO_DOORLOCK_RECORDSTOREFACTORYUNIT_H_

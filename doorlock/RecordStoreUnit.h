@@ -15,8 +15,10 @@
 // is none of these raises EDatabaseError: it is never read as some date.
 //
 // Failures raise EDatabaseError carrying the database's own message in code
-// page 936. An engine is not thread-safe: the store runs one statement at a
-// time.
+// page 936 and what kind of failure it was: a duplicate key (another server
+// stored the row first) and a lost connection (the engine cannot go on with
+// it: the store opens a new one) are told apart from the rest. An engine is
+// not thread-safe: the store runs one statement at a time.
 #ifndef VELIO_DOORLOCK_RECORDSTOREUNIT_H_
 #define VELIO_DOORLOCK_RECORDSTOREUNIT_H_
 
@@ -33,7 +35,17 @@
 // A database failure; what() is the database layer's message in code page 936.
 class EDatabaseError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  enum TKind {
+    Failure,       // any other failure
+    DuplicateKey,  // the statement broke a unique key (SQLSTATE 23xxx)
+    LinkLost       // the connection is gone (SQLSTATE 08xxx, or found dead)
+  };
+  explicit EDatabaseError(const std::string& text, TKind kind = Failure)
+      : std::runtime_error(text), kind_(kind) {}
+  TKind Kind() const { return kind_; }
+
+ private:
+  TKind kind_;
 };
 
 // The stored text of a date-time: "YYYY-MM-DD HH:MM:SS.fff" (local time, to

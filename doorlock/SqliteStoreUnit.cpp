@@ -17,7 +17,8 @@ namespace {
 const char kSchema[] =
     "CREATE TABLE IF NOT EXISTS T_Room (\n"
     "  RoomNo TEXT,\n"
-    "  LastCheckInTime REAL\n"
+    "  LastCheckInTime REAL,\n"
+    "  CONSTRAINT UQ_T_Room_RoomNo UNIQUE (RoomNo)\n"
     ");\n"
     "CREATE TABLE IF NOT EXISTS T_IssueCardRecord (\n"
     "  RegisterId TEXT,\n"
@@ -108,7 +109,13 @@ class TSqliteStatement {
     if (rc != SQLITE_OK) Fail();
   }
   // SQLite speaks UTF-8; the log takes code page 936.
-  [[noreturn]] void Fail() { throw EDatabaseError(Utf8ToAnsi(sqlite3_errmsg(db_))); }
+  [[noreturn]] void Fail() {
+    const int code = sqlite3_extended_errcode(db_);
+    throw EDatabaseError(Utf8ToAnsi(sqlite3_errmsg(db_)),
+                         code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY
+                             ? EDatabaseError::DuplicateKey
+                             : EDatabaseError::Failure);
+  }
 
   sqlite3* db_;
   sqlite3_stmt* stmt_ = nullptr;
@@ -170,7 +177,7 @@ bool CreateSqliteDatabase(const std::string& fileName, std::string& error) {
   return true;
 }
 
-bool ProbeSqliteDatabase(const std::string& fileName, std::string& error) {
+bool ProbeSqliteDatabase(const std::string& fileName, std::string& error, bool* roomKey) {
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(fileName.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
   TSqliteHandle db(raw);
@@ -189,6 +196,19 @@ bool ProbeSqliteDatabase(const std::string& fileName, std::string& error) {
   if (sqlite3_db_readonly(db.get(), "main") == 1) {
     error = "the file is read-only";
     return false;
+  }
+  if (roomKey) {
+    // A unique index of T_Room on RoomNo alone (a UNIQUE constraint makes one).
+    *roomKey = false;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db.get(),
+                           "select count(*) from pragma_index_list('T_Room') l where l.\"unique\" "
+                           "and (select group_concat(name) from pragma_index_info(l.name)) "
+                           "= 'RoomNo'",
+                           -1, &st, nullptr) == SQLITE_OK &&
+        sqlite3_step(st) == SQLITE_ROW)
+      *roomKey = sqlite3_column_int(st, 0) > 0;
+    sqlite3_finalize(st);
   }
   return true;
 }

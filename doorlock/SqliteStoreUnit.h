@@ -4,8 +4,8 @@
 // are stored as UTF-8 (converted from and to code page 936), date-times as
 // the text of StoredDateTimeText (what the SQLite ODBC driver writes, so
 // either engine reads the other's file; REAL day numbers of older files are
-// read too), integers and Booleans as INTEGER. The named markers are SQLite's own. A file locked by
-// another process is waited for up to 5 seconds before a statement fails.
+// read too), integers and Booleans as INTEGER. The named markers are SQLite's own. A
+// file locked by another process is waited for up to 5 seconds before a statement fails.
 //
 // Every statement is prepared afresh and finalized when it ends, however it
 // ends. Failures raise EDatabaseError with SQLite's message. Not thread-safe:
@@ -47,13 +47,16 @@ class TSqliteStore final : public TRecordStore {
   TSqliteHandle db_;
 };
 
-// Creates the file and both tables of Client.sql when missing; changes nothing
-// that exists. Answers false with error set to SQLite's message (UTF-8).
+// Creates the file and both tables of Client.sql (T_Room with a unique key on
+// RoomNo) when missing; changes nothing that exists. Answers false with error
+// set to SQLite's message (UTF-8).
 bool CreateSqliteDatabase(const std::string& fileName, std::string& error);
 
 // Whether the file can be used as the store uses it: it exists, opens for
 // reading and writing (not read-only) and holds both tables. Opens without
-// creating and changes nothing. Answers false with error set (UTF-8).
-bool ProbeSqliteDatabase(const std::string& fileName, std::string& error);
+// creating and changes nothing. Answers false with error set (UTF-8). When
+// usable and roomKey is given, sets it to whether T_Room has a unique key on
+// RoomNo (files made before the key have none).
+bool ProbeSqliteDatabase(const std::string& fileName, std::string& error, bool* roomKey = nullptr);
 
 #endif  // VELIO_DOORLOCK_SQLITESTOREUNIT_H_

@@ -10,7 +10,9 @@
 #   scripts/deps.sh test   (the default) all of that and what the tests need
 #                          (./test.sh): Qt, GoogleTest, the fuzzing compiler, the
 #                          PC/SC daemon and virtual reader, the package tools, the
-#                          Windows cross-compilers and Wine with 32-bit libraries
+#                          database servers and ODBC drivers of the door-lock store's
+#                          tests, the Windows cross-compilers and Wine with 32-bit
+#                          libraries
 #
 # --print names the packages of the set (one a line) without installing them.
 set -euo pipefail
@@ -38,8 +40,11 @@ TEST=(sqlite3 libjpeg-dev
       clang xvfb xauth xdotool x11-utils
       pcscd vsmartcard-vpcd strace
       dpkg-dev help2man patchelf lintian adduser systemd iproute2
-      # The door-lock record store through ODBC, tested against the SQLite ODBC driver.
+      # The door-lock record store through ODBC, tested against the SQLite ODBC
+      # driver and against PostgreSQL and MariaDB servers that the tests start
+      # themselves (tests/support/db-server.sh), each in a temporary folder.
       odbcinst libsqliteodbc
+      postgresql odbc-postgresql mariadb-server odbc-mariadb
       # The Windows builds (MinGW-w64, POSIX threads), tested under Wine; the
       # 32-bit Wine's ODBC reaches the host's 32-bit unixODBC and SQLite driver.
       g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix

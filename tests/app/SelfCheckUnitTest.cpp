@@ -255,6 +255,27 @@ const std::vector<TRow>& Rows() {
          CreateDoorlockDatabase(home + "Client.db", error);
        },
        "", nullptr, "Client.db opens for writing", TCheckStatus::Ok, 0},
+      // Made before T_Room's unique key: works, but servers sharing it may store
+      // a room twice.
+      {"DoorlockStoreWithoutRoomKey", kModeDoorlock,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         std::string error;
+         CreateDoorlockDatabase(home + "Client.db", error);
+         e2e::TSqlDb(home + "Client.db")
+             .Exec("drop table T_Room; create table T_Room (RoomNo TEXT, LastCheckInTime REAL)");
+       },
+       "", nullptr, "Client.db: T_Room has no unique key on RoomNo", TCheckStatus::Warning, 0},
+      {"DoorlockOdbcStoreWithoutRoomKey", kModeDoorlock,
+       [](const std::string& home) {
+         Ini(MemberIni(""))(home);
+         std::string error;
+         CreateDoorlockDatabase(home + "Other.db", error);
+         e2e::TSqlDb(home + "Other.db")
+             .Exec("drop table T_Room; create table T_Room (RoomNo TEXT, LastCheckInTime REAL)");
+       },
+       "", nullptr, "Other.db\": T_Room has no unique key on RoomNo", TCheckStatus::Warning, 0,
+       false, false, nullptr, "Driver=SQLite3;Database=@HOME@Other.db"},
       {"DoorlockStoreNotADatabase", kModeDoorlock,
        [](const std::string& home) {
          Ini(MemberIni(""))(home);

@@ -1,6 +1,10 @@
 // The door-lock request handler with a fake encoder, a fake connection and a
-// real record store in a temporary folder.
+// real record store in a temporary folder; its table of outcomes also against
+// the store through ODBC: the SQLite driver, PostgreSQL and MariaDB.
 #include <gtest/gtest.h>
+
+#include <iterator>
+#include <memory>
 
 #include "doorlock/DoorlockIssueUnit.h"
 #include "doorlock/DoorlockMessageHandlerUnit.h"
@@ -13,6 +17,7 @@
 #include "services/LogFileUnit.h"
 #include "services/SysOptionUnit.h"
 #include "tests/doorlock/DoorlockTestSupport.h"
+#include "tests/support/DbServerSupport.h"
 #include "tests/support/FakeConnectionSupport.h"
 #include "tests/support/LogSupport.h"
 #include "tests/support/ReplySupport.h"
@@ -118,41 +123,139 @@ class DoorlockHandlerTest : public ::testing::Test {
 
 struct TOutcomeCase {
   const char* type;
+  bool copy;  // IssueCard: a copy card
   bool result;
   int64_t deviceCardNo;
   const char* code;
   const char* message;
   const char* replyCardNo;
   const char* logEntry;
+  bool newRoom;  // the store logs the room as new
 };
 
-TEST_F(DoorlockHandlerTest, EveryOutcomeGivesItsReplyBytesAndLogEntries) {
+// The stores the handler's cases run against: the native engine on Client.db,
+// the SQLite ODBC driver on a Client.db, PostgreSQL and MariaDB servers.
+enum class TSource { Native, SqliteOdbc, PostgreSql, MariaDb };
+
+class DoorlockHandlerStoreTest : public DoorlockHandlerTest,
+                                 public ::testing::WithParamInterface<TSource> {
+ protected:
+  void SetUp() override {
+    DoorlockHandlerTest::SetUp();
+    if (GetParam() == TSource::Native) return;
+    std::string connection = "Driver=SQLite3;Database=" + dir_.File("Odbc.db") + ";";
+    if (GetParam() != TSource::SqliteOdbc) {
+      server_ = std::make_unique<velio_test::TDbServer>(GetParam() == TSource::PostgreSql
+                                                            ? velio_test::TDbEngine::PostgreSql
+                                                            : velio_test::TDbEngine::MariaDb);
+      ASSERT_EQ(server_->Error(), "");
+      connection = server_->Connection();
+    }
+    connection_ = connection;
+    std::string error;
+    ASSERT_TRUE(CreateDoorlockTables(connection_, error)) << error;
+    odbcStore_ = std::make_unique<TDoorlockRecordManager>(connection_, TStoreEngine::Odbc);
+    ASSERT_TRUE(odbcStore_->Open());
+    DoorlockRecordManager = odbcStore_.get();
+  }
+
+  // Every row of a query on the store under test, each column as text.
+  std::vector<std::vector<std::string>> StoredRows(const std::string& sql) {
+    return connection_.empty() ? sql_.Rows(sql) : velio_test::OdbcRows(connection_, sql);
+  }
+  // A stored date-time as the store gives it back.
+  static TDateTime Stored(const std::string& text) {
+    TDateTime value = -1;
+    EXPECT_TRUE(ParseStoredDateTime(text, value)) << text;
+    return value;
+  }
+
+  std::string connection_;
+  std::unique_ptr<velio_test::TDbServer> server_;
+  std::unique_ptr<TDoorlockRecordManager> odbcStore_;
+};
+
+TEST_P(DoorlockHandlerStoreTest, EveryOutcomeGivesItsReplyLogEntriesAndStoredRows) {
+  options_.UseNativeDoorlockDb = true;
+  options_.SaveDoorlockRecord = true;
+  options_.DelayMinutes = 10;
+  options_.DelayMinutes2 = 30;
   const TOutcomeCase cases[] = {
-      {"IssueCard", true, 4711, "200", "发卡成功", "4711", "房间(01)发卡成功"},
-      {"IssueCard", false, 0, "500", "发卡失败", "0", "房间(01)发卡失败"},
-      {"IssueCard", false, 65, "500", "发卡失败", "65", "房间(01)发卡失败"},
-      {"ReadCard", true, -123456789012, "200", "读卡成功", "-123456789012",
-       "读卡成功，卡号为：-123456789012"},
-      {"ReadCard", false, 99, "500", "读卡失败", "0", "读卡失败"},
-      {"EraseCard", true, 0, "200", "注销卡成功 ", "0", "注销卡成功"},
-      {"EraseCard", false, 0, "500", "注销卡失败 ", "0", "注销卡失败"},
+      // A copy for a room not stored yet stores now first.
+      {"IssueCard", true, true, 4710, "200", "发卡成功", "4710", "房间(01)发卡成功", true},
+      {"IssueCard", false, true, 4711, "200", "发卡成功", "4711", "房间(01)发卡成功", false},
+      {"IssueCard", false, false, 0, "500", "发卡失败", "0", "房间(01)发卡失败", false},
+      {"IssueCard", false, false, 65, "500", "发卡失败", "65", "房间(01)发卡失败", false},
+      {"IssueCard", true, false, 0, "500", "发卡失败", "0", "房间(01)发卡失败", false},
+      {"IssueCard", true, true, 4712, "200", "发卡成功", "4712", "房间(01)发卡成功", false},
+      {"ReadCard", false, true, -123456789012, "200", "读卡成功", "-123456789012",
+       "读卡成功，卡号为：-123456789012", false},
+      {"ReadCard", false, false, 99, "500", "读卡失败", "0", "读卡失败", false},
+      {"EraseCard", false, true, 0, "200", "注销卡成功 ", "0", "注销卡成功", false},
+      {"EraseCard", false, false, 0, "500", "注销卡失败 ", "0", "注销卡失败", false},
   };
-  for (const TOutcomeCase& c : cases) {
-    SCOPED_TRACE(std::string(c.type) + (c.result ? " ok" : " failed"));
+  // What each issue should leave: its record's values, and the room's time.
+  std::vector<std::vector<std::string>> records;
+  std::vector<TDateTime> starts;
+  TDateTime roomTime = 0;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const TOutcomeCase& c = cases[i];
+    SCOPED_TRACE(std::string(c.type) + " " + std::to_string(i));
     std::remove(log_.FileName().c_str());
     device_->result = c.result;
     device_->cardNo = c.deviceCardNo;
-    const std::string request = std::string(c.type) == "IssueCard"
-                                    ? IssueXml({})
-                                    : "<DoorRequest type=\"" + std::string(c.type) + "\"/>";
+    TIssueValues v;
+    v.RegisterId = "REG-" + std::to_string(i);
+    v.Copy = c.copy ? "1" : "0";
+    const bool issue = std::string(c.type) == "IssueCard";
+    const std::string request =
+        issue ? IssueXml(v) : "<DoorRequest type=\"" + std::string(c.type) + "\"/>";
     EXPECT_EQ(Handle(request), Framed(DoorReply(c.code, c.message, c.replyCardNo)));
-    EXPECT_EQ(Log(), (Entries{Received(request), Lit("执行操作->"), Lit(c.logEntry),
-                              Lit("完成一次操作")}));
+    Entries expected{Received(request), Lit("执行操作->")};
+    if (c.newRoom) expected.push_back(Lit("新建房间000101"));
+    expected.push_back(Lit(c.logEntry));
+    expected.push_back(Lit("完成一次操作"));
+    EXPECT_EQ(Log(), expected);
+    if (!issue) continue;
+    const TDateTime start = device_->issues.back().StartTime;
+    // A new room and a good new card set the room's time; copies reuse it.
+    if (c.newRoom || (!c.copy && c.result)) roomTime = start;
+    if (c.copy) {
+      EXPECT_EQ(start, roomTime);
+    }
+    records.push_back({v.RegisterId, c.replyCardNo, "000101", "1", c.copy ? "1" : "0", "张三"});
+    starts.push_back(start);
   }
-  EXPECT_EQ(device_->issues.size(), 3u);
+  EXPECT_EQ(device_->issues.size(), 6u);
   EXPECT_EQ(device_->reads, 2);
   EXPECT_EQ(device_->erases, 2);
+
+  auto rows = StoredRows(
+      "select RegisterId, CardNo, RoomNo, CardType, IsCopy, GuestName, LastCheckInTime, "
+      "CheckInTime, CheckOutTime from T_IssueCardRecord order by RegisterId");
+  ASSERT_EQ(rows.size(), records.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    SCOPED_TRACE(records[i][0]);
+    EXPECT_EQ(std::vector<std::string>(rows[i].begin(), rows[i].begin() + 6), records[i]);
+    EXPECT_NEAR(Stored(rows[i][6]), starts[i], 0.5 / 86400000.0);
+    EXPECT_EQ(Text(Stored(rows[i][7])), "2009-06-01 13:50:00");
+    EXPECT_EQ(Text(Stored(rows[i][8])), "2009-06-03 12:30:00");
+  }
+  auto rooms = StoredRows("select RoomNo, LastCheckInTime from T_Room");
+  ASSERT_EQ(rooms.size(), 1u);
+  EXPECT_EQ(rooms[0][0], "000101");
+  EXPECT_NEAR(Stored(rooms[0][1]), roomTime, 0.5 / 86400000.0);
 }
+
+std::string SourceName(const ::testing::TestParamInfo<TSource>& info) {
+  const char* names[] = {"Native", "SqliteOdbc", "PostgreSql", "MariaDb"};
+  return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, DoorlockHandlerStoreTest,
+                         ::testing::Values(TSource::Native, TSource::SqliteOdbc,
+                                           TSource::PostgreSql, TSource::MariaDb),
+                         SourceName);
 
 TEST_F(DoorlockHandlerTest, WithoutADeviceEveryOperationFails) {
   InstallDoorlockDevice(nullptr);

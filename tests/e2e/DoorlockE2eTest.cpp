@@ -1,13 +1,18 @@
 // End-to-end: velio-interfaced in door-lock mode with the simulated encoder
-// (DoorlockSim.ini) and a real Client.db made by --init-db.
+// (DoorlockSim.ini) and a real Client.db made by --init-db; and several
+// servers on one PostgreSQL or MariaDB store that the test starts.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <optional>
+#include <thread>
 
+#include "doorlock/OdbcStoreUnit.h"
 #include "platform/DateTimeUnit.h"
 #include "platform/ProfileUnit.h"
 #include "tests/e2e/E2eSupport.h"
+#include "tests/support/DbServerSupport.h"
 #include "tests/support/ReplySupport.h"
 
 using namespace e2e;
@@ -540,5 +545,136 @@ TEST_F(DoorlockE2e, InitDbIsIdempotentAndKeepsRows) {
   EXPECT_EQ(err.find("VelioNoSuch-pw7"), std::string::npos) << err;
   EXPECT_EQ(err.rfind("Driver=***;UID=u;PWD=***: ", 0), 0u) << err;
 }
+
+// Door-lock servers sharing one store on a database server the test starts.
+class DoorlockSharedStoreE2e : public ::testing::TestWithParam<velio_test::TDbEngine> {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(db_.Error(), "");
+    std::string out, err;
+    const std::vector<std::string> initDb = {BinPath("velio-interfaced"),
+                                             "--home",
+                                             homes_[0].Path(),
+                                             "--init-db",
+                                             "--store",
+                                             db_.Connection()};
+    ASSERT_EQ(RunProgram(initDb, out, err), 0) << err;
+    EXPECT_EQ(out, ConnectionStringWithoutSecrets(db_.Connection()) +
+                       ": created T_Room, T_IssueCardRecord\n");
+    // Run again: nothing to do, and it says so.
+    ASSERT_EQ(RunProgram(initDb, out, err), 0) << err;
+    EXPECT_EQ(out, ConnectionStringWithoutSecrets(db_.Connection()) +
+                       ": T_Room and T_IssueCardRecord exist already; nothing changed\n");
+  }
+
+  // Server i on its own home and port, storing into the shared store.
+  std::unique_ptr<TDaemon> Start(size_t i) {
+    ports_[i] = FreePort();
+    homes_[i].Write("Option.ini", "[SysOption]\r\nDoorlockPortNo=" + std::to_string(ports_[i]) +
+                                      "\r\n\r\n[DoorlockOption]\r\nUseNativeDoorlockDb=1\r\n"
+                                      "SaveDoorlockRecord=1\r\n");
+    TSpawnOptions options;
+    options.args = {"--store", db_.Connection()};
+    auto daemon = std::make_unique<TDaemon>(homes_[i].Path(), "doorlock", ports_[i], options);
+    EXPECT_TRUE(daemon->WaitListening()) << daemon->Stderr();
+    return daemon;
+  }
+
+  std::vector<std::vector<std::string>> Query(const std::string& sql) {
+    return velio_test::OdbcRows(db_.Connection(), sql);
+  }
+
+  velio_test::TDbServer db_{GetParam()};
+  TTempHome homes_[4];
+  int ports_[4] = {};
+};
+
+std::string EngineName(const ::testing::TestParamInfo<velio_test::TDbEngine>& info) {
+  return info.param == velio_test::TDbEngine::PostgreSql ? "PostgreSql" : "MariaDb";
+}
+
+TEST_P(DoorlockSharedStoreE2e, CopyCardsAtOnceOnFourServersStoreEachNewRoomOnce) {
+  std::vector<std::unique_ptr<TDaemon>> servers;
+  for (size_t i = 0; i < 4; ++i) servers.push_back(Start(i));
+  // Every client sends a copy card for each new room in the same order, so
+  // that the servers meet on every room at the same moment.
+  const int kRooms = 12, kClientsPerServer = 3;
+  std::atomic<int> ready{0}, wrong{0};
+  std::vector<std::thread> clients;
+  for (int c = 0; c < 4 * kClientsPerServer; ++c) {
+    clients.emplace_back([&, c] {
+      ++ready;
+      while (ready < 4 * kClientsPerServer) std::this_thread::yield();
+      for (int room = 0; room < kRooms; ++room) {
+        TIssueCard copy;
+        copy.copy = "1";
+        copy.room = std::to_string(10 + room);
+        copy.registerId = "C" + std::to_string(c) + "-" + std::to_string(room);
+        TReply r = Send(ports_[c % 4], copy.Xml());
+        if (r.text.find("<ResultCode>200</ResultCode>") == std::string::npos) ++wrong;
+      }
+    });
+  }
+  for (std::thread& t : clients) t.join();
+  EXPECT_EQ(wrong, 0);
+  for (auto& server : servers) EXPECT_EQ(server->Stop(), 0);
+
+  // One row per room; every card of a room started at the room's one time;
+  // a record for every request.
+  auto rooms = Query("select RoomNo, count(*) from T_Room group by RoomNo order by RoomNo");
+  ASSERT_EQ(rooms.size(), static_cast<size_t>(kRooms));
+  for (const auto& room : rooms) EXPECT_EQ(room[1], "1") << room[0];
+  EXPECT_EQ(
+      Query("select count(*) from T_IssueCardRecord"),
+      (std::vector<std::vector<std::string>>{{std::to_string(4 * kClientsPerServer * kRooms)}}));
+  EXPECT_EQ(
+      Query("select count(*) from T_IssueCardRecord r, T_Room t where r.RoomNo = t.RoomNo "
+            "and r.LastCheckInTime = t.LastCheckInTime"),
+      (std::vector<std::vector<std::string>>{{std::to_string(4 * kClientsPerServer * kRooms)}}));
+  EXPECT_EQ(
+      Query("select count(distinct RegisterId) from T_IssueCardRecord"),
+      (std::vector<std::vector<std::string>>{{std::to_string(4 * kClientsPerServer * kRooms)}}));
+  // Each room was announced as new by exactly one server.
+  int newRooms = 0;
+  for (const TTempHome& home : homes_)
+    for (const std::string& entry : LogEntries(TodayLog(home)))
+      if (entry.rfind(Gbk("新建房间"), 0) == 0) ++newRooms;
+  EXPECT_EQ(newRooms, kRooms);
+}
+
+TEST_P(DoorlockSharedStoreE2e, AnOutageIsLoggedRepliesStayAndTheNextIssueIsStored) {
+  auto server = Start(0);
+  TIssueCard issue;
+  TIssueCard copy;
+  copy.copy = "1";
+  copy.room = "02";
+  EXPECT_EQ(Send(ports_[0], issue.Xml()).text, DoorReply("200", "发卡成功", "1000"));
+  db_.Stop();
+  // The database is gone: the replies are as ever, the failures are logged.
+  EXPECT_EQ(Send(ports_[0], issue.Xml()).text, DoorReply("200", "发卡成功", "1001"));
+  EXPECT_EQ(Send(ports_[0], copy.Xml()).text, DoorReply("200", "发卡成功", "1002"));
+  ASSERT_TRUE(db_.Start()) << db_.Error();
+  // Back: the next issue is stored without a restart.
+  issue.registerId = "R2";
+  EXPECT_EQ(Send(ports_[0], issue.Xml()).text, DoorReply("200", "发卡成功", "1003"));
+  EXPECT_EQ(Query("select RegisterId, RoomNo from T_IssueCardRecord order by OpratingTime"),
+            (std::vector<std::vector<std::string>>{{"R1", "000101"}, {"R2", "000101"}}));
+  EXPECT_EQ(server->Stop(), 0);
+  // Between the two stored issues: the requests of the outage, each with
+  // the driver's errors (the room's time, and the record) among its entries.
+  std::vector<std::string> errors;
+  for (const std::string& entry : LogEntries(TodayLog(homes_[0])))
+    if (entry.rfind(Gbk("收到消息"), 0) != 0 && entry != Gbk("执行操作->") &&
+        entry != Gbk("完成一次操作") && entry.rfind(Gbk("房间("), 0) != 0 &&
+        entry.rfind(Gbk("新建房间"), 0) != 0)
+      errors.push_back(entry);
+  EXPECT_GE(errors.size(), 4u);
+  for (const std::string& error : errors) EXPECT_FALSE(error.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, DoorlockSharedStoreE2e,
+                         ::testing::Values(velio_test::TDbEngine::PostgreSql,
+                                           velio_test::TDbEngine::MariaDb),
+                         EngineName);
 
 }  // namespace
