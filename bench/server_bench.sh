@@ -220,6 +220,21 @@ police_files=$(awk -v a="${rps_of[police/8]}" -v b="${rps_of[ref_files/8]}" \
 echo "police at 8 clients: $police_files of ref_files (the reference doing the same file work)"
 echo
 
+echo "== police mode, $idle idle connections held, 8 clients, $requests requests"
+idle_out=$("$bin/pms-client" bench --port "$police_port" --xml "$police_xml" --clients 8 \
+  --requests "$requests" --idle "$idle" --server-pid "$police_pid")
+sed 's/^/  /' <<<"$idle_out"
+rss_before=$(awk '/before idle connections/ { print $(NF-1) }' <<<"$idle_out")
+rss_idle=$(awk '/with idle connections/ { print $(NF-1) }' <<<"$idle_out")
+idle_p50=$(awk '/^latency us:/ { print $4 }' <<<"$idle_out")
+idle_p99=$(awk '/^latency us:/ { print $8 }' <<<"$idle_out")
+per_idle=$(awk -v a="$rss_before" -v b="$rss_idle" -v n="$idle" \
+  'BEGIN { printf "%.2f", (b - a) / n }')
+echo "  p50 $(awk -v v="$idle_p50" 'BEGIN { print v / 1000 }') ms, p99 \
+$(awk -v v="$idle_p99" 'BEGIN { print v / 1000 }') ms with $idle idle connections"
+echo "  resident memory per idle connection: $per_idle kB"
+echo
+
 # connect_run SERVER CLIENTS: one connect_probe run; sets seconds_of and
 # dropped_of for SERVER/CLIENTS and prints a row.
 declare -A seconds_of=() dropped_of=()
@@ -240,22 +255,6 @@ done
 echo "(dropped: connects that took over 0.5 s because the listen queue was full and the SYN"
 echo " was dropped and retried: this server's overflows; host_ovfl: ListenOverflows of the"
 echo " whole host meanwhile, other programs' listeners included)"
-echo
-
-echo "== police mode, $idle idle connections held, 8 clients, $requests requests"
-idle_out=$("$bin/pms-client" bench --port "$police_port" --xml "$police_xml" --clients 8 \
-  --requests "$requests" --idle "$idle" --server-pid "$police_pid")
-sed 's/^/  /' <<<"$idle_out"
-rss_before=$(awk '/before idle connections/ { print $(NF-1) }' <<<"$idle_out")
-rss_idle=$(awk '/with idle connections/ { print $(NF-1) }' <<<"$idle_out")
-idle_p50=$(awk '/^latency us:/ { print $4 }' <<<"$idle_out")
-idle_p99=$(awk '/^latency us:/ { print $8 }' <<<"$idle_out")
-per_idle=$(awk -v a="$rss_before" -v b="$rss_idle" -v n="$idle" \
-  'BEGIN { printf "%.2f", (b - a) / n }')
-echo "  p50 $(awk -v v="$idle_p50" 'BEGIN { print v / 1000 }') ms, p99 \
-$(awk -v v="$idle_p99" 'BEGIN { print v / 1000 }') ms with $idle idle connections"
-echo "  resident memory per idle connection: $per_idle kB"
-
 echo
 echo "== start-up to listening (police mode, $runs_startup runs)"
 startup_out=$("$bin/startup_probe" --port "$startup_port" --runs "$runs_startup" -- \
