@@ -1,34 +1,44 @@
-// reference_server: the request framing and nothing else, as a yardstick for
-// the interface server.
+// reference_server: the request framing and nothing else, as fast as this
+// machine serves it: the ceiling the interface server is measured against.
 //
-//   reference_server [--port P] [--reply-length N] [--backlog B]
+//   reference_server [--port P] [--reply-length N] [--backlog B] [--file-work DIR]
 //
 // Listens on 127.0.0.1:P (0: any free port; backlog 15 like the interface
-// server). Each accepted connection gets a thread of its own (256 KB of
-// stack), which reads up to the first NUL (dropping the connection silently
-// after more than 16384 bytes without one, or when the peer closes first),
-// writes a fixed reply of N bytes and one NUL, and closes. No handler, no log, no code page
-// conversion: what is left is the cost of accepting, a thread, reading, writing and closing.
+// server). One thread, non-blocking sockets, one epoll set: each time the
+// listener is ready it accepts until the queue is empty; each connection is
+// read up to its first NUL (dropped silently after more than 16384 bytes
+// without one, or when the peer closes first), answered with a fixed reply of
+// N bytes and one NUL, and closed. No handler, no code page conversion, no
+// thread per connection or request.
 //
-// Prints "port <P> pid <PID>" once listening and runs until SIGINT or SIGTERM.
+// --file-work DIR adds the file work of a police request before each reply:
+// an entry with the request appended to DIR/yyyymmdd.LOG, DIR/Guest.ini read
+// whole, an entry with the reply appended (each entry: open for appending,
+// one write of a time stamp, the text and CR LF, close), which is what the
+// interface server's police mode must do per request.
+//
+// An idle connection costs its socket and four bytes here. Prints
+// "port <P> pid <PID>" once listening and runs until SIGINT or SIGTERM.
 // Raises its descriptor limit to the hard limit.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <pthread.h>
 #include <signal.h>
+#include <sys/epoll.h>
 #include <sys/resource.h>
+#include <sys/signalfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
 #include "CLI/CLI.hpp"
@@ -37,21 +47,10 @@ namespace {
 
 constexpr std::size_t kBlockSize = 32768;
 constexpr std::size_t kMaxRequest = 16384;
-
-// Closes a descriptor at the end of its scope.
-class TFd {
- public:
-  explicit TFd(int fd) : fd_(fd) {}
-  ~TFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  TFd(const TFd&) = delete;
-  TFd& operator=(const TFd&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
+constexpr int kEvents = 256;
+// The log entries' headings as the police mode writes them (code page 936).
+constexpr std::string_view kReceived = "\xca\xd5\xb5\xbd\xcf\xfb\xcf\xa2: \r\n";
+constexpr std::string_view kResult = "\xb7\xb5\xbb\xd8\xbd\xe1\xb9\xfb: \r\n";
 
 // A reply of exactly length bytes that looks like a reply, then the NUL.
 std::string BuildReply(std::size_t length) {
@@ -67,60 +66,61 @@ std::string BuildReply(std::size_t length) {
   return reply;
 }
 
-// One connection, on its own thread: read to the NUL, answer, close.
-void Serve(int raw_fd, const std::string* reply) {
-  TFd fd(raw_fd);
-  std::unique_ptr<char[]> block(new char[kBlockSize]);
-  std::size_t received = 0;
-  // Each pass takes at least one byte or ends the connection; the request is
-  // at most kMaxRequest + 1 bytes long, so the loop is bounded.
-  for (;;) {
-    const ssize_t n = ::recv(fd.Get(), block.get(), kBlockSize, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // closed or failed before the NUL
-    const std::size_t take = std::min<std::size_t>(n, kMaxRequest + 1 - received);
-    if (std::memchr(block.get(), '\0', take) != nullptr) break;
-    received += take;
-    if (received > kMaxRequest) return;  // too long: dropped without a reply
+// The file work of one police request, in DIR.
+class TFileWork {
+ public:
+  explicit TFileWork(const std::string& dir) : guest_(dir + "/Guest.ini") {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char name[16];
+    std::strftime(name, sizeof name, "%Y%m%d.LOG", &local);
+    log_ = dir + "/" + name;
   }
-  const char* p = reply->data();
-  std::size_t left = reply->size();
-  while (left > 0) {  // each pass sends at least one byte or gives up
-    const ssize_t n = ::send(fd.Get(), p, left, MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  ::shutdown(fd.Get(), SHUT_WR);
-}
 
-// A detached thread with a small stack (Serve needs a few hundred bytes): with
-// the default 8 MB, glibc reuses only five stacks of ended threads and maps,
-// faults in and unmaps a fresh one for every further connection.
-bool StartServing(int fd, const std::string* reply) {
-  struct TJob {
-    int fd;
-    const std::string* reply;
-  };
-  auto* job = new TJob{fd, reply};
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setdetachstate(&attr, PTHREAD_CREATE_DETACHED);
-  pthread_attr_setstacksize(&attr, 256 * 1024);
-  pthread_t thread;
-  const int rc = pthread_create(
-      &thread, &attr,
-      [](void* arg) -> void* {
-        std::unique_ptr<TJob> job(static_cast<TJob*>(arg));
-        Serve(job->fd, job->reply);
-        return nullptr;
-      },
-      job);
-  pthread_attr_destroy(&attr);
-  if (rc != 0) delete job;
-  return rc == 0;
-}
+  void Do(std::string_view request, std::string_view reply) {
+    Append(kReceived, request);
+    ReadGuest();
+    Append(kResult, reply.substr(0, reply.size() - 1));  // without the NUL
+  }
+
+ private:
+  void Append(std::string_view heading, std::string_view text) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    entry_.assign(stamp, std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", &local));
+    entry_ += heading;
+    entry_ += text;
+    entry_ += "\r\n";
+    const int fd = ::open(log_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0640);
+    if (fd < 0) return;
+    if (::write(fd, entry_.data(), entry_.size()) < 0) {
+      // Dropped like the interface server's failed entries.
+    }
+    ::close(fd);
+  }
+
+  void ReadGuest() {
+    const int fd = ::open(guest_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    contents_.clear();
+    char block[16384];
+    for (;;) {  // each pass reads at least one byte, or ends
+      const ssize_t n = ::read(fd, block, sizeof block);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      contents_.append(block, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+  }
+
+  std::string log_;
+  std::string guest_;
+  std::string entry_;
+  std::string contents_;
+};
 
 void RaiseFileLimit() {
   rlimit limit{};
@@ -130,19 +130,41 @@ void RaiseFileLimit() {
   }
 }
 
+// Sends all of reply on a non-blocking socket, waiting (blocking mode) only
+// when its buffer is full. False when the peer is gone.
+bool SendAll(int fd, std::string_view reply) {
+  while (!reply.empty()) {  // each pass sends at least one byte, blocks once, or gives up
+    const ssize_t n = ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+    if (n > 0) {
+      reply.remove_prefix(static_cast<std::size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) &&
+               (::fcntl(fd, F_GETFL) & O_NONBLOCK) != 0) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Answers every request with a fixed reply: the framing and nothing else."};
+  CLI::App app{"Answers every request with a fixed reply: the framing at its fastest."};
   int port = 0;
   int reply_length = 400;
   int backlog = 15;
+  std::string file_work_dir;
   app.add_option("--port", port, "TCP port on 127.0.0.1 (0: any free port)")
       ->check(CLI::Range(0, 65535));
   app.add_option("--reply-length", reply_length, "Reply bytes before the NUL")
       ->capture_default_str()
       ->check(CLI::Range(0, 1 << 20));
   app.add_option("--backlog", backlog, "Listen backlog")->capture_default_str();
+  app.add_option("--file-work", file_work_dir,
+                 "Do a police request's file work in this folder (log entries, Guest.ini)");
   CLI11_PARSE(app, argc, argv);
 
   RaiseFileLimit();
@@ -150,51 +172,93 @@ int main(int argc, char** argv) {
   sigemptyset(&stop_signals);
   sigaddset(&stop_signals, SIGINT);
   sigaddset(&stop_signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);  // inherited by every thread
+  sigprocmask(SIG_BLOCK, &stop_signals, nullptr);
+  const int stop_fd = ::signalfd(-1, &stop_signals, SFD_CLOEXEC);
 
-  TFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (listener.Get() < 0) {
-    std::perror("reference_server: socket");
-    return 1;
-  }
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   const int on = 1;
-  setsockopt(listener.Get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(listener.Get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::listen(listener.Get(), backlog) != 0) {
-    std::perror("reference_server: bind");
+  if (listener < 0 || stop_fd < 0 ||
+      ::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(listener, backlog) != 0) {
+    std::perror("reference_server");
     return 1;
   }
   socklen_t length = sizeof address;
-  getsockname(listener.Get(), reinterpret_cast<sockaddr*>(&address), &length);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+
+  const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
+  epoll_event event{};
+  event.events = EPOLLIN;  // level-triggered: a queue not emptied is reported again
+  event.data.fd = listener;
+  epoll_ctl(epoll, EPOLL_CTL_ADD, listener, &event);
+  event.data.fd = stop_fd;
+  epoll_ctl(epoll, EPOLL_CTL_ADD, stop_fd, &event);
 
   const std::string reply = BuildReply(static_cast<std::size_t>(reply_length));
-  std::thread acceptor([&listener, &reply] {
-    // Ends when the listener is shut down (accept then fails with EINVAL).
-    for (;;) {
-      const int fd = ::accept4(listener.Get(), nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) {
-        if (errno == EINTR || errno == ECONNABORTED) continue;
-        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(10));
-          continue;
-        }
-        return;
-      }
-      if (!StartServing(fd, &reply)) ::close(fd);  // no thread: the connection is dropped
-    }
-  });
+  std::unique_ptr<TFileWork> file_work;
+  if (!file_work_dir.empty()) file_work = std::make_unique<TFileWork>(file_work_dir);
+  std::vector<uint32_t> received;  // request bytes so far, by descriptor
+  std::vector<char> block(kBlockSize);
+  epoll_event events[kEvents];
 
   std::printf("port %u pid %d\n", ntohs(address.sin_port), static_cast<int>(getpid()));
   std::fflush(stdout);
-  int signal_number = 0;
-  sigwait(&stop_signals, &signal_number);
-  ::shutdown(listener.Get(), SHUT_RDWR);
-  acceptor.join();
-  // Connection threads still running are ended with the process.
-  std::fflush(stdout);
-  std::_Exit(0);
+  for (;;) {
+    const int ready = ::epoll_wait(epoll, events, kEvents, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    for (int e = 0; e < ready; ++e) {
+      const int fd = events[e].data.fd;
+      if (fd == stop_fd) return 0;  // connections still open end with the process
+      if (fd == listener) {
+        for (;;) {  // until the queue is empty; each pass takes one connection
+          const int connection =
+              ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+          if (connection < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EMFILE || errno == ENFILE) usleep(10000);  // reported again
+            break;
+          }
+          if (static_cast<std::size_t>(connection) >= received.size()) {
+            received.resize(static_cast<std::size_t>(connection) * 2 + 64);
+          }
+          received[connection] = 0;
+          epoll_event conn_event{};
+          conn_event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;  // reports bytes already there
+          conn_event.data.fd = connection;
+          if (epoll_ctl(epoll, EPOLL_CTL_ADD, connection, &conn_event) != 0) ::close(connection);
+        }
+        continue;
+      }
+      // A connection: read until it would block, its NUL, its end or too much.
+      bool done = false;
+      for (;;) {  // each pass takes at least one byte or ends
+        const ssize_t n = ::recv(fd, block.data(), block.size(), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+        if (n <= 0) {
+          done = true;  // closed or failed before the NUL
+          break;
+        }
+        const std::size_t take = std::min<std::size_t>(n, kMaxRequest + 1 - received[fd]);
+        const char* nul = static_cast<const char*>(std::memchr(block.data(), '\0', take));
+        if (nul != nullptr) {
+          if (file_work) file_work->Do(std::string_view(block.data(), nul - block.data()), reply);
+          SendAll(fd, reply);
+          done = true;
+          break;
+        }
+        received[fd] += static_cast<uint32_t>(take);
+        if (received[fd] > kMaxRequest) {
+          done = true;  // too long: dropped without a reply
+          break;
+        }
+      }
+      if (done) ::close(fd);  // also leaves the epoll set
+    }
+  }
 }

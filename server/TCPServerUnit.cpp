@@ -7,7 +7,10 @@
 // into one scratch block of 32768 bytes shared by all connections, and keeps
 // only the bytes up to the first NUL (at most 16385). Because the reactor is
 // edge-triggered, each wake-up reads until the socket would block before it
-// waits again.
+// waits again. The listener is served the same way: each wake-up takes every
+// completed connection from the listen queue (backlog 15) before it reads from
+// or refuses any of them, so a burst of connects never finds the queue full
+// because the I/O thread was busy with the previous connection.
 //
 // When the NUL has arrived the connection passes to a handler thread of its
 // own: a parked one if there is one, else a new detached thread (so a request
@@ -79,6 +82,9 @@ constexpr int kListenBacklog = 15;
 constexpr auto kAcceptRetryDelay = std::chrono::milliseconds(10);
 constexpr auto kWorkerIdleTime = std::chrono::seconds(10);
 constexpr std::size_t kMaxParkedWorkers = 64;
+// Connections taken from the listen queue in one wake-up before any of them is
+// looked at (the queue holds 16, so one pass normally empties it).
+constexpr std::size_t kAcceptBatch = 64;
 // A PMS that crashed or lost its network mid-request is noticed within about
 // two minutes (60 s idle, then 6 probes 10 s apart) and its connection closed;
 // a live one answers the probes, so a request still has no time limit.
@@ -240,6 +246,7 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
     listen_address_ = gDefaultListenAddress;
     allow_ = gDefaultAllow;
     parked_workers_.reserve(kMaxParkedWorkers);  // parking never allocates
+    accepted_.reserve(kAcceptBatch);             // neither does accepting
   }
   ~TImpl() {
     // Deactivate always joins the I/O thread; this is only a safety net.
@@ -296,6 +303,8 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
   void RunIo();
   void StartAccept();
   void OnAccepted(const asio::error_code& ec, asio::ip::tcp::socket socket);
+  void RetryAcceptLater();
+  void TakeConnection(asio::ip::tcp::socket socket);
   void WaitReadable(const TConnectionPtr& connection);
   void ReadAvailable(const TConnectionPtr& connection);
   void StartHandler(const TConnectionPtr& connection);
@@ -353,6 +362,7 @@ class TRequestServer::TImpl : public std::enable_shared_from_this<TRequestServer
   // I/O thread only while active (set up by Activate before the thread starts).
   std::unordered_set<TConnectionPtr> reading_;  // connections waiting for their request
   std::vector<char> scratch_;
+  std::vector<asio::ip::tcp::socket> accepted_;  // one wake-up's connections, not yet looked at
   asio::ip::tcp::acceptor acceptor_;
   asio::steady_timer retry_timer_;
   bool accepting_ = false;
@@ -395,6 +405,10 @@ void TRequestServer::TImpl::Activate() {
   acceptor.bind(endpoint, ec);
   if (ec) fail(ec);
   acceptor.listen(kListenBacklog, ec);
+  if (ec) fail(ec);
+  // Synchronous accepts then end with would_block once the queue is empty
+  // (asynchronous ones are not affected).
+  acceptor.non_blocking(true, ec);
   if (ec) fail(ec);
   const asio::ip::tcp::endpoint local = acceptor.local_endpoint(ec);
   if (ec) fail(ec);
@@ -500,14 +514,48 @@ void TRequestServer::TImpl::OnAccepted(const asio::error_code& ec, asio::ip::tcp
   if (!accepting_) return;  // stopped meanwhile: the socket closes as it goes
   if (ec) {
     if (ec == asio::error::operation_aborted) return;
-    // A failed accept ends that attempt only. Pause briefly so that a lasting
-    // condition (out of descriptors) does not spin the I/O thread.
-    retry_timer_.expires_after(kAcceptRetryDelay);
-    retry_timer_.async_wait([this](const asio::error_code& timer_ec) {
-      if (!timer_ec && accepting_) StartAccept();
-    });
+    RetryAcceptLater();
     return;
   }
+  // Empty the listen queue before looking at any connection: it holds only
+  // 16, and whatever the I/O thread does between two accepts (a first read, a
+  // refusal, a thread start) is time in which a burst of connects fills it and
+  // the kernel drops the next SYN (its client retries a second later).
+  accepted_.push_back(std::move(socket));
+  asio::error_code drain_ec;
+  while (accepted_.size() < kAcceptBatch) {
+    asio::ip::tcp::socket next(io_);
+    acceptor_.accept(next, drain_ec);
+    if (drain_ec) break;
+    accepted_.push_back(std::move(next));
+  }
+  for (asio::ip::tcp::socket& taken : accepted_) {
+    try {
+      TakeConnection(std::move(taken));
+    } catch (const std::exception&) {
+      // Out of memory for this connection: it is closed as it goes.
+    }
+  }
+  accepted_.clear();  // keeps its capacity
+  if (drain_ec && drain_ec != asio::error::would_block && drain_ec != asio::error::try_again) {
+    RetryAcceptLater();
+    return;
+  }
+  // Tried at once: a connection that came meanwhile is accepted without
+  // waiting for a new readiness report.
+  StartAccept();
+}
+
+void TRequestServer::TImpl::RetryAcceptLater() {
+  // A failed accept ends that attempt only. Pause briefly so that a lasting
+  // condition (out of descriptors) does not spin the I/O thread.
+  retry_timer_.expires_after(kAcceptRetryDelay);
+  retry_timer_.async_wait([this](const asio::error_code& timer_ec) {
+    if (!timer_ec && accepting_) StartAccept();
+  });
+}
+
+void TRequestServer::TImpl::TakeConnection(asio::ip::tcp::socket socket) {
   // The peer's address is asked for only when something needs it (one system
   // call per connection otherwise saved).
   asio::error_code peer_ec;
@@ -535,28 +583,22 @@ void TRequestServer::TImpl::OnAccepted(const asio::error_code& ec, asio::ip::tcp
                     ": connection refused, not in the allow list (" + std::to_string(refused) +
                     " refused so far)");
       }
-      StartAccept();
       return;
     }
   }
-  try {
-    auto connection = std::make_shared<TServerConnection>(std::move(socket), peer);
-    reading_.insert(connection);
-    if (!kAcceptedSocketsInheritKeepAlive) {
-      SetTcpKeepAlive(connection->Socket().native_handle(), kKeepAlive);
-    }
-    asio::error_code nb_ec;
-    connection->Socket().non_blocking(true, nb_ec);
-    if (nb_ec) {
-      Drop(connection);
-    } else {
-      // Read at once: bytes that came with the connection raise no new edge.
-      ReadAvailable(connection);
-    }
-  } catch (const std::exception&) {
-    // Out of memory for this connection: it is closed as it goes.
+  auto connection = std::make_shared<TServerConnection>(std::move(socket), peer);
+  reading_.insert(connection);
+  if (!kAcceptedSocketsInheritKeepAlive) {
+    SetTcpKeepAlive(connection->Socket().native_handle(), kKeepAlive);
   }
-  StartAccept();
+  asio::error_code nb_ec;
+  connection->Socket().non_blocking(true, nb_ec);
+  if (nb_ec) {
+    Drop(connection);
+  } else {
+    // Read at once: bytes that came with the connection raise no new edge.
+    ReadAvailable(connection);
+  }
 }
 
 void TRequestServer::TImpl::WaitReadable(const TConnectionPtr& connection) {

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <netinet/tcp.h>
 
+#include <condition_variable>
 #include <cstdlib>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -334,6 +337,83 @@ TEST(TCPServerAccess, AllowListDecidesWhoIsRead) {
     }
     server.Deactivate();
   }
+}
+
+// Connections complete but not yet accepted by the listener on port (its
+// Recv-Q), from /proc/net/tcp, once it equals want or 5 s have passed.
+int ListenQueueLength(uint16_t port, int want) {
+  int length = -1;
+  for (int pass = 0; pass < 500; ++pass) {
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line);  // the heading
+    while (std::getline(table, line)) {
+      std::istringstream fields(line);
+      std::string slot, local, remote, state, queues;
+      fields >> slot >> local >> remote >> state >> queues;
+      if (state == "0A" && std::stoul(local.substr(local.find(':') + 1), nullptr, 16) == port) {
+        length = static_cast<int>(std::stoul(queues.substr(queues.find(':') + 1), nullptr, 16));
+      }
+    }
+    if (length == want) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return length;
+}
+
+// Each wake-up empties the listen queue (it holds only 16) before the server
+// looks at any of the connections: while it is held up refusing one, those
+// that completed meanwhile have already left the queue.
+TEST(TCPServerAccess, ListenQueueIsEmptiedBeforeAnyConnectionIsLookedAt) {
+  servertest::UseTestHandler();
+  std::mutex lock;
+  std::condition_variable changed;
+  int said = 0;
+  int let_go = 0;
+  // Every refusal's line holds the server up until the test lets it go.
+  SetVerboseSink([&](const std::string&) {
+    std::unique_lock<std::mutex> hold(lock);
+    ++said;
+    changed.notify_all();
+    changed.wait_for(hold, servertest::kClientTimeout, [&] { return let_go >= said; });
+  });
+  auto wait_said = [&](int n) {
+    std::unique_lock<std::mutex> hold(lock);
+    return changed.wait_for(hold, servertest::kClientTimeout, [&] { return said >= n; });
+  };
+  auto release = [&](int n) {
+    std::lock_guard<std::mutex> hold(lock);
+    let_go = n;
+    changed.notify_all();
+  };
+  TAddressFilter allow;
+  std::string error;
+  ASSERT_TRUE(TAddressFilter::Parse("10.0.0.0/8", allow, error)) << error;
+  TRequestServer server;
+  server.SetAllowList(allow);
+  server.Activate();
+  const uint16_t port = server.BoundPort();
+
+  TClient first(port);
+  ASSERT_TRUE(wait_said(1));  // held up in the first refusal
+  constexpr int kBurst = 6;
+  std::vector<TClient> burst(kBurst);
+  for (TClient& client : burst) ASSERT_TRUE(client.Connect(port));
+  EXPECT_EQ(ListenQueueLength(port, kBurst), kBurst);
+  release(1);
+  ASSERT_TRUE(wait_said(2));  // held up in the second refusal
+  EXPECT_EQ(ListenQueueLength(port, 0), 0);
+
+  release(kBurst + 1);
+  for (TClient& client : burst) {
+    const TClient::TReceived received = client.ReadUntilClosed();
+    EXPECT_NE(received.end, TEnd::kTimeout);
+    EXPECT_EQ(received.bytes, "");
+  }
+  EXPECT_TRUE(wait_said(kBurst + 1));
+  EXPECT_EQ(server.RefusedConnections(), static_cast<uint64_t>(kBurst + 1));
+  server.Deactivate();
+  SetVerboseSink(nullptr);
 }
 
 TEST(TCPServerAccess, ListenAddressAndProcessDefaults) {
