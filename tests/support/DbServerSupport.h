@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include "server/Utf8Unit.h"
+
 #ifndef _WIN32
 #include "tests/support/PortSupport.h"
 #include "tests/support/RunSupport.h"
@@ -27,39 +29,6 @@
 #endif
 
 namespace velio_test {
-
-namespace odbc_detail {
-
-inline void AppendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  }
-}
-
-inline std::string Utf8(const char16_t* text) {
-  std::string out;
-  for (; *text; ++text) {
-    char32_t c = *text;
-    if (c >= 0xD800 && c < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000)
-      c = 0x10000 + ((c - 0xD800) << 10) + (*++text - 0xDC00);
-    AppendUtf8(out, c);
-  }
-  return out;
-}
-
-}  // namespace odbc_detail
 
 // Runs sql on the source (UTF-8 statement text) and answers every row, each
 // column as UTF-8 text ("NULL" for null). A connection or statement that
@@ -96,7 +65,7 @@ inline std::vector<std::vector<std::string>> OdbcRows(const std::string& connect
         char16_t buf[512] = {};
         SQLLEN ind = 0;
         SQLGetData(st, c, SQL_C_WCHAR, buf, sizeof buf, &ind);
-        row.push_back(ind == SQL_NULL_DATA ? "NULL" : odbc_detail::Utf8(buf));
+        row.push_back(ind == SQL_NULL_DATA ? "NULL" : EncodeUtf8(buf));
       }
       rows.push_back(std::move(row));
     }
