@@ -437,9 +437,10 @@ bool TOdbcStore::RoomKeyExists() {
     columns.emplace_back(reinterpret_cast<const char*>(index),
                          reinterpret_cast<const char*>(column));
   }
-  for (const auto& [index, column] : columns) {
+  for (const auto& entry : columns) {
+    const std::string& index = entry.first;
     std::string lower;
-    for (char c : column)
+    for (char c : entry.second)
       lower.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
     if (lower != "roomno") continue;
     const auto sameIndex = std::count_if(columns.begin(), columns.end(),

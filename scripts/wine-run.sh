@@ -64,22 +64,34 @@ fi
 if [ "${1:-}" != --retry ]; then
   exec "$WINE" "$@"
 fi
-# --retry (the test programs): a program that Wine could not start because its
-# server connection failed ("wine client error: ... recvmsg") ran no code of
-# ours; it is started once more, and said so. Its standard error is kept back
-# until it ends to look for that, so this form is not for the daemon, whose
-# signals and stderr the end-to-end tests need first-hand.
+# --retry (the test programs): a program that Wine could not start ran no code
+# of ours. Two signs of it: its server connection failed ("wine client error:
+# ... recvmsg"), or it ended non-zero without a byte on either stream (every
+# test program writes its banner first thing). It is started once more, and
+# said so. Its standard error is kept back until it ends to look for that, so this
+# form is not for the daemon, whose signals and stderr the end-to-end tests
+# need first-hand.
 shift
+out=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
 err=$(mktemp "${TMPDIR:-/tmp}/wine-run.XXXXXX")
-trap 'rm -f "$err"' EXIT
+trap 'rm -f "$out" "$err"' EXIT
 for attempt in 1 2; do
-  rc=0
-  "$WINE" "$@" 2>"$err" || rc=$?
+  # Standard output goes straight through (a test that times out still shows
+  # how far it came) and into $out to see whether there was any.
+  set +e
+  "$WINE" "$@" 2>"$err" | tee "$out"
+  rc=${PIPESTATUS[0]}
+  set -e
   failed=$(grep -m1 '^wine client error' "$err" || true)
+  if [ "$rc" -ne 0 ] && [ -z "$failed" ] && [ ! -s "$out" ] && [ ! -s "$err" ]; then
+    failed="exit code $rc and no output"
+  fi
   if [ "$rc" -ne 0 ] && [ "$attempt" -eq 1 ] && [ -n "$failed" ]; then
     echo "wine-run.sh: Wine did not start $1 ($failed); starting it again" >&2
     continue
   fi
   cat "$err" >&2
+  [ "$rc" -eq 0 ] || [ -s "$out" ] || [ -s "$err" ] ||
+    echo "wine-run.sh: $1 ended with exit code $rc and wrote nothing" >&2
   exit "$rc"
 done
