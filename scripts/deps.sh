@@ -85,7 +85,20 @@ for p in "${PKGS[@]}"; do
 done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
-  as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q
+  # A mirror caught mid-sync fails one index now and then: try again, and
+  # when it still fails go on with the indexes that came (the install says
+  # whether what is missing can be had).
+  for try in 1 2 3 4; do
+    if as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q; then
+      break
+    fi
+    if [ "$try" -eq 4 ]; then
+      echo "deps.sh: apt-get update failed 4 times; installing from the indexes it has" >&2
+    else
+      echo "deps.sh: apt-get update failed; trying again in $((try * 15)) s" >&2
+      sleep $((try * 15))
+    fi
+  done
   as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 install -y -q \
     --no-install-recommends "${missing[@]}"
 fi
