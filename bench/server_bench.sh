@@ -257,17 +257,27 @@ $(awk -v v="$idle_p99" 'BEGIN { print v / 1000 }') ms with $idle idle connection
 echo "  resident memory per idle connection: $per_idle kB"
 echo
 
-# connect_run SERVER CLIENTS: one connect_probe run; sets seconds_of and
-# dropped_of for SERVER/CLIENTS and prints a row.
+# connect_run SERVER CLIENTS [pinned]: one connect_probe run; sets seconds_of
+# and dropped_of for SERVER/CLIENTS (SERVER/pinned) and prints a row. Pinned:
+# one client on processor 0, every thread of the server on processor 1.
 declare -A seconds_of=() dropped_of=()
 connect_run() {
-  local name=$1 clients=$2 out
-  out=$("$bin/connect_probe" --port "${port_of[$name]}" --connections "$connects" \
+  local name=$1 clients=$2 key=$2 label=$2 out
+  local run=("$bin/connect_probe" --port "${port_of[$name]}" --connections "$connects"
     --clients "$clients")
-  seconds_of[$name/$clients]=$(awk '{ print $6 }' <<<"$out")
-  dropped_of[$name/$clients]=$(awk '{ print $8 }' <<<"$out")
-  printf '%-10s %7d %9s %8s %10s\n' "$name" "$clients" "${seconds_of[$name/$clients]}" \
-    "${dropped_of[$name/$clients]}" "$(awk '{ print $10 }' <<<"$out")"
+  if [ "${3:-}" = pinned ]; then
+    key=pinned
+    label="$clients pinned"
+    taskset -a -p -c 1 "${pid_of[$name]}" >/dev/null
+    out=$(taskset -c 0 "${run[@]}")
+    taskset -a -p -c "0-$(($(nproc) - 1))" "${pid_of[$name]}" >/dev/null
+  else
+    out=$("${run[@]}")
+  fi
+  seconds_of[$name/$key]=$(awk '{ print $6 }' <<<"$out")
+  dropped_of[$name/$key]=$(awk '{ print $8 }' <<<"$out")
+  printf '%-10s %7s %9s %8s %10s\n' "$name" "$label" "${seconds_of[$name/$key]}" \
+    "${dropped_of[$name/$key]}" "$(awk '{ print $10 }' <<<"$out")"
 }
 echo "== opening $connects connections (held until all are open, then closed)"
 printf '%-10s %7s %9s %8s %10s\n' server clients seconds dropped host_ovfl
@@ -277,18 +287,8 @@ done
 # The same with the client kept off the server's processor: what the server
 # itself manages when the scheduler cannot queue its woken I/O thread behind a
 # client that never sleeps.
-cpus=$(nproc)
-if [ "$cpus" -ge 2 ]; then
-  for name in reference police; do
-    taskset -a -p -c 1 "${pid_of[$name]}" >/dev/null
-    out=$(taskset -c 0 "$bin/connect_probe" --port "${port_of[$name]}" --connections "$connects" \
-      --clients 1)
-    taskset -a -p -c "0-$((cpus - 1))" "${pid_of[$name]}" >/dev/null
-    seconds_of[$name/pinned]=$(awk '{ print $6 }' <<<"$out")
-    dropped_of[$name/pinned]=$(awk '{ print $8 }' <<<"$out")
-    printf '%-10s %7s %9s %8s %10s\n' "$name" "1 pinned" "${seconds_of[$name/pinned]}" \
-      "${dropped_of[$name/pinned]}" "$(awk '{ print $10 }' <<<"$out")"
-  done
+if [ "$(nproc)" -ge 2 ]; then
+  for name in reference police; do connect_run "$name" 1 pinned; done
 fi
 echo "(dropped: connects that took over 0.5 s because the listen queue was full and the SYN"
 echo " was dropped and retried: this server's overflows; host_ovfl: ListenOverflows of the"
