@@ -79,6 +79,37 @@ if [ "$set_name" = test ] && ! dpkg --print-foreign-architectures | grep -qx i38
   echo "Adding the i386 architecture (32-bit Wine)"
   as_root dpkg --add-architecture i386
 fi
+# A mirror that stays mid-sync serves a package index that is complete but
+# not the one its signed Release file names ("File has unexpected size"), and
+# apt leaves that index out: on a fresh machine nothing of it can then be
+# installed (the i386 libraries, say, which must match the amd64 versions).
+# For each such index that apt has no copy of, this takes the index as the
+# mirror serves it, says so loudly, and puts it where apt keeps its lists;
+# the packages themselves are still checked against the hashes it lists.
+use_served_indexes() {
+  local url name tmp
+  # Each line: E: Failed to fetch URL  File has unexpected size (...)
+  grep -o 'Failed to fetch [^ ]*/dists/[^ ]*/Packages\(\.[a-z0-9]*\)\?  File has unexpected size' "$1" |
+    awk '{print $4}' | sort -u |
+    while read -r url; do
+      name=${url#*://}
+      name=${name%.xz}; name=${name%.gz}; name=${name%.lz4}; name=${name%.bz2}
+      name=/var/lib/apt/lists/${name//\//_}
+      if compgen -G "${name}*" > /dev/null; then continue; fi
+      tmp=$(mktemp --suffix=".${url##*.}")
+      if /usr/lib/apt/apt-helper download-file "$url" "$tmp" > /dev/null &&
+          /usr/lib/apt/apt-helper cat-file "$tmp" > "$tmp.list" &&
+          [ "$(head -c 9 "$tmp.list")" = "Package: " ]; then
+        echo "deps.sh: WARNING: $url does not match the mirror's Release file (mirror mid-sync);" \
+             "using the index as served, so that the packages it lists can be installed" >&2
+        as_root cp "$tmp.list" "$name"
+        as_root chmod 644 "$name"
+      else
+        echo "deps.sh: $url could not be read as a package index; left out" >&2
+      fi
+      rm -f "$tmp" "$tmp.list"
+    done
+}
 missing=()
 for p in "${PKGS[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -86,14 +117,19 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   # A mirror caught mid-sync fails one index now and then: try again, and
-  # when it still fails go on with the indexes that came (the install says
-  # whether what is missing can be had).
+  # when it still fails go on with the indexes that came, and with those the
+  # mirror serves mid-sync (use_served_indexes); the install says whether
+  # what is missing can be had.
+  update_log=$(mktemp)
+  trap 'rm -f "$update_log"' EXIT
   for try in 1 2 3 4; do
-    if as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q; then
-      break
+    if as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q \
+        2>&1 | tee "$update_log"; then
+      if ! grep -q '^E: ' "$update_log"; then break; fi
     fi
     if [ "$try" -eq 4 ]; then
       echo "deps.sh: apt-get update failed 4 times; installing from the indexes it has" >&2
+      use_served_indexes "$update_log"
     else
       echo "deps.sh: apt-get update failed; trying again in $((try * 15)) s" >&2
       sleep $((try * 15))
