@@ -102,8 +102,7 @@ use_served_indexes() {
           [ "$(head -c 9 "$tmp.list")" = "Package: " ]; then
         echo "deps.sh: WARNING: $url does not match the mirror's Release file (mirror mid-sync);" \
              "using the index as served, so that the packages it lists can be installed" >&2
-        as_root cp "$tmp.list" "$name"
-        as_root chmod 644 "$name"
+        as_root install -m 644 "$tmp.list" "$name"
       else
         echo "deps.sh: $url could not be read as a package index; left out" >&2
       fi
@@ -125,7 +124,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   for try in 1 2 3 4; do
     if as_root env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=900 update -q \
         2>&1 | tee "$update_log"; then
-      if ! grep -q '^E: ' "$update_log"; then break; fi
+      break
     fi
     if [ "$try" -eq 4 ]; then
       echo "deps.sh: apt-get update failed 4 times; installing from the indexes it has" >&2
